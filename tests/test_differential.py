@@ -1,0 +1,338 @@
+"""morvanex.run_scoring_iteration checked against the plain-Python model.
+
+Values are compared bit for bit (NaN payloads and the sign of zero included),
+keys as sets, and separately the key order of the returned dict.
+"""
+
+import collections
+import math
+import random
+import struct
+
+import pytest
+from hypothesis import HealthCheck, find, given, settings
+from hypothesis import strategies as st
+
+import reference_model as model
+
+try:
+    import morvanex
+except ImportError:  # the model's own checks still run
+    morvanex = None
+
+requires_module = pytest.mark.skipif(morvanex is None, reason="morvanex is not installed")
+
+NAN = float("nan")
+INF = float("inf")
+# NaNs that differ from the default one in sign or payload: a value that is
+# passed through must come back with the same bits.
+NAN_VARIANTS = [
+    struct.unpack("<d", struct.pack("<Q", bits))[0]
+    for bits in (0x7FF8000000000000, 0xFFF8000000000000, 0x7FF800000000BEEF, 0xFFFC0000DEADBEEF)
+]
+
+
+def bits(value):
+    return struct.pack("<d", value)
+
+
+def differing_values(actual, expected):
+    """Entries whose values are not bit-identical, as {key: (actual, expected)}."""
+    return {
+        key: (actual[key], expected[key])
+        for key in expected.keys() & actual.keys()
+        if bits(actual[key]) != bits(expected[key])
+    }
+
+
+def assert_same_values(actual, expected, args):
+    assert type(actual) is dict
+    assert actual.keys() == expected.keys(), args
+    assert all(type(value) is float for value in actual.values())
+    assert differing_values(actual, expected) == {}, args
+
+
+# ---------------------------------------------------------------------------
+# Worked examples: both implementations must give the documented numbers.
+
+
+def _call_model(*args):
+    return model.run_scoring_iteration(*args)
+
+
+def _call_module(*args):
+    return morvanex.run_scoring_iteration(*args)
+
+
+ABCD_SCORES = {"a": 0.5, "ab": 1.0, "bc": 5.0, "cd": 1.5, "d": 0.5, "abcd": 2.0}
+
+WORKED_EXAMPLES = [
+    # (id, roots, affixes, scores, whitelist, expected)
+    ("root-a+bc+d", {"abcd"}, set(), ABCD_SCORES, {"a", "d"}, {"abcd": (1.0 / 4) / (6.0 + 1.0)}),
+    ("affix-ab+cd", set(), {"abcd"}, ABCD_SCORES, {"a", "d"}, {"abcd": (1.0 / 4) / (2.5 + 1.0)}),
+    ("whitelisted-c", {"abc"}, set(), {"ab": 2.0, "abc": 2.5, "c": 1.0}, {"c"}, {"abc": (1.0 / 3) / 4.0}),
+    ("empty-whitelist-keeps", {"abc"}, set(), {"ab": 2.0, "abc": 2.5, "c": 1.0}, set(), {"abc": 2.5}),
+    ("three-pieces-root", {"abcd"}, set(), {"ab": 1.0, "c": 1.0, "d": 1.0}, {"c", "d"}, {"abcd": 0.0625}),
+    ("three-pieces-affix", set(), {"abcd"}, {"ab": 1.0, "c": 1.0, "d": 1.0}, {"c", "d"}, {"abcd": 0.0}),
+    ("total-at-or-below-minus-one", {"abc"}, set(), {"ab": -1.5, "c": 4.0, "abc": -0.5}, {"c"}, {"abc": -0.5}),
+    ("nan-whole-split-used", {"ab"}, set(), {"ab": NAN, "a": 1.0, "b": 2.0}, {"a", "b"}, {"ab": 0.125}),
+    ("nan-whole-alone", {"ab"}, set(), {"ab": NAN}, {"a", "b"}, {"ab": NAN}),
+    ("one-char-needs-whitelist", {"éa"}, set(), {"é": 1.0, "a": 1.0}, {"a"}, {"éa": 0.0}),
+    ("one-char-whitelisted", {"éa"}, set(), {"é": 1.0, "a": 1.0}, {"a", "é"}, {"éa": (1.0 / 2) / 3.0}),
+    ("length-in-characters", {"é😀"}, set(), {"é": 0.5, "😀": 0.5}, {"é", "😀"}, {"é😀": 0.25}),
+    ("quotient-not-product", {"abc"}, set(), {"ab": 0.4, "c": 0.0}, {"c"}, {"abc": (1.0 / 3) / 1.4}),
+    ("negative-previous", {"abcde"}, set(), {"abcde": -2.0, "ab": 0.0, "cde": 0.0}, set(), {"abcde": 0.2}),
+    ("lower-than-previous", {"abcd"}, set(), {"abcd": 0.5, "ab": 0.5, "cd": 0.5}, set(), {"abcd": 0.125}),
+    ("previous-inf-stays", {"ab"}, set(), {"ab": INF, "a": 5.0, "b": 5.0}, {"a", "b"}, {"ab": INF}),
+    ("cover-inf-gives-zero", {"ab"}, set(), {"ab": 1.0, "a": INF, "b": 0.0}, {"a", "b"}, {"ab": 0.0}),
+    ("zero-cover-no-entry", {"ab"}, set(), {"a": 0.0, "b": 0.0}, {"a", "b"}, {"ab": 0.0}),
+    ("negative-zero-previous-kept", {"ab"}, set(), {"ab": -0.0, "a": 0.0, "b": 0.0}, {"a", "b"}, {"ab": -0.0}),
+    ("affix-value-wins", {"abc", "b"}, {"abc"}, {"a": 1.0, "b": 1.0, "c": 1.0}, {"a", "b", "c"},
+     {"abc": 0.0, "b": 1.0}),
+    ("empty-string-skipped", {"", "a"}, {""}, {"a": 0.5, "": 3.0}, {"a"}, {"a": 0.5}),
+    ("non-candidate-scores-dropped", set(), set(), {"a": 1.0}, {"a"}, {}),
+    ("nul-character", {"a\x00b"}, set(), {"a\x00": 1.0, "b": 1.0}, {"b"}, {"a\x00b": (1.0 / 3) / 3.0}),
+]
+
+
+@pytest.mark.parametrize(
+    "implementation",
+    [pytest.param(_call_model, id="model"), pytest.param(_call_module, id="module", marks=requires_module)],
+)
+@pytest.mark.parametrize(
+    "roots, affixes, scores, whitelist, expected",
+    [example[1:] for example in WORKED_EXAMPLES],
+    ids=[example[0] for example in WORKED_EXAMPLES],
+)
+def test_worked_examples(implementation, roots, affixes, scores, whitelist, expected):
+    result = implementation(roots, affixes, scores, whitelist)
+    assert_same_values(result, expected, (roots, affixes, scores, whitelist))
+
+
+# ---------------------------------------------------------------------------
+# Seeded random differential test.
+
+ALPHABETS = {
+    "ascii": "abc",
+    "multibyte": "aé€😀",
+    "astral": "😀𝄞𐍈a",
+    "nul-and-combining": "\x00a\u0301ÿ",
+}
+
+SPECIAL_VALUES = [NAN, INF, -INF, 0.0, -0.0, -1.0, -1.5, 1e308, -1e308, 5e-324] + NAN_VARIANTS
+
+
+class SetSubclass(set):
+    pass
+
+
+class FrozenSubclass(frozenset):
+    pass
+
+
+class DictSubclass(dict):
+    pass
+
+
+def random_value(rng):
+    roll = rng.random()
+    if roll < 0.2:
+        return rng.choice(SPECIAL_VALUES)
+    if roll < 0.25:
+        return rng.choice([0, 1, 2, -1, True, False])
+    if roll < 0.45:
+        return float(rng.randint(-2, 4)) / 2.0
+    return rng.uniform(-1.5, 4.0)
+
+
+def random_word(rng, alphabet, max_len):
+    return "".join(rng.choice(alphabet) for _ in range(rng.randint(0, max_len)))
+
+
+def random_case(rng, alphabet):
+    long_case = rng.random() < 0.03
+
+    def candidates():
+        words = {random_word(rng, alphabet, 8) for _ in range(rng.randint(0, 6))}
+        if long_case:
+            words.add(random_word(rng, alphabet, 120))
+        return words
+
+    roots = candidates()
+    affixes = candidates()
+    if roots and rng.random() < 0.4:
+        affixes |= set(rng.sample(sorted(roots), rng.randint(1, len(roots))))
+
+    # Score the pieces of the candidates densely enough that covers exist.
+    keys = set()
+    for word in roots | affixes:
+        for _ in range(len(word)):
+            start = rng.randrange(len(word))
+            keys.add(word[start : start + rng.randint(1, 4)])
+        if rng.random() < 0.5:
+            keys.add(word)
+    keys |= {random_word(rng, alphabet, 3) for _ in range(rng.randint(0, 4))}
+    scores = {key: random_value(rng) for key in keys if rng.random() < 0.85}
+
+    whitelist = {c for c in alphabet if rng.random() < 0.6}
+    if rng.random() < 0.2:
+        whitelist.add(random_word(rng, alphabet, 3))  # longer entries are allowed and inert
+    if rng.random() < 0.1:
+        whitelist = set()
+
+    # Every accepted container type, including subclasses.
+    roots = rng.choice([set, frozenset, SetSubclass, FrozenSubclass])(roots)
+    affixes = rng.choice([set, frozenset, SetSubclass])(affixes)
+    whitelist = rng.choice([set, frozenset, FrozenSubclass])(whitelist)
+    scores = rng.choice([dict, DictSubclass, collections.OrderedDict])(scores)
+    return roots, affixes, scores, whitelist
+
+
+@requires_module
+@pytest.mark.parametrize("alphabet", list(ALPHABETS.values()), ids=list(ALPHABETS))
+def test_random_cases_match_model(alphabet):
+    rng = random.Random(f"morvanex-differential-{alphabet}")
+    for _ in range(800):
+        args = random_case(rng, alphabet)
+        expected = model.run_scoring_iteration(*args)
+        actual = morvanex.run_scoring_iteration(*args)
+        assert_same_values(actual, expected, args)
+
+
+@requires_module
+@pytest.mark.parametrize("alphabet", list(ALPHABETS.values()), ids=list(ALPHABETS))
+def test_random_cases_key_order_is_first_insertion(alphabet):
+    rng = random.Random(f"morvanex-order-{alphabet}")
+    for _ in range(200):
+        args = random_case(rng, alphabet)
+        expected = model.run_scoring_iteration(*args)
+        actual = morvanex.run_scoring_iteration(*args)
+        assert list(actual) == list(expected), args
+
+
+@requires_module
+@pytest.mark.parametrize("alphabet", list(ALPHABETS.values()), ids=list(ALPHABETS))
+def test_inputs_are_left_unchanged(alphabet):
+    def snapshot(arg):
+        if isinstance(arg, dict):
+            return type(arg), [(key, type(value), bits(value)) for key, value in sorted(arg.items())]
+        return type(arg), sorted(arg)
+
+    rng = random.Random(f"morvanex-inputs-{alphabet}")
+    for _ in range(50):
+        args = random_case(rng, alphabet)
+        before = [snapshot(arg) for arg in args]
+        morvanex.run_scoring_iteration(*args)
+        assert [snapshot(arg) for arg in args] == before
+
+
+# ---------------------------------------------------------------------------
+# Property-based test.
+
+PIECE_CHARS = st.one_of(
+    st.sampled_from(list("abé€😀")),
+    st.characters(exclude_categories=["Cs"]),
+)
+WORDS = st.text(alphabet=PIECE_CHARS, max_size=7)
+SCORE_VALUES = st.one_of(
+    st.sampled_from([NAN, INF, -INF, -0.0, 0.0, -1.0] + NAN_VARIANTS),
+    st.floats(min_value=-3.0, max_value=5.0),
+    st.floats(),
+)
+SET_TYPES = st.sampled_from([set, frozenset, SetSubclass, FrozenSubclass])
+
+
+@st.composite
+def scoring_arguments(draw):
+    roots = draw(st.sets(WORDS, max_size=5))
+    affixes = draw(st.sets(WORDS, max_size=5))
+    if draw(st.booleans()):
+        affixes |= roots
+    candidates = sorted(roots | affixes)
+    pieces = set()
+    for word in candidates:
+        for start in range(len(word)):
+            for end in range(start + 1, min(len(word), start + 4) + 1):
+                pieces.add(word[start:end])
+    chosen = draw(st.sets(st.sampled_from(sorted(pieces)), max_size=12)) if pieces else set()
+    scores = {key: draw(SCORE_VALUES) for key in sorted(chosen)}
+    scores.update(draw(st.dictionaries(WORDS, SCORE_VALUES, max_size=3)))
+    letters = sorted({c for word in candidates for c in word})
+    whitelist = draw(st.sets(st.sampled_from(letters), max_size=len(letters))) if letters else set()
+    whitelist |= draw(st.sets(WORDS, max_size=2))
+    return (
+        draw(SET_TYPES)(roots),
+        draw(SET_TYPES)(affixes),
+        scores,
+        draw(SET_TYPES)(whitelist),
+    )
+
+
+@requires_module
+@settings(max_examples=400, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(scoring_arguments())
+def test_property_matches_model(args):
+    expected = model.run_scoring_iteration(*args)
+    actual = morvanex.run_scoring_iteration(*args)
+    assert_same_values(actual, expected, args)
+    assert list(actual) == list(expected)
+
+
+@pytest.mark.parametrize(
+    "strategy, wanted",
+    [
+        (SCORE_VALUES, math.isnan),
+        (SCORE_VALUES, lambda x: x == INF),
+        (SCORE_VALUES, lambda x: x == -INF),
+        (SCORE_VALUES, lambda x: x == 0.0 and math.copysign(1.0, x) < 0),
+        (WORDS, lambda s: any(ord(c) > 0xFFFF for c in s)),
+        (WORDS, lambda s: any(0x7F < ord(c) <= 0xFFFF for c in s)),
+    ],
+    ids=["nan", "+inf", "-inf", "-0.0", "astral", "bmp-non-ascii"],
+)
+def test_strategies_reach_the_awkward_values(strategy, wanted):
+    # find() raises NoSuchExample if the strategy never produces such a value.
+    assert wanted(find(strategy, wanted, settings=settings(database=None, max_examples=2000)))
+
+
+# ---------------------------------------------------------------------------
+# Strings without a UTF-8 form.
+
+SURROGATES = st.characters(categories=["Cs"])
+
+
+@st.composite
+def with_lone_surrogate(draw):
+    return draw(WORDS) + draw(SURROGATES) + draw(WORDS)
+
+
+@requires_module
+@settings(max_examples=150, deadline=None)
+@given(
+    bad=with_lone_surrogate(),
+    where=st.sampled_from(["root", "affix", "score key", "whitelist"]),
+    others=st.sets(WORDS, max_size=3),
+)
+def test_lone_surrogate_raises_unicode_encode_error(bad, where, others):
+    roots, affixes, whitelist = set(others), set(others), set(others)
+    scores = {word: 1.0 for word in others}
+    if where == "root":
+        roots.add(bad)
+    elif where == "affix":
+        affixes.add(bad)
+    elif where == "score key":
+        scores[bad] = 0.5
+    else:
+        whitelist.add(bad)
+
+    with pytest.raises(UnicodeEncodeError) as module_error:
+        morvanex.run_scoring_iteration(roots, affixes, scores, whitelist)
+    with pytest.raises(UnicodeEncodeError) as model_error:
+        model.run_scoring_iteration(roots, affixes, scores, whitelist)
+
+    error = module_error.value
+    assert type(error) is UnicodeEncodeError
+    # Passed through as the codec raised it, not reworded with the argument.
+    assert error.args == model_error.value.args
+    assert error.object == bad
+    assert error.encoding == "utf-8"
