@@ -1,0 +1,21 @@
+#pragma once
+// One re-scoring iteration over the root and affix candidates.
+//
+// Every non-empty candidate gets a new score from its best cover N and its
+// previous score P (its value in `scores`, else +0.0): P when N < 0 or
+// P >= N, else (1.0 / L) / (N + 1.0) with L its length in characters. Roots
+// are scored first, then affixes; a string in both sets keeps the affix value.
+// The result iterates in first-insertion order: roots in the order of
+// `root_candidates`, then the affixes that were not roots.
+#include "score_table.hpp"
+#include "string_set.hpp"
+
+namespace morvanex {
+
+ScoreTable run_scoring_iteration(StringSet root_candidates, StringSet affix_candidates,
+                                 ScoreTable scores, StringSet one_char_whitelist);
+
+// The update rule on its own, evaluated in exactly this order of operations.
+double updated_score(double previous, double best_cover, std::size_t length);
+
+}  // namespace morvanex

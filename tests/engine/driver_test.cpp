@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "driver.hpp"
+#include "engine_test_support.hpp"
+
+namespace morvanex::testing {
+namespace {
+
+struct UpdateCase {
+    double previous;
+    double best_cover;
+    std::size_t length;
+    double expected;
+};
+
+class UpdateRule : public ::testing::TestWithParam<UpdateCase> {};
+
+TEST_P(UpdateRule, MatchesTheWorkedTable) {
+    const UpdateCase& c = GetParam();
+    EXPECT_EQ(bits_of(updated_score(c.previous, c.best_cover, c.length)), bits_of(c.expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Driver, UpdateRule,
+    ::testing::Values(UpdateCase{0.0, -1.0, 7, 0.0}, UpdateCase{0.0, 0.0, 7, 0.0}, UpdateCase{0.0, 3.0, 4, 0.0625},
+                      UpdateCase{5.0, 3.0, 2, 5.0}, UpdateCase{2.0, 2.0, 3, 2.0}, UpdateCase{0.5, 1.0, 4, 0.125},
+                      UpdateCase{0.25, -0.5, 2, 0.25}, UpdateCase{-2.0, 0.0, 5, 0.2},
+                      // Evaluated as (1/L)/(N+1), which differs from 1/(L*(N+1)) in the last bit here.
+                      UpdateCase{0.0, 0.4, 3, (1.0 / 3.0) / 1.4},
+                      UpdateCase{INFINITY, 1e300, 2, INFINITY}, UpdateCase{1.0, INFINITY, 2, 0.0},
+                      UpdateCase{std::numeric_limits<double>::quiet_NaN(), 1.0, 2, 0.25}));
+
+TEST(Driver, OverviewExample) {
+    ScoreTable result = run_scoring_iteration(
+        set_of({"abcd"}), set_of({}),
+        table_of({{"a", 0.5}, {"ab", 1.0}, {"bc", 5.0}, {"cd", 1.5}, {"d", 0.5}, {"abcd", 2.0}}), set_of({"a", "d"}));
+    ASSERT_EQ(result.size(), 1u);
+    EXPECT_EQ(result.key(0), "abcd");
+    EXPECT_EQ(bits_of(result.value(0)), bits_of(0.03571428571428571));
+}
+
+TEST(Driver, StringInBothSetsKeepsTheAffixValueAndEmptyStringIsSkipped) {
+    // As a root abcd scores 6.0, as an affix 2.5; previous score 0.
+    ScoreTable scores = table_of({{"a", 0.5}, {"ab", 1.0}, {"bc", 5.0}, {"cd", 1.5}, {"d", 0.5}});
+    ScoreTable result =
+        run_scoring_iteration(set_of({"", "abcd", "zz"}), set_of({"abcd", "", "q"}), std::move(scores), set_of({"a", "d"}));
+    ASSERT_EQ(result.size(), 3u);
+    EXPECT_EQ(result.key(0), "abcd");
+    EXPECT_EQ(result.value(0), (1.0 / 4.0) / 3.5);
+    EXPECT_EQ(result.key(1), "zz");
+    EXPECT_EQ(bits_of(result.value(1)), bits_of(0.0));
+    EXPECT_EQ(result.key(2), "q");
+}
+
+TEST(Driver, LengthCountsCharactersNotBytes) {
+    // Two characters, five bytes.
+    const char* word = "\xC3\xA9\xE2\x82\xAC";
+    ScoreTable result = run_scoring_iteration(set_of({word}), set_of({}),
+                                              table_of({{"\xC3\xA9", 1.5}, {"\xE2\x82\xAC", 1.5}}),
+                                              set_of({"\xC3\xA9", "\xE2\x82\xAC"}));
+    EXPECT_EQ(result.value(0), (1.0 / 2.0) / 4.0);
+}
+
+TEST(Driver, EmptyCandidatesGiveAnEmptyResult) {
+    ScoreTable result = run_scoring_iteration(set_of({}), set_of({""}), table_of({{"a", 1.0}}), set_of({"a"}));
+    EXPECT_EQ(result.size(), 0u);
+}
+
+TEST(Driver, PreviousScoreIsReadFromTheInputTableOnly) {
+    // The root pass stores (1/3)/2.5 for "abc"; the affix pass (best cover 0.5)
+    // must still start from the input's 0.5 and so keep it.
+    ScoreTable result = run_scoring_iteration(
+        set_of({"abc"}), set_of({"abc"}), table_of({{"abc", 0.5}, {"a", 0.5}, {"b", 0.5}, {"c", 0.5}}),
+        set_of({"a", "b", "c"}));
+    EXPECT_EQ(result.value(0), 0.5);
+}
+
+TEST(StringIndex, KeepsFirstInsertionOrderAcrossGrowth) {
+    StringSet set;
+    for (int k = 0; k < 5000; ++k) EXPECT_TRUE(set.insert(std::to_string(k * 7919 % 5003)));
+    EXPECT_FALSE(set.insert("0"));
+    ASSERT_EQ(set.size(), 5000u);
+    for (int k = 0; k < 5000; ++k) EXPECT_EQ(set[static_cast<std::size_t>(k)], std::to_string(k * 7919 % 5003));
+}
+
+TEST(ScoreTable, ReplacesValuesInPlace) {
+    ScoreTable table(2);
+    table.insert_or_assign("x", 1.0);
+    table.insert_or_assign("y", 2.0);
+    table.insert_or_assign("x", 3.0);
+    ASSERT_EQ(table.size(), 2u);
+    EXPECT_EQ(table.key(0), "x");
+    EXPECT_EQ(table.value(0), 3.0);
+    EXPECT_EQ(*table.find("y"), 2.0);
+    EXPECT_EQ(table.find("z"), nullptr);
+}
+
+}  // namespace
+}  // namespace morvanex::testing

@@ -1,0 +1,46 @@
+#pragma once
+// Small builders shared by the engine tests.
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <utility>
+
+#include "char_sequence.hpp"
+#include "literal_scorer.hpp"
+#include "piece_index.hpp"
+#include "scorer.hpp"
+
+namespace morvanex::testing {
+
+inline ScoreTable table_of(std::initializer_list<std::pair<const char*, double>> entries) {
+    ScoreTable table(entries.size());
+    for (auto& [text, value] : entries) table.insert_or_assign(text, value);
+    return table;
+}
+
+inline StringSet set_of(std::initializer_list<const char*> members) {
+    StringSet set;
+    for (const char* member : members) set.insert(member);
+    return set;
+}
+
+inline double fast_score(std::string_view candidate, const ScoreTable& scores, const StringSet& whitelist,
+                         bool is_affix) {
+    PieceIndex pieces(scores, whitelist);
+    ScorerScratch scratch;
+    decode_into(candidate, scratch.chars);
+    return best_segmentation_score(scratch.chars, scores, pieces, is_affix, scratch);
+}
+
+inline double literal_score(std::string_view candidate, const ScoreTable& scores, const StringSet& whitelist,
+                            bool is_affix) {
+    return literal::best_segmentation_score(literal::decode(candidate), scores, whitelist, is_affix);
+}
+
+inline std::uint64_t bits_of(double value) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+}  // namespace morvanex::testing

@@ -1,0 +1,67 @@
+#pragma once
+// The segmentation scorer written exactly as the algorithm reads: for every
+// end i, for every start j < i, build the piece's text afresh and look it up.
+// Cubic and slow on purpose; it is the oracle the fast scorer is checked
+// against in tests, fuzzing and benchmarks.
+#include <string>
+#include <vector>
+
+#include "score_table.hpp"
+#include "string_set.hpp"
+
+namespace morvanex::literal {
+
+inline std::u32string decode(std::string_view utf8) {
+    std::u32string out;
+    for (std::size_t k = 0; k < utf8.size();) {
+        auto lead = static_cast<unsigned char>(utf8[k]);
+        std::size_t width = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        char32_t value = width == 1 ? lead : width == 2 ? lead & 0x1F : width == 3 ? lead & 0x0F : lead & 0x07;
+        for (std::size_t m = 1; m < width; ++m) value = (value << 6) | (static_cast<unsigned char>(utf8[k + m]) & 0x3F);
+        out.push_back(value);
+        k += width;
+    }
+    return out;
+}
+
+inline void encode_into(char32_t c, std::string& out) {
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+inline double best_segmentation_score(const std::u32string& chars, const ScoreTable& scores,
+                                      const StringSet& one_char_whitelist, bool is_affix) {
+    const std::size_t n = chars.size();
+    std::vector<double> best(n + 1, -1.0);
+    best[0] = 0.0;
+    for (std::size_t i = 1; i <= n; ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            if (!(best[j] > -1.0)) continue;
+            std::string text;
+            text.reserve(i - j);
+            for (std::size_t k = j; k < i; ++k) encode_into(chars[k], text);
+            if (i - j == 1 && !one_char_whitelist.contains(text)) continue;
+            if (is_affix && !(j == 0 || i == n)) continue;
+            const double* score = scores.find(text);
+            if (score == nullptr) continue;
+            double total = best[j] + *score;
+            if (total > best[i]) best[i] = total;
+        }
+    }
+    return best[n];
+}
+
+}  // namespace morvanex::literal
