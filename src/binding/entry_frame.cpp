@@ -1,0 +1,90 @@
+#include "entry_frame.hpp"
+
+#include <cstdint>
+#include <cstdlib>
+#include <exception>
+#include <new>
+#include <optional>
+#include <source_location>
+#include <stdexcept>
+
+#include "failure.hpp"
+
+namespace morvanex::binding {
+namespace {
+
+constexpr const char* raised_note = "the call is abandoned and Python receives pyo3_runtime.PanicException";
+
+// Used when a failure carries no text of its own.
+constexpr const char* textless_failure = "panic from the module's native code";
+
+// Entry frames active on this thread; positive means the thread holds the
+// interpreter lock inside one of the module's entry points.
+thread_local std::intptr_t lock_depth = 0;
+
+class LockDepthScope {
+public:
+    LockDepthScope() noexcept { ++lock_depth; }
+    ~LockDepthScope() { --lock_depth; }
+    LockDepthScope(const LockDepthScope&) = delete;
+    LockDepthScope& operator=(const LockDepthScope&) = delete;
+};
+
+ErrorValue reported_panic(std::string message, const std::source_location& where) {
+    write_failure_report(message, where, raised_note);
+    return ErrorValue::panic(std::move(message));
+}
+
+// A failure escaped while the frame was raising: nothing can be handed to
+// Python any more.
+[[noreturn]] void abort_at_ffi_boundary() noexcept {
+    try {
+        throw;
+    } catch (const InternalFailure& failure) {
+        write_failure_report(failure.message(), failure.where(), "raised while reporting a failure to Python");
+    } catch (...) {
+    }
+    write_failure_report("uncaught panic at ffi boundary", std::source_location::current(),
+                         "a failure cannot cross into the interpreter; aborting the process");
+    std::abort();
+}
+
+}  // namespace
+
+bool inside_entry_frame() noexcept { return lock_depth > 0; }
+
+PyObject* run_in_entry_frame(EntryBody body, void* context) noexcept {
+    LockDepthScope depth;
+    try {
+        std::optional<ErrorValue> error;
+        try {
+            Result<OwnedRef> outcome = body(context);
+            if (outcome.ok()) return std::move(outcome).value().release();
+            error.emplace(outcome.take_error());
+        } catch (const ResumedPanic& panic) {
+            error.emplace(ErrorValue::panic(panic.message()));
+        } catch (const InternalFailure& failure) {
+            error.emplace(reported_panic(failure.message(), failure.where()));
+        } catch (const std::bad_alloc&) {
+            // Everything the body held has been released by the unwinding.
+            PyErr_NoMemory();
+            return nullptr;
+        } catch (const std::length_error&) {
+            // A buffer size that cannot be represented.
+            error.emplace(reported_panic("capacity overflow", std::source_location::current()));
+        } catch (const std::exception& failure) {
+            error.emplace(reported_panic(failure.what(), std::source_location::current()));
+        } catch (...) {
+            error.emplace(reported_panic(textless_failure, std::source_location::current()));
+        }
+        std::move(*error).raise();
+        return nullptr;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return nullptr;
+    } catch (...) {
+        abort_at_ffi_boundary();
+    }
+}
+
+}  // namespace morvanex::binding

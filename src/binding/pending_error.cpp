@@ -1,0 +1,53 @@
+#include "pending_error.hpp"
+
+#include <cstdio>
+#include <string>
+
+#include "failure.hpp"
+#include "object_text.hpp"
+#include "panic_exception.hpp"
+
+namespace morvanex::binding {
+namespace {
+
+[[noreturn]] void resume_panic(OwnedRef type, OwnedRef value, OwnedRef traceback) {
+    std::string message = "Unwrapped panic from Python code";
+    if (value) {
+        OwnedRef text = OwnedRef::steal(PyObject_Str(value.get()));
+        if (text)
+            message = object_text(text.get());
+        else
+            discard_pending_error();
+    }
+    std::fputs("--- PyO3 is resuming a panic after fetching a PanicException from Python. ---\n"
+               "Python stack trace below:\n",
+               stderr);
+    std::fflush(stderr);
+    PyErr_Restore(type.release(), value.release(), traceback.release());
+    PyErr_PrintEx(0);
+    throw ResumedPanic(std::move(message));
+}
+
+}  // namespace
+
+std::optional<ErrorValue> fetch_pending_error() {
+    PyObject* raw_type = nullptr;
+    PyObject* raw_value = nullptr;
+    PyObject* raw_traceback = nullptr;
+    PyErr_Fetch(&raw_type, &raw_value, &raw_traceback);
+    OwnedRef type = OwnedRef::steal(raw_type);
+    OwnedRef value = OwnedRef::steal(raw_value);
+    OwnedRef traceback = OwnedRef::steal(raw_traceback);
+    if (!type) return std::nullopt;
+    if (type.get() == panic_exception_type())
+        resume_panic(std::move(type), std::move(value), std::move(traceback));
+    return ErrorValue::fetched(std::move(type), std::move(value), std::move(traceback));
+}
+
+ErrorValue fetch_failed_call_error() {
+    std::optional<ErrorValue> error = fetch_pending_error();
+    if (error) return std::move(*error);
+    return ErrorValue::none_was_set();
+}
+
+}  // namespace morvanex::binding
