@@ -1,0 +1,117 @@
+#include "conversion.hpp"
+
+#include <string>
+
+#include "failure.hpp"
+#include "object_text.hpp"
+#include "pending_error.hpp"
+#include "type_tests.hpp"
+
+namespace morvanex::binding {
+namespace {
+
+// Message of the internal failure for an exception raised by a set's iterator.
+std::string unwrap_message(ErrorValue&& error) {
+    return "called `Result::unwrap()` on an `Err` value: " + diagnostic_text(error);
+}
+
+}  // namespace
+
+Utf8Text::Utf8Text(OwnedRef bytes) : bytes_(std::move(bytes)) {
+    const char* data = PyBytes_AsString(bytes_.get());
+    Py_ssize_t size = PyBytes_Size(bytes_.get());
+    view_ = std::string_view(data, static_cast<std::size_t>(size));
+}
+
+Result<Utf8Text> string_from_object(PyObject* object) {
+    if (!is_str(object)) return ErrorValue::type_mismatch(object, "PyString");
+    OwnedRef bytes = OwnedRef::steal(PyUnicode_AsUTF8String(object));
+    if (!bytes) return fetch_failed_call_error();
+    return Utf8Text(std::move(bytes));
+}
+
+Result<double> double_from_object(PyObject* object) {
+    double value = PyFloat_AsDouble(object);
+    if (value == -1.0) {
+        // -1.0 is also the failure signal; only a pending exception tells.
+        if (std::optional<ErrorValue> error = fetch_pending_error()) return std::move(*error);
+    }
+    return value;
+}
+
+Result<StringSet> string_set_from_object(PyObject* object) {
+    // A frozenset takes the same path as a set; the mismatch names PySet.
+    if (!is_set(object) && !is_frozenset(object)) return ErrorValue::type_mismatch(object, "PySet");
+
+    OwnedRef iterator;
+    Py_ssize_t expected = 0;
+    {
+        OwnedRef held = OwnedRef::borrow(object);
+        iterator = OwnedRef::steal(PyObject_GetIter(held.get()));
+        if (!iterator) fail(unwrap_message(fetch_failed_call_error()));
+        // Only an estimate: a subclass's iterator may yield something else.
+        expected = PySet_Size(held.get());
+    }
+
+    StringSet set(expected > 0 ? static_cast<std::size_t>(expected) : 0);
+    for (;;) {
+        OwnedRef item = OwnedRef::steal(PyIter_Next(iterator.get()));
+        if (!item) {
+            if (std::optional<ErrorValue> error = fetch_pending_error())
+                fail(unwrap_message(std::move(*error)));
+            break;  // exhausted
+        }
+        Result<Utf8Text> text = string_from_object(item.get());
+        if (!text.ok()) return text.take_error();
+        set.insert(text.value().view());
+    }
+    return set;
+}
+
+Result<ScoreTable> score_table_from_object(PyObject* object) {
+    if (!is_dict(object)) return ErrorValue::type_mismatch(object, "PyDict");
+
+    const Py_ssize_t recorded_size = PyDict_Size(object);
+    ScoreTable table(static_cast<std::size_t>(recorded_size));
+    OwnedRef dict = OwnedRef::borrow(object);
+    Py_ssize_t cursor = 0;
+    Py_ssize_t remaining = recorded_size;
+    for (;;) {
+        // A value's __float__ is Python code that may change the dict (or let
+        // another thread change it) between two steps of the walk.
+        if (PyDict_Size(dict.get()) != recorded_size)
+            fail("dictionary changed size during iteration");
+        if (remaining == -1) fail("dictionary keys changed during iteration");
+
+        PyObject* borrowed_key = nullptr;
+        PyObject* borrowed_value = nullptr;
+        if (!PyDict_Next(dict.get(), &cursor, &borrowed_key, &borrowed_value)) break;
+        --remaining;
+        OwnedRef key = OwnedRef::borrow(borrowed_key);
+        OwnedRef value = OwnedRef::borrow(borrowed_value);
+
+        Result<Utf8Text> text = string_from_object(key.get());
+        if (!text.ok()) return text.take_error();
+        Result<double> number = double_from_object(value.get());
+        if (!number.ok()) return number.take_error();
+        table.insert_or_assign(text.value().view(), number.value());
+    }
+    return table;
+}
+
+OwnedRef dict_from_score_table(ScoreTable table) {
+    OwnedRef dict = expect_created(PyDict_New());
+    for (std::size_t position = 0; position < table.size(); ++position) {
+        std::string_view text = table.key(position);
+        OwnedRef key = expect_created(
+            PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+        OwnedRef value = expect_created(PyFloat_FromDouble(table.value(position)));
+        if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) {
+            ErrorValue error = fetch_failed_call_error();
+            fail("Failed to set_item on dict: " + diagnostic_text(error));
+        }
+    }
+    return dict;
+}
+
+}  // namespace morvanex::binding

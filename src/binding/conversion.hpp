@@ -1,0 +1,66 @@
+#pragma once
+// Conversions between Python values and the engine's containers.
+//
+// Ownership contract shared by all conversions:
+//   - input objects are borrowed from the caller and never modified; any
+//     reference a conversion takes of its own (to the object, an iterator, an
+//     item, a key or value, a temporary bytes object) is held in an OwnedRef
+//     and released before the conversion returns, on success, on a conversion
+//     error and on an internal failure alike;
+//   - the engine containers returned own copies of all strings: no reference
+//     to a Python object outlives the conversion;
+//   - a conversion error is an ErrorValue owned by the caller (a type
+//     mismatch TypeError, or the exception a CPython call raised, passed
+//     through unchanged); everything else unwinds as an internal failure.
+// All conversions run with the interpreter lock held, inside an entry frame,
+// and may run Python code (a set subclass's __iter__, a value's __float__, a
+// metaclass's __qualname__).
+#include <string_view>
+
+#include "result.hpp"
+#include "score_table.hpp"
+#include "string_set.hpp"
+
+namespace morvanex::binding {
+
+// The strict UTF-8 form of a str. The bytes live in the temporary bytes object
+// made by PyUnicode_AsUTF8String, which this value owns; the engine copies
+// them when it stores them.
+class Utf8Text {
+public:
+    explicit Utf8Text(OwnedRef bytes);
+    std::string_view view() const { return view_; }
+
+private:
+    OwnedRef bytes_;
+    std::string_view view_;
+};
+
+// `object` (borrowed) must be a str or a str subclass; its stored code points
+// are encoded strictly, U+0000 included. A non-str gives the "PyString" type
+// mismatch; a lone surrogate gives the interpreter's UnicodeEncodeError.
+Result<Utf8Text> string_from_object(PyObject* object);
+
+// `object` (borrowed) as PyFloat_AsDouble reads it; the exception it raises is
+// the conversion error. Any double, NaN and -1.0 included, is a value.
+Result<double> double_from_object(PyObject* object);
+
+// `object` (borrowed) must be a set or frozenset (or a subclass); its elements
+// are what PyObject_GetIter yields, each converted by string_from_object. A
+// non-set gives the "PySet" type mismatch; the first failing element ends the
+// conversion with its error. An exception from the iterator itself is an
+// internal failure with the unwrap message.
+Result<StringSet> string_set_from_object(PyObject* object);
+
+// `object` (borrowed) must be a dict or a dict subclass; its stored entries
+// (PyDict_Next) become the table, each key converted before its value. A
+// non-dict gives the "PyDict" type mismatch. A change of the dict's size, or
+// more entries than it had at the start, during the walk is an internal
+// failure.
+Result<ScoreTable> score_table_from_object(PyObject* object);
+
+// Consumes the engine's result table and returns a new dict (new reference)
+// with its keys in the table's order. Every failure is an internal failure.
+OwnedRef dict_from_score_table(ScoreTable table);
+
+}  // namespace morvanex::binding
