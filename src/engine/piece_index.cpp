@@ -10,7 +10,7 @@ namespace morvanex {
 
 PieceIndex::PieceIndex(const ScoreTable& scores, const StringSet& whitelist)
     : multiplier_(next_table_key().k1 | 1) {
-    reserve(scores.size() * 2);
+    reserve(scores.size());
     CharSequence key_chars;
     for (std::size_t key = 0; key < scores.size(); ++key) {
         std::string_view text = scores.key(key);
@@ -28,6 +28,12 @@ PieceIndex::PieceIndex(const ScoreTable& scores, const StringSet& whitelist)
         }
         slots_[slot].flags |= scored_flag;
         slots_[slot].score = scores.value(key);
+    }
+    for (char32_t c = 0; c < ascii_roots_.size(); ++c) {
+        ascii_roots_[c] = Slot{vacant, 0.0, 0, 0};
+        std::uint64_t key = transition_key(root, c);
+        for (std::size_t slot = bucket(key); slots_[slot].key != vacant; slot = (slot + 1) & mask_)
+            if (slots_[slot].key == key) ascii_roots_[c] = slots_[slot];
     }
 }
 

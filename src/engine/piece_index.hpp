@@ -13,6 +13,7 @@
 // ends a usable key and its score, whether anything continues), so a step is
 // a single probe. Buckets are chosen by multiply-shift with a random odd
 // multiplier from the table's key, so inputs cannot be made to collide.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -41,14 +42,20 @@ public:
         std::uint64_t key = transition_key(from, next);
         for (std::size_t slot = bucket(key);; slot = (slot + 1) & mask_) {
             const Slot& s = slots_[slot];
-            if (s.key == key) return Step{s.child, true, (s.flags & scored_flag) != 0,
-                                          (s.flags & continues_flag) != 0, s.score};
+            if (s.key == key) return to_step(s);
             if (s.key == vacant) return Step{0, false, false, false, 0.0};
         }
     }
 
-    // The score of a one-character piece usable on its own, if any.
-    Step single(char32_t c) const { return step(root, c); }
+    // The step from the root; ASCII characters, the commonest first step,
+    // come from a small dense table.
+    Step first(char32_t c) const {
+        if (c < ascii_roots_.size()) {
+            const Slot& s = ascii_roots_[c];
+            return s.key == vacant ? Step{0, false, false, false, 0.0} : to_step(s);
+        }
+        return step(root, c);
+    }
 
 private:
     struct Slot {
@@ -61,6 +68,9 @@ private:
     static constexpr std::uint32_t scored_flag = 1;
     static constexpr std::uint32_t continues_flag = 2;
 
+    static Step to_step(const Slot& s) {
+        return Step{s.child, true, (s.flags & scored_flag) != 0, (s.flags & continues_flag) != 0, s.score};
+    }
     static std::uint64_t transition_key(Node from, char32_t next) {
         return (std::uint64_t{from} << 21) | next;
     }
@@ -71,6 +81,7 @@ private:
     void reserve(std::size_t transitions);
 
     std::vector<Slot> slots_;
+    std::array<Slot, 128> ascii_roots_;
     std::size_t used_ = 0;
     std::size_t mask_ = 0;
     unsigned shift_ = 64;

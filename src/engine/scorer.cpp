@@ -20,7 +20,8 @@ void extend_from(const CharSequence& chars, const PieceIndex& pieces, std::size_
     const std::size_t n = chars.length();
     PieceIndex::Node node = PieceIndex::root;
     for (std::size_t i = j + 1; i <= n; ++i) {
-        PieceIndex::Step step = pieces.step(node, chars.code_points[i - 1]);
+        char32_t c = chars.code_points[i - 1];
+        PieceIndex::Step step = i == j + 1 ? pieces.first(c) : pieces.step(node, c);
         if (!step.exists) return;
         if (step.scored) relax(best[i], start_total + step.score);
         if (!step.continues) return;
@@ -52,7 +53,7 @@ std::optional<double> suffix_score(const CharSequence& chars, const ScoreTable& 
                                    std::size_t j, std::uint64_t hash) {
     const std::size_t n = chars.length();
     if (n - j == 1) {  // one character: usable only when whitelisted, which the trie knows
-        PieceIndex::Step step = pieces.single(chars.code_points[j]);
+        PieceIndex::Step step = pieces.first(chars.code_points[j]);
         return step.scored ? std::optional<double>(step.score) : std::nullopt;
     }
     std::size_t position = scores.keys().find(chars.piece(j, n), hash);

@@ -25,7 +25,7 @@ void StringIndex::reserve_slots(std::size_t expected) {
     if (expected > max_positions) capacity_overflow();
     std::size_t wanted = std::max(min_slots, std::bit_ceil(expected * 2 + 1));
     if (wanted <= slots_.size()) return;
-    slots_.assign(wanted, 0);
+    slots_.assign(wanted, Slot{0, 0});
     shift_ = 64 - static_cast<unsigned>(std::countr_zero(wanted));
     for (std::size_t position = 0; position < spans_.size(); ++position)
         place(position, hashes_[position]);
@@ -34,8 +34,8 @@ void StringIndex::reserve_slots(std::size_t expected) {
 void StringIndex::place(std::size_t position, std::uint64_t hash) {
     std::size_t mask = slots_.size() - 1;
     std::size_t slot = StringHasher::bucket(hash, shift_);
-    while (slots_[slot] != 0) slot = (slot + 1) & mask;
-    slots_[slot] = static_cast<Slot>(position + 1);
+    while (slots_[slot].position_plus_one != 0) slot = (slot + 1) & mask;
+    slots_[slot] = Slot{static_cast<std::uint32_t>(position + 1), static_cast<std::uint32_t>(hash)};
 }
 
 std::size_t StringIndex::find(std::string_view text) const {
@@ -46,8 +46,9 @@ std::size_t StringIndex::find(std::string_view text, std::uint64_t hash) const {
     std::size_t mask = slots_.size() - 1;
     for (std::size_t slot = StringHasher::bucket(hash, shift_);; slot = (slot + 1) & mask) {
         Slot occupant = slots_[slot];
-        if (occupant == 0) return not_found;
-        std::size_t position = occupant - 1;
+        if (occupant.position_plus_one == 0) return not_found;
+        if (occupant.tag != static_cast<std::uint32_t>(hash)) continue;
+        std::size_t position = occupant.position_plus_one - 1;
         if (hashes_[position] == hash && (*this)[position] == text) return position;
     }
 }

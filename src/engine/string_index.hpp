@@ -44,7 +44,12 @@ private:
         std::size_t begin;
         std::size_t size;
     };
-    using Slot = std::uint32_t;  // position + 1; 0 marks an empty slot
+    // A slot holds position + 1 (0 when empty) and the hash's low 32 bits,
+    // so probes skip other strings without touching their storage.
+    struct Slot {
+        std::uint32_t position_plus_one;
+        std::uint32_t tag;
+    };
     static constexpr std::size_t max_positions = UINT32_MAX - 1;
 
     void reserve_slots(std::size_t expected);
