@@ -1,6 +1,6 @@
-from typing import Dict, FrozenSet, List, Set, SupportsFloat, SupportsIndex, TypeVar, Union
+from typing import Dict, FrozenSet, Set, SupportsFloat, SupportsIndex, TypeVar, Union
 
-__all__: List[str]
+__all__ = ["run_scoring_iteration"]
 
 # Each argument gets its own type variable so that a set or dict of a ``str``
 # subclass, or a dict of ``int`` or ``float`` values, is accepted although

@@ -167,7 +167,7 @@ def test_stubtest_agrees_with_the_module(tmp_path):
         pytest.skip("the installed morvanex has no stub package")
     env = {key: value for key, value in os.environ.items() if key != "MYPYPATH"}
     result = subprocess.run(
-        [sys.executable, "-m", "mypy.stubtest", "morvanex", "--mypy-config-file", os.devnull],
+        [sys.executable, "-m", "mypy.stubtest", "morvanex"],
         capture_output=True, text=True, env=env, cwd=str(tmp_path), timeout=300,
     )
     assert result.returncode == 0, result.stdout + result.stderr
