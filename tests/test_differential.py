@@ -117,6 +117,8 @@ ALPHABETS = {
     "multibyte": "aé€😀",
     "astral": "😀𝄞𐍈a",
     "nul-and-combining": "\x00a\u0301ÿ",
+    # Code points on either side of the one- and two-byte UTF-8 limits.
+    "encoding-boundaries": "\x7f\x80\u07ff\u0800\uffff\U00010000",
 }
 
 SPECIAL_VALUES = [NAN, INF, -INF, 0.0, -0.0, -1.0, -1.5, 1e308, -1e308, 5e-324] + NAN_VARIANTS
