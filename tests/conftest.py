@@ -1,0 +1,48 @@
+"""Shared fixtures for the tests of the Python binding."""
+
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+
+@pytest.fixture
+def run_python():
+    """Run a Python snippet in a fresh interpreter and return the completed process.
+
+    Output is unbuffered (-u) so that what the module writes to the standard
+    error descriptor and what the interpreter writes to sys.stderr arrive in
+    the order they happened.
+    """
+
+    def run(source, timeout=120):
+        return subprocess.run(
+            [sys.executable, "-u", "-c", textwrap.dedent(source)],
+            capture_output=True,
+            text=True,
+            encoding="utf-8",
+            errors="backslashreplace",
+            timeout=timeout,
+        )
+
+    return run
+
+
+@pytest.fixture(scope="session")
+def panic_exception():
+    """The PanicException class, obtained the only way Python code can: by catching one.
+
+    A set subclass whose __iter__ raises makes the module fail internally.
+    """
+    import morvanex
+
+    class FailingIteration(set):
+        def __iter__(self):
+            raise ValueError("x")
+
+    try:
+        morvanex.run_scoring_iteration(FailingIteration(), set(), {}, set())
+    except BaseException as error:  # noqa: B036 - PanicException derives from BaseException
+        return type(error)
+    pytest.fail("an iterator that raises did not end the call")
