@@ -1,0 +1,314 @@
+"""How failures reach Python: rewording, PanicException, resumed panics, reports."""
+
+import pathlib
+import re
+
+import pytest
+
+import morvanex
+
+f = morvanex.run_scoring_iteration
+
+REPO = pathlib.Path(__file__).resolve().parent.parent
+
+BANNER = (
+    "--- PyO3 is resuming a panic after fetching a PanicException from Python. ---\n"
+    "Python stack trace below:\n"
+)
+
+
+def value_raising(error):
+    class Raising:
+        def __float__(self):
+            raise error
+
+    return Raising()
+
+
+def failing_scores_call(error):
+    return f({"q"}, set(), {"q": value_raising(error)}, set())
+
+
+# --- rewording of conversion errors ------------------------------------------
+
+
+class TypeErrorSubclass(TypeError):
+    pass
+
+
+@pytest.mark.parametrize(
+    "error",
+    [TypeErrorSubclass("sub"), ValueError("bad value"), ZeroDivisionError(), KeyboardInterrupt()],
+    ids=["TypeError-subclass", "ValueError", "ZeroDivisionError", "KeyboardInterrupt"],
+)
+def test_error_other_than_exactly_type_error_passes_unchanged(error):
+    with pytest.raises(BaseException) as caught:
+        failing_scores_call(error)
+    assert caught.value is error
+
+
+def test_type_error_cause_is_kept():
+    cause = ValueError("underlying")
+    error = TypeError("bad")
+    error.__cause__ = cause
+    with pytest.raises(TypeError) as caught:
+        failing_scores_call(error)
+    assert caught.value is not error
+    assert type(caught.value) is TypeError
+    assert caught.value.args == ("argument 'scores': bad",)
+    assert caught.value.__cause__ is cause
+    assert caught.value.__suppress_context__ is True
+
+
+def test_type_error_raised_while_handling_another_has_no_cause():
+    class ContextRaising:
+        def __float__(self):
+            try:
+                raise KeyError("first")
+            except KeyError:
+                raise TypeError("second")
+
+    with pytest.raises(TypeError) as caught:
+        f({"q"}, set(), {"q": ContextRaising()}, set())
+    assert caught.value.args == ("argument 'scores': second",)
+    assert caught.value.__cause__ is None
+    assert caught.value.__suppress_context__ is True
+
+
+@pytest.mark.parametrize(
+    "args, text",
+    [
+        (("plain",), "plain"),
+        ((), ""),
+        (("two", 2), "('two', 2)"),
+        (("lone \ud800 surrogate",), "lone \ufffd\ufffd\ufffd surrogate"),
+    ],
+)
+def test_reworded_message_uses_the_text_of_the_original(args, text):
+    with pytest.raises(TypeError) as caught:
+        failing_scores_call(TypeError(*args))
+    assert caught.value.args == ("argument 'scores': " + text,)
+
+
+def test_reworded_error_does_not_keep_the_original_traceback():
+    with pytest.raises(TypeError) as caught:
+        failing_scores_call(TypeError("bad"))
+    assert caught.value.__traceback__ is not None
+    frames = []
+    traceback = caught.value.__traceback__
+    while traceback is not None:
+        frames.append(traceback.tb_frame.f_code.co_name)
+        traceback = traceback.tb_next
+    assert "__float__" not in frames
+
+
+# --- PanicException ------------------------------------------------------------
+
+
+def test_panic_exception_class(panic_exception):
+    assert issubclass(panic_exception, BaseException)
+    assert not issubclass(panic_exception, Exception)
+    assert panic_exception.__bases__ == (BaseException,)
+    assert panic_exception.__module__ == "pyo3_runtime"
+    assert panic_exception.__name__ == "PanicException"
+    assert panic_exception.__qualname__ == "PanicException"
+    assert not any(value is panic_exception for value in vars(morvanex).values())
+
+
+def test_panic_exception_docstring(panic_exception):
+    doc = panic_exception.__doc__
+    assert doc.startswith("\n")
+    first_line = doc.splitlines()[1]
+    assert "panic" in first_line
+    assert not re.search(r"\b(rust|c\+\+|pyo3)\b", first_line, re.IGNORECASE)
+    assert doc.endswith(
+        "\n\nLike SystemExit, this exception is derived from BaseException so that\n"
+        "it will typically propagate all the way through the stack and cause the\n"
+        "Python interpreter to exit.\n"
+    )
+    assert doc.count("\n") == 6
+
+
+def test_panic_is_not_caught_by_except_exception(panic_exception):
+    class IterRaises(set):
+        def __iter__(self):
+            raise ValueError("x")
+
+    with pytest.raises(panic_exception) as caught:
+        try:
+            f(IterRaises(), set(), {}, set())
+        except Exception:  # must not catch it
+            pytest.fail("PanicException was caught as an Exception")
+    assert len(caught.value.args) == 1
+    assert str(caught.value) == caught.value.args[0]
+
+
+def test_every_failure_raises_the_same_class(panic_exception):
+    scores = {"a": None}
+
+    class Adds:
+        def __float__(self):
+            scores["b"] = 1.0
+            return 1.0
+
+    scores["a"] = Adds()
+    with pytest.raises(BaseException) as caught:
+        f(set(), set(), scores, set())
+    assert type(caught.value) is panic_exception
+
+
+def test_failure_report_on_standard_error(run_python):
+    process = run_python(
+        """
+        import morvanex
+        class IterRaises(set):
+            def __iter__(self):
+                raise ValueError("x")
+        try:
+            morvanex.run_scoring_iteration(set(), set(), {}, IterRaises())
+        except BaseException as error:
+            print(type(error).__module__, type(error).__name__)
+            print(error.args[0])
+        """
+    )
+    assert process.returncode == 0, process.stderr
+    kind, message = process.stdout.splitlines()
+    assert kind == "pyo3_runtime PanicException"
+    report = re.fullmatch(
+        r"thread '([^']+)' panicked at (src/\S+):(\d+):\n(.*)\nnote: (.*)\n", process.stderr
+    )
+    assert report, process.stderr
+    thread, path, line, reported_message, note = report.groups()
+    assert thread == "main"
+    assert reported_message == message
+    source = REPO / path
+    assert source.is_file()
+    assert 1 <= int(line) <= len(source.read_text().splitlines())
+    assert "PanicException" in note
+    assert "BACKTRACE" not in note
+
+
+RESUME_SCRIPT = """
+import morvanex
+
+class IterRaises(set):
+    def __iter__(self):
+        raise ValueError("x")
+
+try:
+    morvanex.run_scoring_iteration(IterRaises(), set(), {}, set())
+except BaseException as error:
+    Panic = type(error)
+
+class Unprintable:
+    def __str__(self):
+        raise RuntimeError("no text")
+
+class Raising:
+    def __float__(self):
+        raise PANIC_TO_RAISE
+
+raised = PANIC_TO_RAISE
+print("---", flush=True)
+try:
+    morvanex.run_scoring_iteration(set(), set(), {"q": Raising()}, set())
+except BaseException as error:
+    print(type(error) is Panic, error is raised, error.args)
+"""
+
+
+@pytest.mark.parametrize(
+    "panic_expression, message",
+    [
+        ('Panic("boom")', "boom"),
+        ('Panic("first", "second")', "('first', 'second')"),
+        ("Panic()", ""),
+        ("Panic(Unprintable())", "Unwrapped panic from Python code"),
+    ],
+)
+def test_panic_raised_by_python_code_is_resumed(run_python, panic_expression, message):
+    process = run_python(RESUME_SCRIPT.replace("PANIC_TO_RAISE", panic_expression))
+    assert process.returncode == 0, process.stderr
+    assert process.stdout.splitlines()[-1] == f"True False {(message,)!r}"
+    stderr_after_first_call = process.stderr.split("note: ", 1)[1].split("\n", 1)[1]
+    assert stderr_after_first_call.startswith(BANNER)
+    traceback = stderr_after_first_call[len(BANNER):]
+    assert traceback.startswith("Traceback (most recent call last):\n")
+    assert "in __float__" in traceback
+    last_line = traceback.rstrip("\n").splitlines()[-1]
+    assert last_line.startswith("pyo3_runtime.PanicException")
+    # A resumed panic gets no second failure report.
+    assert "panicked at" not in stderr_after_first_call
+
+
+def test_panic_subclass_raised_by_python_code_passes_unchanged(panic_exception):
+    class OwnPanic(panic_exception):
+        pass
+
+    error = OwnPanic("mine")
+    with pytest.raises(BaseException) as caught:
+        failing_scores_call(error)
+    assert caught.value is error
+
+
+def test_diagnostic_rendering_of_an_unprintable_exception(panic_exception, monkeypatch):
+    class Hidden(ValueError):
+        def __repr__(self):
+            raise RuntimeError("no repr")
+
+    class IterRaises(set):
+        def __iter__(self):
+            raise Hidden("x")
+
+    reported = []
+    monkeypatch.setattr("sys.unraisablehook", reported.append)
+    with pytest.raises(BaseException) as caught:
+        f(IterRaises(), set(), {}, set())
+    assert type(caught.value) is panic_exception
+    assert caught.value.args[0].startswith(
+        "called `Result::unwrap()` on an `Err` value: PyErr { type: <class '"
+    )
+    assert ".Hidden'>, value: <unprintable Hidden object>, traceback: Some(<traceback object at " in (
+        caught.value.args[0]
+    )
+    assert [type(report.exc_value) for report in reported] == [RuntimeError]
+
+
+# --- exhausted memory ------------------------------------------------------------
+
+
+def test_exhausted_memory_raises_memory_error_and_the_interpreter_goes_on(run_python):
+    process = run_python(
+        """
+        import resource
+        import morvanex
+
+        # Many distinct long strings: the module's copy of them needs about as
+        # much memory again as Python holds, in blocks far larger than the
+        # interpreter's own small allocations.
+        candidates = {("%06d" % i) * 2000 for i in range(16000)}
+
+        def address_space():
+            with open("/proc/self/status") as status:
+                for line in status:
+                    if line.startswith("VmSize:"):
+                        return int(line.split()[1]) * 1024
+
+        soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+        resource.setrlimit(resource.RLIMIT_AS, (address_space() + 48 * 1024 * 1024, hard))
+        try:
+            morvanex.run_scoring_iteration(candidates, set(), {}, set())
+        except MemoryError as error:
+            outcome = "MemoryError"
+        except BaseException as error:
+            outcome = type(error).__name__
+        else:
+            outcome = "no error"
+        resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+        print(outcome)
+        print(morvanex.run_scoring_iteration({"ab"}, set(), {"a": 1.0, "b": 2.0}, {"a", "b"}))
+        """,
+        timeout=300,
+    )
+    assert process.returncode == 0, process.stderr
+    assert process.stdout.splitlines() == ["MemoryError", "{'ab': 0.125}"]
