@@ -1,67 +1,97 @@
 #include "piece_index.hpp"
 
 #include <algorithm>
-#include <bit>
+#include <cstring>
+#include <string_view>
+#include <utility>
 
 #include "char_sequence.hpp"
 #include "internal_failure.hpp"
 
 namespace morvanex {
+namespace {
 
-PieceIndex::PieceIndex(const ScoreTable& scores, const StringSet& whitelist)
-    : multiplier_(next_table_key().k1 | 1) {
-    reserve(scores.size());
-    CharSequence key_chars;
+// The first eight bytes, zero-padded, as a big-endian number: comparing
+// these orders most keys without touching their text.
+std::uint64_t leading_bytes(std::string_view text) {
+    unsigned char bytes[8] = {};
+    std::memcpy(bytes, text.data(), std::min<std::size_t>(8, text.size()));
+    std::uint64_t value = 0;
+    for (unsigned char byte : bytes) value = (value << 8) | byte;
+    return value;
+}
+
+// The keys that may serve as pieces, in byte order, which for UTF-8 is code
+// point order.
+std::vector<std::uint32_t> usable_keys_in_order(const ScoreTable& scores, const StringSet& whitelist) {
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> order;
+    order.reserve(scores.size());
     for (std::size_t key = 0; key < scores.size(); ++key) {
         std::string_view text = scores.key(key);
         if (text.empty()) continue;  // no piece is empty
-        decode_into(text, key_chars);
-        if (key_chars.length() == 1 && !whitelist.contains(text)) continue;
-        // Growing moves slots, so make room for the whole path before walking it.
-        reserve(used_ + key_chars.length());
-        std::size_t slot = 0;
-        Node node = root;
-        for (std::size_t k = 0; k < key_chars.length(); ++k) {
-            if (k > 0) slots_[slot].flags |= continues_flag;
-            slot = find_or_add(node, key_chars.code_points[k]);
-            node = slots_[slot].child;
+        bool one_char = text.size() <= 4 && decoded_length(text) == 1;
+        if (one_char && !whitelist.contains(text)) continue;
+        order.emplace_back(leading_bytes(text), static_cast<std::uint32_t>(key));
+    }
+    std::sort(order.begin(), order.end(), [&](const auto& a, const auto& b) {
+        if (a.first != b.first) return a.first < b.first;
+        return scores.key(a.second) < scores.key(b.second);
+    });
+    std::vector<std::uint32_t> keys(order.size());
+    for (std::size_t k = 0; k < order.size(); ++k) keys[k] = order[k].second;
+    return keys;
+}
+
+}  // namespace
+
+PieceIndex::PieceIndex(const ScoreTable& scores, const StringSet& whitelist) {
+    // Children are appended level by level while the sorted keys are walked:
+    // after each key, the last record of every level up to the key's length
+    // is on that key's path, so the next key shares exactly its common
+    // prefix with it and appends the rest.
+    std::vector<std::vector<Record>> levels(1, std::vector<Record>(1, Record{0, 0, 0.0}));
+    std::vector<std::vector<std::uint32_t>> child_counts(1, std::vector<std::uint32_t>(1, 0));
+    CharSequence previous, current;
+    for (std::uint32_t key : usable_keys_in_order(scores, whitelist)) {
+        decode_into(scores.key(key), current);
+        const std::vector<char32_t>& path = current.code_points;
+        std::size_t shared = 0;
+        while (shared < previous.length() && shared < path.size() &&
+               previous.code_points[shared] == path[shared])
+            ++shared;
+        for (std::size_t depth = shared; depth < path.size(); ++depth) {
+            if (levels.size() <= depth + 1) {
+                levels.emplace_back();
+                child_counts.emplace_back();
+            }
+            ++child_counts[depth].back();
+            levels[depth + 1].push_back(Record{path[depth], 0, 0.0});
+            child_counts[depth + 1].push_back(0);
         }
-        slots_[slot].flags |= scored_flag;
-        slots_[slot].score = scores.value(key);
+        Record& last = levels[path.size()].back();
+        last.code_point_and_flags |= scored_flag;
+        last.score = scores.value(key);
+        std::swap(previous, current);
     }
-    for (char32_t c = 0; c < ascii_roots_.size(); ++c) {
-        ascii_roots_[c] = Slot{vacant, 0.0, 0, 0};
-        std::uint64_t key = transition_key(root, c);
-        for (std::size_t slot = bucket(key); slots_[slot].key != vacant; slot = (slot + 1) & mask_)
-            if (slots_[slot].key == key) ascii_roots_[c] = slots_[slot];
-    }
-}
 
-std::size_t PieceIndex::find_or_add(Node from, char32_t next) {
-    std::uint64_t key = transition_key(from, next);
-    std::size_t slot = bucket(key);
-    for (; slots_[slot].key != vacant; slot = (slot + 1) & mask_)
-        if (slots_[slot].key == key) return slot;
-    if (used_ + 1 >= UINT32_MAX) throw InternalFailure("Hash table capacity overflow");
-    ++used_;
-    slots_[slot] = Slot{key, 0.0, static_cast<Node>(used_), 0};  // node ids count from 1; 0 is the root
-    return slot;
-}
-
-// Keeps the table at most half full for `transitions` entries.
-void PieceIndex::reserve(std::size_t transitions) {
-    std::size_t wanted = std::max<std::size_t>(16, std::bit_ceil(transitions * 2 + 1));
-    if (wanted <= slots_.size()) return;
-    std::vector<Slot> old(wanted, Slot{vacant, 0.0, 0, 0});
-    old.swap(slots_);
-    mask_ = wanted - 1;
-    shift_ = 64 - static_cast<unsigned>(std::countr_zero(wanted));
-    for (const Slot& s : old) {
-        if (s.key == vacant) continue;
-        std::size_t slot = bucket(s.key);
-        while (slots_[slot].key != vacant) slot = (slot + 1) & mask_;
-        slots_[slot] = s;
+    std::size_t total = 0;
+    for (const auto& level : levels) total += level.size();
+    if (total >= none) throw InternalFailure("capacity overflow");
+    records_.reserve(total + 1);
+    // Levels are laid out one after another and children blocks follow each
+    // other in the order of their parents, so every block begins where the
+    // previous one ended.
+    std::uint32_t next_block = static_cast<std::uint32_t>(levels[0].size());
+    for (std::size_t depth = 0; depth < levels.size(); ++depth) {
+        for (std::size_t k = 0; k < levels[depth].size(); ++k) {
+            Record record = levels[depth][k];
+            record.children_begin = next_block;
+            next_block += child_counts[depth][k];
+            records_.push_back(record);
+        }
     }
+    records_.push_back(Record{0, next_block, 0.0});  // sentinel
+    for (char32_t c = 0; c < ascii_roots_.size(); ++c) ascii_roots_[c] = find_child(root_, c);
 }
 
 }  // namespace morvanex

@@ -18,7 +18,7 @@ void relax(double& target, double total) {
 void extend_from(const CharSequence& chars, const PieceIndex& pieces, std::size_t j, std::vector<double>& best) {
     const double start_total = best[j];
     const std::size_t n = chars.length();
-    PieceIndex::Node node = PieceIndex::root;
+    PieceIndex::Node node = 0;  // unused before the first step
     for (std::size_t i = j + 1; i <= n; ++i) {
         char32_t c = chars.code_points[i - 1];
         PieceIndex::Step step = i == j + 1 ? pieces.first(c) : pieces.step(node, c);
