@@ -1,5 +1,6 @@
 #include "argument_binding.hpp"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 

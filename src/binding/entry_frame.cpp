@@ -51,8 +51,6 @@ ErrorValue reported_panic(std::string message, const std::source_location& where
 
 }  // namespace
 
-bool inside_entry_frame() noexcept { return lock_depth > 0; }
-
 PyObject* run_in_entry_frame(EntryBody body, void* context) noexcept {
     LockDepthScope depth;
     try {

@@ -30,8 +30,4 @@ PyObject* entry_frame(Body& body) noexcept {
         [](void* context) -> Result<OwnedRef> { return (*static_cast<Body*>(context))(); }, &body);
 }
 
-// True while the calling thread runs inside an entry frame (and so holds the
-// interpreter lock).
-bool inside_entry_frame() noexcept;
-
 }  // namespace morvanex::binding

@@ -24,8 +24,8 @@ PyObject* panic_slot = nullptr;
 
 PyObject* panic_exception_type() {
     if (panic_slot != nullptr) return panic_slot;
-    OwnedRef created = OwnedRef::steal(PyErr_NewExceptionWithDoc(
-        const_cast<char*>(panic_name), const_cast<char*>(panic_doc), PyExc_BaseException, nullptr));
+    OwnedRef created = OwnedRef::steal(
+        PyErr_NewExceptionWithDoc(panic_name, panic_doc, PyExc_BaseException, nullptr));
     if (!created) {
         // Taken raw: checking it for a PanicException would need this very type.
         std::optional<ErrorValue> error = take_pending_error_raw();
