@@ -42,6 +42,11 @@ const PyMethodDef function_template = {
     "run_scoring_iteration(root_candidates, affix_candidates, scores, one_char_whitelist)\n--\n\n",
 };
 
+// The heap copy of the method definition that the function object uses. It is
+// never freed; keeping it here keeps it reachable (for leak checkers) after the
+// interpreter has released the function object at exit.
+PyMethodDef* method_definition_block = nullptr;
+
 // Adds run_scoring_iteration to `module` (borrowed) and lists it in __all__.
 Result<Done> add_function(PyObject* module) {
     OwnedRef module_name = OwnedRef::steal(PyModule_GetNameObject(module));
@@ -54,7 +59,7 @@ Result<Done> add_function(PyObject* module) {
     OwnedRef function = OwnedRef::steal(PyCFunction_NewEx(definition.get(), module, module_name.get()));
     module_name.reset();
     if (!function) return fetch_failed_call_error();
-    (void)definition.release();
+    method_definition_block = definition.release();
 
     OwnedRef function_name = OwnedRef::steal(PyObject_GetAttr(function.get(), interned::name()));
     if (!function_name) return fetch_failed_call_error();
