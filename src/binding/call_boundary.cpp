@@ -27,7 +27,7 @@ Result<OwnedRef> call_body(PyObject* positional, PyObject* keywords) {
     Result<StringSet> whitelist = string_set_from_object(argument[3].get());
     if (!whitelist.ok()) return tie_error_to_argument(parameter_names[3], whitelist.take_error());
 
-    ScoreTable result = morvanex::run_scoring_iteration(
+    ResultTable result = morvanex::run_scoring_iteration(
         std::move(roots).value(), std::move(affixes).value(), std::move(scores).value(),
         std::move(whitelist).value());
     return dict_from_score_table(std::move(result));

@@ -99,7 +99,7 @@ Result<ScoreTable> score_table_from_object(PyObject* object) {
     return table;
 }
 
-OwnedRef dict_from_score_table(ScoreTable table) {
+OwnedRef dict_from_score_table(ResultTable table) {
     OwnedRef dict = expect_created(PyDict_New());
     for (std::size_t position = 0; position < table.size(); ++position) {
         std::string_view text = table.key(position);

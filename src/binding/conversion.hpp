@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "result.hpp"
+#include "result_table.hpp"
 #include "score_table.hpp"
 #include "string_set.hpp"
 
@@ -61,6 +62,6 @@ Result<ScoreTable> score_table_from_object(PyObject* object);
 
 // Consumes the engine's result table and returns a new dict (new reference)
 // with its keys in the table's order. Every failure is an internal failure.
-OwnedRef dict_from_score_table(ScoreTable table);
+OwnedRef dict_from_score_table(ResultTable table);
 
 }  // namespace morvanex::binding

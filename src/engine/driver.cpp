@@ -1,23 +1,20 @@
 #include "driver.hpp"
 
-#include "internal_failure.hpp"
+#include <utility>
+
 #include "piece_index.hpp"
 #include "scorer.hpp"
 
 namespace morvanex {
 namespace {
 
-void score_candidates(const StringSet& candidates, bool is_affix, const ScoreTable& scores,
-                      const PieceIndex& pieces, ScorerScratch& scratch, ScoreTable& result) {
-    for (std::size_t position = 0; position < candidates.size(); ++position) {
-        std::string_view candidate = candidates[position];
-        if (candidate.empty()) continue;
-        decode_into(candidate, scratch.chars);
-        double best_cover = best_segmentation_score(scratch.chars, scores, pieces, is_affix, scratch);
-        const double* previous = scores.find(candidate);
-        double value = updated_score(previous ? *previous : 0.0, best_cover, scratch.chars.length());
-        result.insert_or_assign(candidate, value);
-    }
+// The new score of `candidate` (non-empty) as a root or an affix.
+double score_candidate(std::string_view candidate, bool is_affix, const ScoreTable& scores,
+                       const PieceIndex& pieces, ScorerScratch& scratch) {
+    decode_into(candidate, scratch.chars);
+    double best_cover = best_segmentation_score(scratch.chars, pieces, is_affix, scratch);
+    const double* previous = scores.find(candidate);
+    return updated_score(previous ? *previous : 0.0, best_cover, scratch.chars.length());
 }
 
 }  // namespace
@@ -30,18 +27,21 @@ double updated_score(double previous, double best_cover, std::size_t length) {
     return q / d;
 }
 
-ScoreTable run_scoring_iteration(StringSet root_candidates, StringSet affix_candidates,
-                                 ScoreTable scores, StringSet one_char_whitelist) {
-    std::size_t roots = root_candidates.size();
-    std::size_t affixes = affix_candidates.size();
-    if (roots + affixes < roots) throw InternalFailure("Hash table capacity overflow");
-    ScoreTable result(roots + affixes);
-    if (roots + affixes == 0) return result;
+ResultTable run_scoring_iteration(StringSet root_candidates, StringSet affix_candidates, ScoreTable scores,
+                                  StringSet one_char_whitelist) {
+    ResultTable result(std::move(root_candidates), std::move(affix_candidates));
+    if (result.roots().empty() && result.affixes().empty()) return result;
 
-    PieceIndex pieces(scores, one_char_whitelist);
+    const PieceIndex pieces(scores, one_char_whitelist);
     ScorerScratch scratch;
-    score_candidates(root_candidates, false, scores, pieces, scratch, result);
-    score_candidates(affix_candidates, true, scores, pieces, scratch, result);
+    const StringSet& roots = result.roots();
+    for (std::size_t position = 0; position < roots.size(); ++position)
+        if (!roots[position].empty())
+            result.add_root(position, score_candidate(roots[position], false, scores, pieces, scratch));
+    const StringSet& affixes = result.affixes();
+    for (std::size_t position = 0; position < affixes.size(); ++position)
+        if (!affixes[position].empty())
+            result.add_affix(position, score_candidate(affixes[position], true, scores, pieces, scratch));
     return result;
 }
 

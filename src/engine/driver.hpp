@@ -7,13 +7,14 @@
 // are scored first, then affixes; a string in both sets keeps the affix value.
 // The result iterates in first-insertion order: roots in the order of
 // `root_candidates`, then the affixes that were not roots.
+#include "result_table.hpp"
 #include "score_table.hpp"
 #include "string_set.hpp"
 
 namespace morvanex {
 
-ScoreTable run_scoring_iteration(StringSet root_candidates, StringSet affix_candidates,
-                                 ScoreTable scores, StringSet one_char_whitelist);
+ResultTable run_scoring_iteration(StringSet root_candidates, StringSet affix_candidates, ScoreTable scores,
+                                  StringSet one_char_whitelist);
 
 // The update rule on its own, evaluated in exactly this order of operations.
 double updated_score(double previous, double best_cover, std::size_t length);

@@ -11,7 +11,6 @@
 // forward, so every best[i] sees its candidate totals in increasing order of
 // the start j, exactly as the textbook form (for each end i, for each start
 // j < i) does; ties, NaN and signed zeros therefore come out identical.
-#include <cstdint>
 #include <vector>
 
 #include "char_sequence.hpp"
@@ -23,12 +22,11 @@ namespace morvanex {
 struct ScorerScratch {
     CharSequence chars;
     std::vector<double> best;
-    std::vector<std::uint64_t> suffix_hashes;
 };
 
-// The best cover of `chars` (at least one character), or -1.0 when none.
-// `pieces` must have been built from `scores`. `chars` may alias scratch.chars.
-double best_segmentation_score(const CharSequence& chars, const ScoreTable& scores, const PieceIndex& pieces,
-                               bool is_affix, ScorerScratch& scratch);
+// The best cover of `chars` (at least one character) by the pieces of
+// `pieces`, or -1.0 when none. `chars` may alias scratch.chars.
+double best_segmentation_score(const CharSequence& chars, const PieceIndex& pieces, bool is_affix,
+                               ScorerScratch& scratch);
 
 }  // namespace morvanex

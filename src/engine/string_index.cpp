@@ -33,7 +33,7 @@ void StringIndex::reserve_slots(std::size_t expected) {
 
 void StringIndex::place(std::size_t position, std::uint64_t hash) {
     std::size_t mask = slots_.size() - 1;
-    std::size_t slot = StringHasher::bucket(hash, shift_);
+    std::size_t slot = bucket_of(hash, shift_);
     while (slots_[slot].position_plus_one != 0) slot = (slot + 1) & mask;
     slots_[slot] = Slot{static_cast<std::uint32_t>(position + 1), static_cast<std::uint32_t>(hash)};
 }
@@ -44,7 +44,7 @@ std::size_t StringIndex::find(std::string_view text) const {
 
 std::size_t StringIndex::find(std::string_view text, std::uint64_t hash) const {
     std::size_t mask = slots_.size() - 1;
-    for (std::size_t slot = StringHasher::bucket(hash, shift_);; slot = (slot + 1) & mask) {
+    for (std::size_t slot = bucket_of(hash, shift_);; slot = (slot + 1) & mask) {
         Slot occupant = slots_[slot];
         if (occupant.position_plus_one == 0) return not_found;
         if (occupant.tag != static_cast<std::uint32_t>(hash)) continue;

@@ -28,7 +28,6 @@ public:
     };
     Insertion insert(std::string_view text);
     std::size_t find(std::string_view text) const;
-    std::size_t find(std::string_view text, std::uint64_t hash) const;
 
     std::size_t size() const { return spans_.size(); }
     bool empty() const { return spans_.empty(); }
@@ -36,7 +35,6 @@ public:
         const Span& span = spans_[position];
         return {arena_.data() + span.begin, span.size};
     }
-    const StringHasher& hasher() const { return hasher_; }
     std::size_t total_bytes() const { return arena_.size(); }
 
 private:
@@ -52,6 +50,7 @@ private:
     };
     static constexpr std::size_t max_positions = UINT32_MAX - 1;
 
+    std::size_t find(std::string_view text, std::uint64_t hash) const;
     void reserve_slots(std::size_t expected);
     void place(std::size_t position, std::uint64_t hash);
 

@@ -10,9 +10,9 @@ public:
 
     // Returns true when `text` was not yet a member.
     bool insert(std::string_view text) { return index_.insert(text).inserted; }
-    bool contains(std::string_view text) const {
-        return index_.find(text) != StringIndex::not_found;
-    }
+    bool contains(std::string_view text) const { return find(text) != StringIndex::not_found; }
+    // The member's position in iteration order, or StringIndex::not_found.
+    std::size_t find(std::string_view text) const { return index_.find(text); }
 
     std::size_t size() const { return index_.size(); }
     bool empty() const { return index_.empty(); }

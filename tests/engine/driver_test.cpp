@@ -34,7 +34,7 @@ INSTANTIATE_TEST_SUITE_P(
                       UpdateCase{std::numeric_limits<double>::quiet_NaN(), 1.0, 2, 0.25}));
 
 TEST(Driver, OverviewExample) {
-    ScoreTable result = run_scoring_iteration(
+    ResultTable result = run_scoring_iteration(
         set_of({"abcd"}), set_of({}),
         table_of({{"a", 0.5}, {"ab", 1.0}, {"bc", 5.0}, {"cd", 1.5}, {"d", 0.5}, {"abcd", 2.0}}), set_of({"a", "d"}));
     ASSERT_EQ(result.size(), 1u);
@@ -45,7 +45,7 @@ TEST(Driver, OverviewExample) {
 TEST(Driver, StringInBothSetsKeepsTheAffixValueAndEmptyStringIsSkipped) {
     // As a root abcd scores 6.0, as an affix 2.5; previous score 0.
     ScoreTable scores = table_of({{"a", 0.5}, {"ab", 1.0}, {"bc", 5.0}, {"cd", 1.5}, {"d", 0.5}});
-    ScoreTable result =
+    ResultTable result =
         run_scoring_iteration(set_of({"", "abcd", "zz"}), set_of({"abcd", "", "q"}), std::move(scores), set_of({"a", "d"}));
     ASSERT_EQ(result.size(), 3u);
     EXPECT_EQ(result.key(0), "abcd");
@@ -55,24 +55,46 @@ TEST(Driver, StringInBothSetsKeepsTheAffixValueAndEmptyStringIsSkipped) {
     EXPECT_EQ(result.key(2), "q");
 }
 
+TEST(Driver, AffixValueLandsOnTheRightRootWhereverTheEmptyRootSits) {
+    // "xyz" scores 1/12 as a root (x + y + z) and keeps its 0.5 as an affix;
+    // "ab" and "q" keep their own values. A misplaced affix entry would show
+    // as 0.5 on the wrong key.
+    const std::vector<std::vector<const char*>> root_orders = {
+        {"", "ab", "xyz", "q"}, {"ab", "", "xyz", "q"}, {"ab", "xyz", "", "q"}, {"ab", "xyz", "q", ""}};
+    for (const auto& order : root_orders) {
+        StringSet roots;
+        for (const char* word : order) roots.insert(word);
+        ScoreTable scores = table_of({{"x", 1.0}, {"y", 1.0}, {"z", 1.0}, {"xyz", 0.5}, {"ab", 1.0}, {"q", 2.0}});
+        ResultTable result = run_scoring_iteration(std::move(roots), set_of({"xyz", "new"}), std::move(scores),
+                                                   set_of({"x", "y", "z", "q"}));
+        ASSERT_EQ(result.size(), 4u);
+        for (std::size_t entry = 0; entry < result.size(); ++entry) {
+            std::string_view key = result.key(entry);
+            double expected = key == "ab" ? 1.0 : key == "xyz" ? 0.5 : key == "q" ? 2.0 : 0.0;
+            EXPECT_EQ(result.value(entry), expected) << key;
+        }
+        EXPECT_EQ(result.key(3), "new");
+    }
+}
+
 TEST(Driver, LengthCountsCharactersNotBytes) {
     // Two characters, five bytes.
     const char* word = "\xC3\xA9\xE2\x82\xAC";
-    ScoreTable result = run_scoring_iteration(set_of({word}), set_of({}),
+    ResultTable result = run_scoring_iteration(set_of({word}), set_of({}),
                                               table_of({{"\xC3\xA9", 1.5}, {"\xE2\x82\xAC", 1.5}}),
                                               set_of({"\xC3\xA9", "\xE2\x82\xAC"}));
     EXPECT_EQ(result.value(0), (1.0 / 2.0) / 4.0);
 }
 
 TEST(Driver, EmptyCandidatesGiveAnEmptyResult) {
-    ScoreTable result = run_scoring_iteration(set_of({}), set_of({""}), table_of({{"a", 1.0}}), set_of({"a"}));
+    ResultTable result = run_scoring_iteration(set_of({}), set_of({""}), table_of({{"a", 1.0}}), set_of({"a"}));
     EXPECT_EQ(result.size(), 0u);
 }
 
 TEST(Driver, PreviousScoreIsReadFromTheInputTableOnly) {
     // The root pass stores (1/3)/2.5 for "abc"; the affix pass (best cover 0.5)
     // must still start from the input's 0.5 and so keep it.
-    ScoreTable result = run_scoring_iteration(
+    ResultTable result = run_scoring_iteration(
         set_of({"abc"}), set_of({"abc"}), table_of({{"abc", 0.5}, {"a", 0.5}, {"b", 0.5}, {"c", 0.5}}),
         set_of({"a", "b", "c"}));
     EXPECT_EQ(result.value(0), 0.5);
