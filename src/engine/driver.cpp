@@ -1,7 +1,9 @@
 #include "driver.hpp"
 
+#include <cstdint>
 #include <utility>
 
+#include "byte_order.hpp"
 #include "piece_index.hpp"
 #include "scorer.hpp"
 
@@ -17,6 +19,26 @@ double score_candidate(std::string_view candidate, bool is_affix, const ScoreTab
     return updated_score(previous ? *previous : 0.0, best_cover, scratch.chars.length());
 }
 
+// Scores every candidate of one pass. Values do not depend on the order, so
+// candidates go in byte order, where neighbours share most trie nodes.
+template <class EntryOf>
+void score_pass(const StringSet& candidates, bool is_affix, const ScoreTable& scores, const PieceIndex& pieces,
+                ScorerScratch& scratch, ResultTable& result, EntryOf entry_of) {
+    std::vector<std::uint32_t> order(candidates.size());
+    for (std::size_t position = 0; position < order.size(); ++position)
+        order[position] = static_cast<std::uint32_t>(position);
+    sort_by_bytes(order, [&](std::uint32_t position) { return candidates[position]; });
+    visit_prefetching(
+        order,
+        [&](std::uint32_t position) {
+            ResultTable::Entry entry = entry_of(position);
+            if (entry == ResultTable::no_entry) return;  // the empty string gets no score
+            result.set_value(entry, score_candidate(candidates[position], is_affix, scores, pieces, scratch));
+        },
+        [&](std::uint32_t position) { candidates.prefetch_record(position); },
+        [&](std::uint32_t position) { candidates.prefetch_text(position); });
+}
+
 }  // namespace
 
 double updated_score(double previous, double best_cover, std::size_t length) {
@@ -30,18 +52,15 @@ double updated_score(double previous, double best_cover, std::size_t length) {
 ResultTable run_scoring_iteration(StringSet root_candidates, StringSet affix_candidates, ScoreTable scores,
                                   StringSet one_char_whitelist) {
     ResultTable result(std::move(root_candidates), std::move(affix_candidates));
-    if (result.roots().empty() && result.affixes().empty()) return result;
+    if (result.size() == 0) return result;
 
     const PieceIndex pieces(scores, one_char_whitelist);
     ScorerScratch scratch;
-    const StringSet& roots = result.roots();
-    for (std::size_t position = 0; position < roots.size(); ++position)
-        if (!roots[position].empty())
-            result.add_root(position, score_candidate(roots[position], false, scores, pieces, scratch));
-    const StringSet& affixes = result.affixes();
-    for (std::size_t position = 0; position < affixes.size(); ++position)
-        if (!affixes[position].empty())
-            result.add_affix(position, score_candidate(affixes[position], true, scores, pieces, scratch));
+    // All roots before any affix: a string in both sets ends with its affix value.
+    score_pass(result.roots(), false, scores, pieces, scratch, result,
+               [&](std::size_t position) { return result.root_entry(position); });
+    score_pass(result.affixes(), true, scores, pieces, scratch, result,
+               [&](std::size_t position) { return result.affix_entry(position); });
     return result;
 }
 

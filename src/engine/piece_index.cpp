@@ -1,44 +1,27 @@
 #include "piece_index.hpp"
 
-#include <algorithm>
-#include <cstring>
 #include <string_view>
 #include <utility>
 
+#include "byte_order.hpp"
 #include "char_sequence.hpp"
 #include "internal_failure.hpp"
 
 namespace morvanex {
 namespace {
 
-// The first eight bytes, zero-padded, as a big-endian number: comparing
-// these orders most keys without touching their text.
-std::uint64_t leading_bytes(std::string_view text) {
-    unsigned char bytes[8] = {};
-    std::memcpy(bytes, text.data(), std::min<std::size_t>(8, text.size()));
-    std::uint64_t value = 0;
-    for (unsigned char byte : bytes) value = (value << 8) | byte;
-    return value;
-}
-
-// The keys that may serve as pieces, in byte order, which for UTF-8 is code
-// point order.
+// The keys that may serve as pieces, in byte order.
 std::vector<std::uint32_t> usable_keys_in_order(const ScoreTable& scores, const StringSet& whitelist) {
-    std::vector<std::pair<std::uint64_t, std::uint32_t>> order;
-    order.reserve(scores.size());
+    std::vector<std::uint32_t> keys;
+    keys.reserve(scores.size());
     for (std::size_t key = 0; key < scores.size(); ++key) {
         std::string_view text = scores.key(key);
         if (text.empty()) continue;  // no piece is empty
         bool one_char = text.size() <= 4 && decoded_length(text) == 1;
         if (one_char && !whitelist.contains(text)) continue;
-        order.emplace_back(leading_bytes(text), static_cast<std::uint32_t>(key));
+        keys.push_back(static_cast<std::uint32_t>(key));
     }
-    std::sort(order.begin(), order.end(), [&](const auto& a, const auto& b) {
-        if (a.first != b.first) return a.first < b.first;
-        return scores.key(a.second) < scores.key(b.second);
-    });
-    std::vector<std::uint32_t> keys(order.size());
-    for (std::size_t k = 0; k < order.size(); ++k) keys[k] = order[k].second;
+    sort_by_bytes(keys, [&](std::uint32_t key) { return scores.key(key); });
     return keys;
 }
 
@@ -52,7 +35,7 @@ PieceIndex::PieceIndex(const ScoreTable& scores, const StringSet& whitelist) {
     std::vector<std::vector<Record>> levels(1, std::vector<Record>(1, Record{0, 0, 0.0}));
     std::vector<std::vector<std::uint32_t>> child_counts(1, std::vector<std::uint32_t>(1, 0));
     CharSequence previous, current;
-    for (std::uint32_t key : usable_keys_in_order(scores, whitelist)) {
+    auto append_key = [&](std::uint32_t key) {
         decode_into(scores.key(key), current);
         const std::vector<char32_t>& path = current.code_points;
         std::size_t shared = 0;
@@ -72,7 +55,11 @@ PieceIndex::PieceIndex(const ScoreTable& scores, const StringSet& whitelist) {
         last.code_point_and_flags |= scored_flag;
         last.score = scores.value(key);
         std::swap(previous, current);
-    }
+    };
+    visit_prefetching(
+        usable_keys_in_order(scores, whitelist), append_key,
+        [&](std::uint32_t key) { scores.prefetch_entry(key); },
+        [&](std::uint32_t key) { scores.prefetch_text(key); });
 
     std::size_t total = 0;
     for (const auto& level : levels) total += level.size();

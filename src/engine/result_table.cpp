@@ -9,25 +9,23 @@ namespace morvanex {
 ResultTable::ResultTable(StringSet roots, StringSet affixes)
     : roots_(std::move(roots)), affixes_(std::move(affixes)) {
     std::size_t capacity = roots_.size() + affixes_.size();
-    if (capacity < roots_.size() || capacity > entries_.max_size())
+    if (capacity < roots_.size() || capacity > values_.max_size())
         throw InternalFailure("Hash table capacity overflow");
-    entries_.reserve(capacity);
     empty_root_ = roots_.find("");
-}
-
-void ResultTable::add_root(std::size_t position, double value) {
-    entries_.push_back(Entry{position, false, value});
-}
-
-void ResultTable::add_affix(std::size_t position, double value) {
-    std::size_t root = roots_.find(affixes_[position]);
-    if (root == StringIndex::not_found) {
-        entries_.push_back(Entry{position, true, value});
-        return;
+    root_entries_ = roots_.size() - (empty_root_ != StringIndex::not_found ? 1 : 0);
+    affix_entries_.resize(affixes_.size(), no_entry);
+    for (std::size_t position = 0; position < affixes_.size(); ++position) {
+        std::string_view affix = affixes_[position];
+        if (affix.empty()) continue;
+        std::size_t root = roots_.find(affix);
+        if (root != StringIndex::not_found) {
+            affix_entries_[position] = root_entry(root);
+        } else {
+            affix_entries_[position] = root_entries_ + affix_only_positions_.size();
+            affix_only_positions_.push_back(position);
+        }
     }
-    // Roots were added in set order, all but the empty string.
-    std::size_t entry = root - (empty_root_ != StringIndex::not_found && empty_root_ < root ? 1 : 0);
-    entries_[entry].value = value;
+    values_.assign(root_entries_ + affix_only_positions_.size(), 0.0);
 }
 
 }  // namespace morvanex

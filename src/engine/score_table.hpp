@@ -26,6 +26,12 @@ public:
         return position == StringIndex::not_found ? nullptr : &values_[position];
     }
 
+    void prefetch_entry(std::size_t position) const {
+        index_.prefetch_record(position);
+        __builtin_prefetch(&values_[position]);
+    }
+    void prefetch_text(std::size_t position) const { index_.prefetch_text(position); }
+
     std::size_t size() const { return index_.size(); }
     bool empty() const { return index_.empty(); }
     std::string_view key(std::size_t position) const { return index_[position]; }

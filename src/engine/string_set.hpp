@@ -14,6 +14,9 @@ public:
     // The member's position in iteration order, or StringIndex::not_found.
     std::size_t find(std::string_view text) const { return index_.find(text); }
 
+    void prefetch_record(std::size_t position) const { index_.prefetch_record(position); }
+    void prefetch_text(std::size_t position) const { index_.prefetch_text(position); }
+
     std::size_t size() const { return index_.size(); }
     bool empty() const { return index_.empty(); }
     std::string_view operator[](std::size_t position) const { return index_[position]; }
