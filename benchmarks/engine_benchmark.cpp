@@ -14,6 +14,7 @@
 #include <random>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "char_sequence.hpp"
@@ -57,11 +58,9 @@ double checksum_fast(const std::vector<std::string>& words, const ScoreTable& sc
     return sum;
 }
 
-double checksum_literal(const std::vector<std::string>& words, const ScoreTable& scores, const StringSet& whitelist,
-                        bool is_affix) {
+double checksum_literal(const std::vector<std::string>& words, const literal::Lookup& tables, bool is_affix) {
     double sum = 0;
-    for (const std::string& word : words)
-        sum += literal::best_segmentation_score(literal::decode(word), scores, whitelist, is_affix);
+    for (const std::string& word : words) sum += literal::best_segmentation_score(literal::decode(word), tables, is_affix);
     return sum;
 }
 
@@ -72,27 +71,30 @@ void word_list_workload(const char* path) {
         return;
     }
     std::unordered_map<std::string, int> counts;
-    StringSet whitelist;
+    std::unordered_set<std::string> letters;
     for (const std::string& word : words) {
         std::u32string chars = literal::decode(word);
         for (std::size_t j = 0; j < chars.size(); ++j) {
             std::string text;
             for (std::size_t i = j; i < chars.size() && i < j + 8; ++i) {
                 literal::encode_into(chars[i], text);
-                if (i == j) whitelist.insert(text);
+                if (i == j) letters.insert(text);
                 ++counts[text];
             }
         }
     }
+    StringSet whitelist;
+    for (const std::string& letter : letters) whitelist.insert(letter);
     ScoreTable scores(counts.size());
     for (auto& [text, count] : counts)
         if (count >= 20) scores.insert_or_assign(text, static_cast<double>(count) / static_cast<double>(words.size()));
 
     std::printf("(a) %s: %zu words, %zu scored pieces\n", path, words.size(), scores.size());
+    const literal::Lookup tables(scores, whitelist);
     for (bool is_affix : {false, true}) {
         double fast_sum = 0, slow_sum = 0;
         double fast = best_of(3, [&] { fast_sum = checksum_fast(words, scores, whitelist, is_affix); });
-        double slow = best_of(1, [&] { slow_sum = checksum_literal(words, scores, whitelist, is_affix); });
+        double slow = best_of(1, [&] { slow_sum = checksum_literal(words, tables, is_affix); });
         std::printf("    %-5s fast %8.3f s  literal %8.3f s  ratio %6.1fx  (%s)\n", is_affix ? "affix" : "root",
                     fast, slow, slow / fast, fast_sum == slow_sum ? "same sums" : "SUMS DIFFER");
     }
@@ -123,13 +125,18 @@ void synthetic_workload() {
     for (std::size_t length : {100u, 1000u, 10000u, 100000u, 1000000u}) {
         std::vector<std::string> words{random_text(length)};
         int repeats = static_cast<int>(std::max<std::size_t>(1, 100000 / length));
+        // The index is built once here: this measures how scoring grows with length.
+        const PieceIndex pieces(scores, whitelist);
+        ScorerScratch scratch;
+        decode_into(words[0], scratch.chars);
         double fast = best_of(3, [&] {
-                          for (int r = 0; r < repeats; ++r) checksum_fast(words, scores, whitelist, false);
+                          for (int r = 0; r < repeats; ++r) best_segmentation_score(scratch.chars, pieces, false, scratch);
                       }) / repeats;
         if (first_fast == 0) first_fast = fast;
         std::printf("    n=%8zu  fast %10.6f s  (x%8.1f of n=100)", length, fast, fast / first_fast);
         if (length <= 1000) {
-            double slow = best_of(1, [&] { checksum_literal(words, scores, whitelist, false); });
+            const literal::Lookup tables(scores, whitelist);
+            double slow = best_of(1, [&] { checksum_literal(words, tables, false); });
             std::printf("  literal %10.6f s  ratio %8.1fx", slow, slow / fast);
         }
         std::printf("\n");

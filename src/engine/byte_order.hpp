@@ -1,14 +1,17 @@
 #pragma once
-// Sorting string positions by the strings' bytes. For UTF-8 this is code
-// point order, so strings that share a beginning end up next to each other:
-// the piece trie is built from keys in this order, and candidates are scored
-// in it so that neighbouring walks touch the same trie nodes.
+// Putting strings in byte order, which for UTF-8 is code point order, so that
+// strings that share a beginning sit next to each other: the piece trie is
+// built from keys in this order, repeated strings meet as neighbours, and
+// candidates are scored in it so that neighbouring walks touch the same trie
+// nodes.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "internal_failure.hpp"
 
 namespace morvanex {
 
@@ -22,17 +25,32 @@ inline std::uint64_t leading_bytes(std::string_view text) {
     return value;
 }
 
-// Reorders `positions` so that text_of(position) ascends bytewise.
+enum class KeepRepeat { first, last };
+
+// Positions 0 .. count-1, one per distinct text_of(position) (the first or
+// the last position of each repeated text), ordered by the texts' bytes.
 template <class TextOf>
-void sort_by_bytes(std::vector<std::uint32_t>& positions, TextOf text_of) {
-    std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed;
-    keyed.reserve(positions.size());
-    for (std::uint32_t position : positions) keyed.emplace_back(leading_bytes(text_of(position)), position);
+std::vector<std::uint32_t> distinct_in_byte_order(std::size_t count, TextOf text_of, KeepRepeat keep) {
+    if (count >= UINT32_MAX) throw InternalFailure("capacity overflow");
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed(count);
+    for (std::uint32_t position = 0; position < count; ++position)
+        keyed[position] = {leading_bytes(text_of(position)), position};
     std::sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
         if (a.first != b.first) return a.first < b.first;
-        return text_of(a.second) < text_of(b.second);
+        int order = text_of(a.second).compare(text_of(b.second));
+        return order != 0 ? order < 0 : a.second < b.second;
     });
-    for (std::size_t k = 0; k < keyed.size(); ++k) positions[k] = keyed[k].second;
+    std::vector<std::uint32_t> distinct;
+    distinct.reserve(count);
+    for (std::size_t run = 0; run < count;) {
+        std::size_t end = run + 1;
+        while (end < count && keyed[end].first == keyed[run].first &&
+               text_of(keyed[end].second) == text_of(keyed[run].second))
+            ++end;
+        distinct.push_back(keep == KeepRepeat::first ? keyed[run].second : keyed[end - 1].second);
+        run = end;
+    }
+    return distinct;
 }
 
 // Visits `positions` in order, asking `prefetch_record` and `prefetch_text`

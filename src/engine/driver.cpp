@@ -1,6 +1,5 @@
 #include "driver.hpp"
 
-#include <cstdint>
 #include <utility>
 
 #include "byte_order.hpp"
@@ -11,32 +10,29 @@ namespace morvanex {
 namespace {
 
 // The new score of `candidate` (non-empty) as a root or an affix.
-double score_candidate(std::string_view candidate, bool is_affix, const ScoreTable& scores,
-                       const PieceIndex& pieces, ScorerScratch& scratch) {
+double score_candidate(std::string_view candidate, bool is_affix, const PieceIndex& pieces,
+                       ScorerScratch& scratch) {
     decode_into(candidate, scratch.chars);
     double best_cover = best_segmentation_score(scratch.chars, pieces, is_affix, scratch);
-    const double* previous = scores.find(candidate);
-    return updated_score(previous ? *previous : 0.0, best_cover, scratch.chars.length());
+    double previous = pieces.value_of(scratch.chars.code_points).value_or(0.0);
+    return updated_score(previous, best_cover, scratch.chars.length());
 }
 
-// Scores every candidate of one pass. Values do not depend on the order, so
-// candidates go in byte order, where neighbours share most trie nodes.
+// Scores the distinct members of one candidate set. Values do not depend on
+// the order within a pass, so candidates go in byte order, where neighbours
+// share most trie nodes.
 template <class EntryOf>
-void score_pass(const StringSet& candidates, bool is_affix, const ScoreTable& scores, const PieceIndex& pieces,
-                ScorerScratch& scratch, ResultTable& result, EntryOf entry_of) {
-    std::vector<std::uint32_t> order(candidates.size());
-    for (std::size_t position = 0; position < order.size(); ++position)
-        order[position] = static_cast<std::uint32_t>(position);
-    sort_by_bytes(order, [&](std::uint32_t position) { return candidates[position]; });
+void score_pass(const StringSet& candidates, const std::vector<std::uint32_t>& in_byte_order, bool is_affix,
+                const PieceIndex& pieces, ScorerScratch& scratch, ResultTable& result, EntryOf entry_of) {
     visit_prefetching(
-        order,
+        in_byte_order,
         [&](std::uint32_t position) {
             ResultTable::Entry entry = entry_of(position);
             if (entry == ResultTable::no_entry) return;  // the empty string gets no score
-            result.set_value(entry, score_candidate(candidates[position], is_affix, scores, pieces, scratch));
+            result.set_value(entry, score_candidate(candidates[position], is_affix, pieces, scratch));
         },
-        [&](std::uint32_t position) { candidates.prefetch_record(position); },
-        [&](std::uint32_t position) { candidates.prefetch_text(position); });
+        [&](std::uint32_t position) { candidates.strings().prefetch_record(position); },
+        [&](std::uint32_t position) { candidates.strings().prefetch_text(position); });
 }
 
 }  // namespace
@@ -57,9 +53,9 @@ ResultTable run_scoring_iteration(StringSet root_candidates, StringSet affix_can
     const PieceIndex pieces(scores, one_char_whitelist);
     ScorerScratch scratch;
     // All roots before any affix: a string in both sets ends with its affix value.
-    score_pass(result.roots(), false, scores, pieces, scratch, result,
+    score_pass(result.roots(), result.roots_in_byte_order(), false, pieces, scratch, result,
                [&](std::size_t position) { return result.root_entry(position); });
-    score_pass(result.affixes(), true, scores, pieces, scratch, result,
+    score_pass(result.affixes(), result.affixes_in_byte_order(), true, pieces, scratch, result,
                [&](std::size_t position) { return result.affix_entry(position); });
     return result;
 }

@@ -1,5 +1,6 @@
 #include "piece_index.hpp"
 
+#include <algorithm>
 #include <string_view>
 #include <utility>
 
@@ -10,19 +11,19 @@
 namespace morvanex {
 namespace {
 
-// The keys that may serve as pieces, in byte order.
-std::vector<std::uint32_t> usable_keys_in_order(const ScoreTable& scores, const StringSet& whitelist) {
-    std::vector<std::uint32_t> keys;
-    keys.reserve(scores.size());
-    for (std::size_t key = 0; key < scores.size(); ++key) {
-        std::string_view text = scores.key(key);
-        if (text.empty()) continue;  // no piece is empty
-        bool one_char = text.size() <= 4 && decoded_length(text) == 1;
-        if (one_char && !whitelist.contains(text)) continue;
-        keys.push_back(static_cast<std::uint32_t>(key));
+// The code points of the whitelist's one-character members, sorted.
+std::vector<char32_t> one_char_members(const StringSet& whitelist) {
+    std::vector<char32_t> members;
+    CharSequence chars;
+    for (std::size_t position = 0; position < whitelist.size(); ++position) {
+        std::string_view text = whitelist[position];
+        if (text.empty() || text.size() > 4 || decoded_length(text) != 1) continue;
+        decode_into(text, chars);
+        members.push_back(chars.code_points[0]);
     }
-    sort_by_bytes(keys, [&](std::uint32_t key) { return scores.key(key); });
-    return keys;
+    std::sort(members.begin(), members.end());
+    members.erase(std::unique(members.begin(), members.end()), members.end());
+    return members;
 }
 
 }  // namespace
@@ -34,10 +35,12 @@ PieceIndex::PieceIndex(const ScoreTable& scores, const StringSet& whitelist) {
     // prefix with it and appends the rest.
     std::vector<std::vector<Record>> levels(1, std::vector<Record>(1, Record{0, 0, 0.0}));
     std::vector<std::vector<std::uint32_t>> child_counts(1, std::vector<std::uint32_t>(1, 0));
+    const std::vector<char32_t> whitelisted = one_char_members(whitelist);
     CharSequence previous, current;
     auto append_key = [&](std::uint32_t key) {
         decode_into(scores.key(key), current);
         const std::vector<char32_t>& path = current.code_points;
+        if (path.empty()) return;  // the empty key is no piece and no candidate
         std::size_t shared = 0;
         while (shared < previous.length() && shared < path.size() &&
                previous.code_points[shared] == path[shared])
@@ -51,13 +54,14 @@ PieceIndex::PieceIndex(const ScoreTable& scores, const StringSet& whitelist) {
             levels[depth + 1].push_back(Record{path[depth], 0, 0.0});
             child_counts[depth + 1].push_back(0);
         }
+        bool usable = path.size() > 1 || std::binary_search(whitelisted.begin(), whitelisted.end(), path[0]);
         Record& last = levels[path.size()].back();
-        last.code_point_and_flags |= scored_flag;
-        last.score = scores.value(key);
+        last.code_point_and_flags |= keyed_flag | (usable ? scored_flag : 0);
+        last.score = scores.value(key);  // a repeated key arrives once, at its last insertion
         std::swap(previous, current);
     };
     visit_prefetching(
-        usable_keys_in_order(scores, whitelist), append_key,
+        scores.entries_in_byte_order(), append_key,
         [&](std::uint32_t key) { scores.prefetch_entry(key); },
         [&](std::uint32_t key) { scores.prefetch_text(key); });
 

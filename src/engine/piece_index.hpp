@@ -1,9 +1,9 @@
 #pragma once
 // The pieces a candidate may be cut into, as a compact character trie.
 //
-// Every key of the score table that may serve as a piece (a key of one
-// character only when the whitelist holds it) is a path of code points from
-// the root. The scorer walks the trie forward from each reachable start
+// Every non-empty key of the score table is a path of code points from the
+// root; its last node holds the key's value and whether the key may serve as
+// a piece (a key of one character only when the whitelist holds it). The scorer walks the trie forward from each reachable start
 // position and stops as soon as no usable key continues the piece, so a
 // candidate costs about (its length) x (the longest matching key) steps and
 // no piece text is ever built.
@@ -16,6 +16,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "score_table.hpp"
@@ -29,15 +30,25 @@ public:
 
     struct Step {
         Node child;
-        bool exists;     // some usable key starts with the piece walked so far
-        bool scored;     // the piece is itself a usable key ...
-        bool continues;  // ... and some usable key is longer
+        bool exists;     // some key starts with the piece walked so far
+        bool scored;     // the piece may serve as a piece, with this score
+        bool continues;  // some key is longer than the piece
         double score;
     };
 
-    // Builds the trie of the usable keys of `scores`; keeps no reference to
-    // either argument.
+    // Builds the trie of the keys of `scores`; keeps no reference to either
+    // argument.
     PieceIndex(const ScoreTable& scores, const StringSet& whitelist);
+
+    // The value `scores` holds for the whole of `chars`, if any.
+    std::optional<double> value_of(const std::vector<char32_t>& chars) const {
+        Node node = root_;
+        for (char32_t c : chars)
+            if ((node = find_child(node, c)) == none) return std::nullopt;
+        const Record& record = records_[node];
+        if (!(record.code_point_and_flags & keyed_flag)) return std::nullopt;
+        return record.score;
+    }
 
     // The step from the root, i.e. the piece of the one character `c`.
     Step first(char32_t c) const {
@@ -55,7 +66,8 @@ private:
         double score;
     };
     static constexpr std::uint32_t code_point_mask = 0x1FFFFF;
-    static constexpr std::uint32_t scored_flag = 1u << 21;
+    static constexpr std::uint32_t scored_flag = 1u << 21;  // usable as a piece
+    static constexpr std::uint32_t keyed_flag = 1u << 22;   // ends a key
     static constexpr Node none = UINT32_MAX;
 
     Step at(Node node) const {

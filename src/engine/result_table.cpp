@@ -1,31 +1,50 @@
 #include "result_table.hpp"
 
+#include <algorithm>
 #include <utility>
 
-#include "internal_failure.hpp"
-
 namespace morvanex {
+namespace {
+
+constexpr ResultTable::Entry pending = ResultTable::no_entry - 1;
+
+}  // namespace
 
 ResultTable::ResultTable(StringSet roots, StringSet affixes)
-    : roots_(std::move(roots)), affixes_(std::move(affixes)) {
-    std::size_t capacity = roots_.size() + affixes_.size();
-    if (capacity < roots_.size() || capacity > values_.max_size())
-        throw InternalFailure("Hash table capacity overflow");
-    empty_root_ = roots_.find("");
-    root_entries_ = roots_.size() - (empty_root_ != StringIndex::not_found ? 1 : 0);
-    affix_entries_.resize(affixes_.size(), no_entry);
-    for (std::size_t position = 0; position < affixes_.size(); ++position) {
+    : roots_(std::move(roots)),
+      affixes_(std::move(affixes)),
+      root_order_(roots_.members_in_byte_order()),
+      affix_order_(affixes_.members_in_byte_order()),
+      root_entries_(roots_.size(), no_entry),
+      affix_entries_(affixes_.size(), no_entry) {
+    for (std::uint32_t position : root_order_)
+        if (!roots_[position].empty()) root_entries_[position] = pending;
+    add_entries(root_entries_, false);
+
+    // Both orders are sorted, so each affix is looked for in the roots only
+    // past the place where the previous one was.
+    auto root_before = [this](std::uint32_t root, std::string_view affix) { return roots_[root] < affix; };
+    auto next_root = root_order_.begin();
+    for (std::uint32_t position : affix_order_) {
         std::string_view affix = affixes_[position];
         if (affix.empty()) continue;
-        std::size_t root = roots_.find(affix);
-        if (root != StringIndex::not_found) {
-            affix_entries_[position] = root_entry(root);
-        } else {
-            affix_entries_[position] = root_entries_ + affix_only_positions_.size();
-            affix_only_positions_.push_back(position);
-        }
+        next_root = std::lower_bound(next_root, root_order_.end(), affix, root_before);
+        if (next_root != root_order_.end() && roots_[*next_root] == affix)
+            affix_entries_[position] = root_entries_[*next_root];
+        else
+            affix_entries_[position] = pending;
     }
-    values_.assign(root_entries_ + affix_only_positions_.size(), 0.0);
+    add_entries(affix_entries_, true);
+    values_.assign(origins_.size(), 0.0);
+}
+
+// Gives every pending position an entry, in position order.
+void ResultTable::add_entries(std::vector<Entry>& entries, bool from_affixes) {
+    for (std::size_t position = 0; position < entries.size(); ++position) {
+        if (entries[position] != pending) continue;
+        entries[position] = origins_.size();
+        origins_.push_back(Origin{from_affixes, static_cast<std::uint32_t>(position)});
+    }
 }
 
 }  // namespace morvanex

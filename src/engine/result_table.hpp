@@ -1,10 +1,11 @@
 #pragma once
 // The new scores of one iteration: one entry per distinct non-empty
-// candidate, roots first in the order of their set, then the affixes that are
-// not also roots, in theirs. The table owns both candidate sets and its keys
-// are views into them, so no key is copied and no second hash index is built.
-// Entries are laid out up front; values may then be filled in any order.
+// candidate, roots first in the order they were inserted, then the affixes
+// that are not also roots, in theirs. The table owns both candidate sets and
+// its keys are views into them, so no key is copied. Entries are laid out up
+// front; values are then filled in any order.
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 #include <vector>
 
@@ -17,35 +18,45 @@ public:
     using Entry = std::size_t;
     static constexpr Entry no_entry = static_cast<Entry>(-1);
 
+    // Where an entry's key comes from: a position in roots() or affixes().
+    struct Origin {
+        bool from_affixes;
+        std::uint32_t position;
+    };
+
     ResultTable(StringSet roots, StringSet affixes);
 
     const StringSet& roots() const { return roots_; }
     const StringSet& affixes() const { return affixes_; }
+    // The positions of the distinct members of each set, in byte order.
+    const std::vector<std::uint32_t>& roots_in_byte_order() const { return root_order_; }
+    const std::vector<std::uint32_t>& affixes_in_byte_order() const { return affix_order_; }
 
-    // The entry of a candidate, or no_entry for the empty string. A string in
-    // both sets has one entry, shared by its root and its affix position.
-    Entry root_entry(std::size_t position) const {
-        if (position == empty_root_) return no_entry;
-        return position - (position > empty_root_ && empty_root_ != StringIndex::not_found ? 1 : 0);
-    }
+    // The entry of a member position, or no_entry for the empty string. A
+    // string in both sets has one entry, shared by its root and affix position.
+    Entry root_entry(std::size_t position) const { return root_entries_[position]; }
     Entry affix_entry(std::size_t position) const { return affix_entries_[position]; }
 
     void set_value(Entry entry, double value) { values_[entry] = value; }
 
     std::size_t size() const { return values_.size(); }
+    Origin origin(Entry entry) const { return origins_[entry]; }
     std::string_view key(Entry entry) const {
-        return entry < root_entries_ ? roots_[entry + (entry >= empty_root_ ? 1 : 0)]
-                                     : affixes_[affix_only_positions_[entry - root_entries_]];
+        const Origin& o = origins_[entry];
+        return o.from_affixes ? affixes_[o.position] : roots_[o.position];
     }
     double value(Entry entry) const { return values_[entry]; }
 
 private:
+    void add_entries(std::vector<Entry>& entries, bool from_affixes);
+
     StringSet roots_;
     StringSet affixes_;
-    std::size_t empty_root_;     // position of the empty root, or not_found (the largest size_t)
-    std::size_t root_entries_;   // entries [0, root_entries_) are the non-empty roots in order
-    std::vector<std::size_t> affix_only_positions_;  // affix positions of the later entries
-    std::vector<Entry> affix_entries_;               // entry of each affix position
+    std::vector<std::uint32_t> root_order_;
+    std::vector<std::uint32_t> affix_order_;
+    std::vector<Entry> root_entries_;
+    std::vector<Entry> affix_entries_;
+    std::vector<Origin> origins_;
     std::vector<double> values_;
 };
 

@@ -1,45 +1,46 @@
 #pragma once
-// A map from distinct UTF-8 strings to doubles. Inserting an existing string
-// replaces its value and keeps its place; iteration follows first insertion.
-// Values are stored as given: NaN, infinities and -0.0 included.
+// A map from UTF-8 strings to doubles, filled in the order of a dict walk.
+//
+// Inserting a string that already has an entry replaces its value: the later
+// insertion wins. As in StringSet, repeats are resolved by one sort instead
+// of a hash lookup per insertion; `entries_in_byte_order` reports each
+// distinct key once, at its last insertion. Values are stored as given: NaN,
+// infinities and -0.0 included.
+#include <cstdint>
+#include <string_view>
 #include <vector>
 
-#include "string_index.hpp"
+#include "string_list.hpp"
 
 namespace morvanex {
 
 class ScoreTable {
 public:
-    explicit ScoreTable(std::size_t expected = 0) : index_(expected) { values_.reserve(expected); }
+    explicit ScoreTable(std::size_t expected = 0) : keys_(expected) { values_.reserve(expected); }
 
-    void insert_or_assign(std::string_view text, double value) {
-        auto [position, inserted] = index_.insert(text);
-        if (inserted)
-            values_.push_back(value);
-        else
-            values_[position] = value;
+    void insert_or_assign(std::string_view key, double value) {
+        keys_.add(key);
+        values_.push_back(value);
     }
 
-    // The value stored for `text`, or nullptr.
-    const double* find(std::string_view text) const {
-        std::size_t position = index_.find(text);
-        return position == StringIndex::not_found ? nullptr : &values_[position];
-    }
+    // Number of insertions, repeated keys included.
+    std::size_t size() const { return keys_.size(); }
+    bool empty() const { return keys_.empty(); }
+    std::string_view key(std::size_t position) const { return keys_[position]; }
+    double value(std::size_t position) const { return values_[position]; }
 
     void prefetch_entry(std::size_t position) const {
-        index_.prefetch_record(position);
+        keys_.prefetch_record(position);
         __builtin_prefetch(&values_[position]);
     }
-    void prefetch_text(std::size_t position) const { index_.prefetch_text(position); }
+    void prefetch_text(std::size_t position) const { keys_.prefetch_text(position); }
 
-    std::size_t size() const { return index_.size(); }
-    bool empty() const { return index_.empty(); }
-    std::string_view key(std::size_t position) const { return index_[position]; }
-    double value(std::size_t position) const { return values_[position]; }
-    const StringIndex& keys() const { return index_; }
+    // The position of each distinct key's last insertion, ordered by the
+    // keys' bytes.
+    std::vector<std::uint32_t> entries_in_byte_order() const;
 
 private:
-    StringIndex index_;
+    StringList keys_;
     std::vector<double> values_;
 };
 

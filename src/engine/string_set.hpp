@@ -1,28 +1,37 @@
 #pragma once
-// A set of distinct UTF-8 strings. Iterates in first-insertion order.
-#include "string_index.hpp"
+// A set of UTF-8 strings, compared byte for byte.
+//
+// Strings are collected in the order they are inserted; inserting a string
+// that is already a member leaves the set unchanged: the copy is kept but
+// `members_in_byte_order` never reports it, and every position that counts
+// is the first one of its string. Deferring that test to one sort, which the
+// engine needs anyway, spares a hash lookup per string.
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "string_list.hpp"
 
 namespace morvanex {
 
 class StringSet {
 public:
-    explicit StringSet(std::size_t expected = 0) : index_(expected) {}
+    explicit StringSet(std::size_t expected = 0) : strings_(expected) {}
 
-    // Returns true when `text` was not yet a member.
-    bool insert(std::string_view text) { return index_.insert(text).inserted; }
-    bool contains(std::string_view text) const { return find(text) != StringIndex::not_found; }
-    // The member's position in iteration order, or StringIndex::not_found.
-    std::size_t find(std::string_view text) const { return index_.find(text); }
+    void insert(std::string_view text) { strings_.add(text); }
 
-    void prefetch_record(std::size_t position) const { index_.prefetch_record(position); }
-    void prefetch_text(std::size_t position) const { index_.prefetch_text(position); }
+    // Number of insertions, repeated strings included.
+    std::size_t size() const { return strings_.size(); }
+    bool empty() const { return strings_.empty(); }
+    std::string_view operator[](std::size_t position) const { return strings_[position]; }
+    const StringList& strings() const { return strings_; }
 
-    std::size_t size() const { return index_.size(); }
-    bool empty() const { return index_.empty(); }
-    std::string_view operator[](std::size_t position) const { return index_[position]; }
+    // The position of each distinct member (its first insertion), ordered by
+    // the members' bytes, which for UTF-8 is code point order.
+    std::vector<std::uint32_t> members_in_byte_order() const;
 
 private:
-    StringIndex index_;
+    StringList strings_;
 };
 
 }  // namespace morvanex

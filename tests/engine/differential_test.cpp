@@ -17,12 +17,13 @@ TEST(Differential, FastScorerMatchesLiteralBitForBit) {
     for (int round = 0; round < 400; ++round) {
         RandomInputs inputs = make_random_inputs(rng);
         PieceIndex pieces(inputs.scores, inputs.whitelist);
+        literal::Lookup tables(inputs.scores, inputs.whitelist);
         ScorerScratch scratch;
         for (const std::string& candidate : inputs.candidates) {
             for (bool is_affix : {false, true}) {
                 decode_into(candidate, scratch.chars);
                 double fast = best_segmentation_score(scratch.chars, pieces, is_affix, scratch);
-                double slow = literal_score(candidate, inputs.scores, inputs.whitelist, is_affix);
+                double slow = literal::best_segmentation_score(literal::decode(candidate), tables, is_affix);
                 ASSERT_EQ(bits_of(fast), bits_of(slow))
                     << "round " << round << " candidate '" << candidate << "' affix " << is_affix;
                 ++compared;

@@ -100,24 +100,45 @@ TEST(Driver, PreviousScoreIsReadFromTheInputTableOnly) {
     EXPECT_EQ(result.value(0), 0.5);
 }
 
-TEST(StringIndex, KeepsFirstInsertionOrderAcrossGrowth) {
+TEST(Containers, RepeatsResolveToTheFirstMemberAndTheLastValue) {
     StringSet set;
-    for (int k = 0; k < 5000; ++k) EXPECT_TRUE(set.insert(std::to_string(k * 7919 % 5003)));
-    EXPECT_FALSE(set.insert("0"));
-    ASSERT_EQ(set.size(), 5000u);
-    for (int k = 0; k < 5000; ++k) EXPECT_EQ(set[static_cast<std::size_t>(k)], std::to_string(k * 7919 % 5003));
-}
+    for (const char* word : {"b", "a", "b", "", "c", "a"}) set.insert(word);
+    std::vector<std::uint32_t> members = set.members_in_byte_order();
+    EXPECT_EQ(members, (std::vector<std::uint32_t>{3, 1, 0, 4}));
 
-TEST(ScoreTable, ReplacesValuesInPlace) {
-    ScoreTable table(2);
+    ScoreTable table;
     table.insert_or_assign("x", 1.0);
     table.insert_or_assign("y", 2.0);
     table.insert_or_assign("x", 3.0);
-    ASSERT_EQ(table.size(), 2u);
-    EXPECT_EQ(table.key(0), "x");
-    EXPECT_EQ(table.value(0), 3.0);
-    EXPECT_EQ(*table.find("y"), 2.0);
-    EXPECT_EQ(table.find("z"), nullptr);
+    EXPECT_EQ(table.entries_in_byte_order(), (std::vector<std::uint32_t>{2, 1}));
+}
+
+TEST(Containers, ByteOrderPutsPrefixesAndNulsBeforeTheirExtensions) {
+    StringSet set;
+    for (std::string_view word : {std::string_view("ab\0", 3), std::string_view("ab"), std::string_view("abcdefghij"),
+                                  std::string_view("abcdefgh"), std::string_view("\xC3\xA9"), std::string_view("z")})
+        set.insert(word);
+    EXPECT_EQ(set.members_in_byte_order(), (std::vector<std::uint32_t>{1, 0, 3, 2, 5, 4}));
+}
+
+TEST(Driver, RepeatedCandidatesAndKeysCountOnce) {
+    // The later "ab" value (0.5) is the previous score; the repeated root and
+    // affix strings each give one entry.
+    StringSet roots;
+    for (const char* word : {"ab", "cd", "ab"}) roots.insert(word);
+    StringSet affixes;
+    for (const char* word : {"zz", "zz"}) affixes.insert(word);
+    ScoreTable scores;
+    scores.insert_or_assign("ab", 9.0);
+    scores.insert_or_assign("ab", 0.5);
+    scores.insert_or_assign("a", 1.0);
+    scores.insert_or_assign("b", 1.0);
+    ResultTable result = run_scoring_iteration(std::move(roots), std::move(affixes), std::move(scores), set_of({"a", "b"}));
+    ASSERT_EQ(result.size(), 3u);
+    EXPECT_EQ(result.key(0), "ab");
+    EXPECT_EQ(result.value(0), 0.5 / 3.0);
+    EXPECT_EQ(result.key(1), "cd");
+    EXPECT_EQ(result.key(2), "zz");
 }
 
 }  // namespace

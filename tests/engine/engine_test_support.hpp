@@ -34,7 +34,7 @@ inline double fast_score(std::string_view candidate, const ScoreTable& scores, c
 
 inline double literal_score(std::string_view candidate, const ScoreTable& scores, const StringSet& whitelist,
                             bool is_affix) {
-    return literal::best_segmentation_score(literal::decode(candidate), scores, whitelist, is_affix);
+    return literal::best_segmentation_score(literal::decode(candidate), literal::Lookup(scores, whitelist), is_affix);
 }
 
 inline std::uint64_t bits_of(double value) {

@@ -4,6 +4,8 @@
 // Cubic and slow on purpose; it is the oracle the fast scorer is checked
 // against in tests, fuzzing and benchmarks.
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "score_table.hpp"
@@ -42,8 +44,25 @@ inline void encode_into(char32_t c, std::string& out) {
     }
 }
 
-inline double best_segmentation_score(const std::u32string& chars, const ScoreTable& scores,
-                                      const StringSet& one_char_whitelist, bool is_affix) {
+// Plain hash lookups over the engine's containers: the later insertion of a
+// key wins, as in a dict walk.
+struct Lookup {
+    std::unordered_map<std::string, double> scores;
+    std::unordered_set<std::string> whitelist;
+
+    Lookup(const ScoreTable& score_table, const StringSet& whitelist_set) {
+        for (std::size_t k = 0; k < score_table.size(); ++k)
+            scores[std::string(score_table.key(k))] = score_table.value(k);
+        for (std::size_t k = 0; k < whitelist_set.size(); ++k) whitelist.insert(std::string(whitelist_set[k]));
+    }
+    const double* find(const std::string& text) const {
+        auto found = scores.find(text);
+        return found == scores.end() ? nullptr : &found->second;
+    }
+    bool contains(const std::string& text) const { return whitelist.count(text) != 0; }
+};
+
+inline double best_segmentation_score(const std::u32string& chars, const Lookup& tables, bool is_affix) {
     const std::size_t n = chars.size();
     std::vector<double> best(n + 1, -1.0);
     best[0] = 0.0;
@@ -53,9 +72,9 @@ inline double best_segmentation_score(const std::u32string& chars, const ScoreTa
             std::string text;
             text.reserve(i - j);
             for (std::size_t k = j; k < i; ++k) encode_into(chars[k], text);
-            if (i - j == 1 && !one_char_whitelist.contains(text)) continue;
+            if (i - j == 1 && !tables.contains(text)) continue;
             if (is_affix && !(j == 0 || i == n)) continue;
-            const double* score = scores.find(text);
+            const double* score = tables.find(text);
             if (score == nullptr) continue;
             double total = best[j] + *score;
             if (total > best[i]) best[i] = total;

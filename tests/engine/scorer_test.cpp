@@ -4,7 +4,6 @@
 #include <limits>
 
 #include "engine_test_support.hpp"
-#include "string_hash.hpp"
 
 namespace morvanex::testing {
 namespace {
@@ -106,23 +105,3 @@ TEST(Scorer, KeysWithEmbeddedNulAreWholePieces) {
 }  // namespace
 }  // namespace morvanex::testing
 
-namespace morvanex::testing {
-namespace {
-
-TEST(SipHash, ClassicRoundsMatchThePublishedVectors) {
-    // Key 00 01 .. 0f; messages of length 0 and 1 (00).
-    TableKey key{0x0706050403020100ull, 0x0F0E0D0C0B0A0908ull};
-    SipHasher<2, 4> classic(key);
-    EXPECT_EQ(classic.plain(""), 0x726fdb47dd0e0e31ull);
-    EXPECT_EQ(classic.plain(std::string_view("\0", 1)), 0x74f839c593dc67fdull);
-}
-
-TEST(SipHash, TheTerminatorSeparatesStringsThatShareBytes) {
-    StringHasher hash(TableKey{1, 2});
-    for (std::string_view text : {"", "a", "abcdefg", "abcdefgh", "abcdefghijklmno"})
-        EXPECT_NE(hash(text), hash.plain(text)) << text;
-    EXPECT_NE(hash("abcdefg"), hash(std::string_view("abcdefg\xFF", 8)));
-}
-
-}  // namespace
-}  // namespace morvanex::testing
