@@ -27,27 +27,59 @@ inline std::uint64_t leading_bytes(std::string_view text) {
 
 enum class KeepRepeat { first, last };
 
+using KeyedPosition = std::pair<std::uint64_t, std::uint32_t>;  // leading bytes, position
+
+// Sorts by leading bytes, keeping the incoming order among equal ones: a
+// least-significant-digit radix sort in 16-bit digits for large inputs,
+// skipping digits that all keys share.
+inline void sort_by_leading_bytes(std::vector<KeyedPosition>& keyed) {
+    if (keyed.size() < 4096) {
+        std::stable_sort(keyed.begin(), keyed.end(),
+                         [](const KeyedPosition& a, const KeyedPosition& b) { return a.first < b.first; });
+        return;
+    }
+    std::vector<KeyedPosition> buffer(keyed.size());
+    std::vector<std::size_t> counts(1 << 16);
+    for (unsigned shift = 0; shift < 64; shift += 16) {
+        std::fill(counts.begin(), counts.end(), 0);
+        for (const KeyedPosition& k : keyed) ++counts[(k.first >> shift) & 0xFFFF];
+        if (counts[(keyed.front().first >> shift) & 0xFFFF] == keyed.size()) continue;
+        std::size_t start = 0;
+        for (std::size_t& count : counts) start += std::exchange(count, start);
+        for (const KeyedPosition& k : keyed) buffer[counts[(k.first >> shift) & 0xFFFF]++] = k;
+        keyed.swap(buffer);
+    }
+}
+
 // Positions 0 .. count-1, one per distinct text_of(position) (the first or
 // the last position of each repeated text), ordered by the texts' bytes.
 template <class TextOf>
 std::vector<std::uint32_t> distinct_in_byte_order(std::size_t count, TextOf text_of, KeepRepeat keep) {
     if (count >= UINT32_MAX) throw InternalFailure("capacity overflow");
-    std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed(count);
+    std::vector<KeyedPosition> keyed(count);
     for (std::uint32_t position = 0; position < count; ++position)
         keyed[position] = {leading_bytes(text_of(position)), position};
-    std::sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
-        if (a.first != b.first) return a.first < b.first;
+    sort_by_leading_bytes(keyed);
+
+    // Texts that share their first eight bytes are ordered by the rest, and
+    // repeats by position.
+    auto by_text = [&](const KeyedPosition& a, const KeyedPosition& b) {
         int order = text_of(a.second).compare(text_of(b.second));
         return order != 0 ? order < 0 : a.second < b.second;
-    });
+    };
     std::vector<std::uint32_t> distinct;
     distinct.reserve(count);
     for (std::size_t run = 0; run < count;) {
         std::size_t end = run + 1;
-        while (end < count && keyed[end].first == keyed[run].first &&
-               text_of(keyed[end].second) == text_of(keyed[run].second))
-            ++end;
-        distinct.push_back(keep == KeepRepeat::first ? keyed[run].second : keyed[end - 1].second);
+        while (end < count && keyed[end].first == keyed[run].first) ++end;
+        if (end - run > 1) std::sort(keyed.begin() + static_cast<std::ptrdiff_t>(run),
+                                     keyed.begin() + static_cast<std::ptrdiff_t>(end), by_text);
+        for (std::size_t k = run; k < end;) {
+            std::size_t same = k + 1;
+            while (same < end && text_of(keyed[same].second) == text_of(keyed[k].second)) ++same;
+            distinct.push_back(keep == KeepRepeat::first ? keyed[k].second : keyed[same - 1].second);
+            k = same;
+        }
         run = end;
     }
     return distinct;

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <algorithm>
 #include <limits>
+#include <random>
 
 #include "driver.hpp"
 #include "engine_test_support.hpp"
@@ -119,6 +121,29 @@ TEST(Containers, ByteOrderPutsPrefixesAndNulsBeforeTheirExtensions) {
                                   std::string_view("abcdefgh"), std::string_view("\xC3\xA9"), std::string_view("z")})
         set.insert(word);
     EXPECT_EQ(set.members_in_byte_order(), (std::vector<std::uint32_t>{1, 0, 3, 2, 5, 4}));
+}
+
+TEST(Containers, LargeSetsSortLikeAPlainSortWithRepeatsRemoved) {
+    // Enough strings for the radix path, with long shared beginnings, NULs,
+    // multi-byte characters and repeats.
+    std::mt19937_64 rng(5);
+    const std::vector<std::string> parts = {"a", "ab", std::string("\0", 1), "\xC3\xA9", "internation", "z"};
+    StringSet set;
+    std::vector<std::string> inserted;
+    for (int k = 0; k < 20000; ++k) {
+        std::string text;
+        for (std::size_t n = rng() % 5; n-- > 0;) text += parts[rng() % parts.size()];
+        set.insert(text);
+        inserted.push_back(text);
+    }
+    std::vector<std::uint32_t> expected(inserted.size());
+    for (std::uint32_t k = 0; k < expected.size(); ++k) expected[k] = k;
+    std::stable_sort(expected.begin(), expected.end(),
+                     [&](std::uint32_t a, std::uint32_t b) { return inserted[a] < inserted[b]; });
+    expected.erase(std::unique(expected.begin(), expected.end(),
+                               [&](std::uint32_t a, std::uint32_t b) { return inserted[a] == inserted[b]; }),
+                   expected.end());
+    EXPECT_EQ(set.members_in_byte_order(), expected);
 }
 
 TEST(Driver, RepeatedCandidatesAndKeysCountOnce) {
