@@ -108,6 +108,7 @@ class Workload:
         self.scores = scores
         self.whitelist = whitelist
         self.params = params or {}
+        self.sample_size = None  # candidates the pure-Python model scores; None: the run's default
 
     @property
     def args(self):
@@ -190,7 +191,7 @@ def transliterated(base, name, description):
     return Workload(name, "real", description, roots, affixes, scores, whitelist, dict(base.params))
 
 
-def compound_workload(base, words, name, description, count, seed=SEED):
+def compound_workload(base, words, name, description, count, sample_size, seed=SEED):
     """Compounds of 50..200 characters joined from random words of the base list.
 
     Affixes, substring scores and whitelist are the base workload's; every
@@ -214,7 +215,9 @@ def compound_workload(base, words, name, description, count, seed=SEED):
     for compound in compounds:
         scores.setdefault(compound, root_score)
     params = dict(base.params, compounds=count, seed=seed)
-    return Workload(name, "real", description, compounds, set(base.affixes), scores, set(base.whitelist), params)
+    workload = Workload(name, "real", description, compounds, set(base.affixes), scores, set(base.whitelist), params)
+    workload.sample_size = sample_size
+    return workload
 
 
 def synthetic_keys(seed=SEED):
@@ -279,6 +282,7 @@ def build_workloads(quick):
         compound_workload(
             english, words, f"{english_name}-compounds",
             f"{compounds} compounds of 50-200 characters from {english.description}", compounds,
+            100 if quick else 500,
         )
     )
     if not quick and available(GERMAN_WORDS):
@@ -357,38 +361,57 @@ def sample_candidates(workload, size, seed=SEED):
     return sorted(random.Random(seed).sample(union, size))
 
 
-def reference_estimate(workload, sample_size, module_result):
+def reference_estimate(workload, sample_size, repeats, module_result):
     """Time of the pure-Python model for the whole workload, from a sample.
 
     The model's conversion of the four arguments is timed on the full
-    arguments; its per-candidate work is timed on the sample and scaled by
-    the number of scorer calls.  Returns (seconds, details) and checks the
-    module's values on the sample against the model's.
+    arguments; its per-candidate work is timed on the sample, the root pass
+    and the affix pass apart, and each is scaled by the number of candidates
+    of its kind (medians of `repeats` runs each).  Returns
+    (seconds, verified, details), where verified tells whether the module's
+    values on the sample are the model's.
     """
     import morvanex
     import reference_model as model
 
-    start = time.perf_counter()
-    model.string_set(workload.roots)
-    model.string_set(workload.affixes)
-    table = model.score_table(workload.scores)
-    allowed = set(model.string_set(workload.whitelist))
-    conversion = time.perf_counter() - start
+    converted = {}
+
+    def convert():
+        model.string_set(workload.roots)
+        model.string_set(workload.affixes)
+        converted["table"] = model.score_table(workload.scores)
+        converted["allowed"] = set(model.string_set(workload.whitelist))
+
+    conversion = statistics.median(timed_runs(convert, repeats, warmup=0))
+    table, allowed = converted["table"], converted["allowed"]
 
     sample = sample_candidates(workload, sample_size)
     sample_roots = [s for s in sample if s in workload.roots]
     sample_affixes = [s for s in sample if s in workload.affixes]
+    # The sample's values in the module's order: roots first, an affix
+    # candidate's value replacing its root value.
     expected = {}
-    start = time.perf_counter()
-    for candidates, is_affix in ((sample_roots, False), (sample_affixes, True)):
+
+    def score_pass(candidates, is_affix):
         for candidate in candidates:
             best = model.best_segmentation_score(candidate, table, allowed, is_affix)
             previous = table.get(candidate, 0.0)
             expected[candidate] = model.updated_score(previous, best, len(candidate))
-    sampled = time.perf_counter() - start
+
+    estimate = conversion
+    sampled = 0.0
+    passes = {}
+    for kind, candidates, population in (
+        ("roots", sample_roots, sum(1 for s in workload.roots if s)),
+        ("affixes", sample_affixes, sum(1 for s in workload.affixes if s)),
+    ):
+        seconds = statistics.median(timed_runs(lambda: score_pass(candidates, kind == "affixes"), repeats, 0))
+        sampled += seconds
+        if candidates:
+            estimate += seconds * population / len(candidates)
+        passes[kind] = {"sampled": len(candidates), "of": population, "seconds": seconds}
     sampled_calls = len(sample_roots) + len(sample_affixes)
     total_calls = workload.scorer_calls()
-    estimate = conversion + sampled * total_calls / sampled_calls
 
     actual = morvanex.run_scoring_iteration(set(sample_roots), set(sample_affixes), workload.scores, workload.whitelist)
     verified = same_results(expected, actual)
@@ -402,6 +425,7 @@ def reference_estimate(workload, sample_size, module_result):
         "sample_scorer_calls": sampled_calls,
         "sample_s": sampled,
         "scale": total_calls / sampled_calls,
+        "passes": passes,
     }
     return estimate, verified, details
 
@@ -530,7 +554,8 @@ def measure(workload, repeats, sample_size, direct_reference, scratch):
     row["floor_ratio"] = row["call_s"] / row["floor_s"]
 
     if workload.kind == "real":
-        estimate, verified, details = reference_estimate(workload, sample_size, results[0])
+        estimate, verified, details = reference_estimate(
+            workload, workload.sample_size or sample_size, 3, results[0])
         row["python_s"] = estimate
         row["python_estimated"] = True
         row["python_details"] = details
@@ -696,11 +721,15 @@ def markdown_table(rows):
 
 
 def footnotes(report):
-    sample = report["settings"]["sample"]
+    sizes = collections.defaultdict(list)
+    for r in report["rows"]:
+        if r.get("python_details"):
+            sizes[r["python_details"]["sample_candidates"]].append(r["workload"])
+    sample = "; ".join(f"{size} for {', '.join(names)}" for size, names in sizes.items())
     return "\n".join([
         f"¹ Pure Python = `tests/reference_model.py`. Real-word rows (*): its conversion of the four "
         f"arguments timed on the full arguments, plus its per-candidate work timed on a deterministic sample "
-        f"of {sample} candidates and scaled linearly to all candidates. Synthetic rows: the model run on the "
+        f"of candidates ({sample}) and scaled linearly to all candidates (medians of 3 runs each). Synthetic rows: the model run on the "
         f"whole call (only where it finishes in a few seconds; it is cubic in the candidate length). "
         f"The module's values equal the model's bit for bit on every sampled candidate: "
         f"verified = {str(report['verified']).lower()}.",
