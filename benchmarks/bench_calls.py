@@ -756,13 +756,24 @@ def targets_text(targets):
     return "\n".join(f"- {'✓' if t['met'] else '✗'} {t['target']}: {t['detail']}" for t in targets)
 
 
+def repository_revision():
+    """The checked-out commit of this repository, or None outside a git work tree."""
+    try:
+        done = subprocess.run(["git", "-C", REPO, "rev-parse", "--short", "HEAD"],
+                              capture_output=True, text=True, timeout=10)
+    except (OSError, subprocess.SubprocessError):
+        return None
+    return done.stdout.strip() if done.returncode == 0 else None
+
+
 def write_markdown(path, report):
     s = report["settings"]
     with open(path, "w", encoding="utf-8") as handle:
         handle.write(
             "# morvanex call benchmark\n\n"
             f"`python benchmarks/bench_calls.py{' --quick' if s['quick'] else ''}` — "
-            f"{report['generated']}, Python {report['python']}, {report['cpus']} CPUs, "
+            f"{report['generated']}, repository at {report['revision'] or 'an unknown revision'}, "
+            f"Python {report['python']}, {report['cpus']} CPUs, "
             f"{s['repeats']} timed runs per workload (medians), run time {report['run_seconds']:.0f} s.\n\n"
             f"{report['table_markdown']}\n\n{footnotes(report)}\n\n## Targets\n\n{targets_text(report['targets'])}\n\n"
             "## Workloads\n\n"
@@ -886,6 +897,8 @@ def main(argv=None):
         "python": platform.python_version(),
         "platform": platform.platform(),
         "cpus": os.cpu_count(),
+        "revision": repository_revision(),
+        "module": morvanex.__file__,
         "settings": {"quick": args.quick, "repeats": repeats, "sample": sample, "seed": SEED},
         "workloads": [r["workload"] for r in rows],
         "rows": rows,
