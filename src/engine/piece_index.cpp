@@ -28,24 +28,44 @@ std::vector<char32_t> one_char_members(const StringSet& whitelist) {
 
 }  // namespace
 
-PieceIndex::PieceIndex(const ScoreTable& scores, const StringSet& whitelist) {
-    // Children are appended level by level while the sorted keys are walked:
-    // after each key, the last record of every level up to the key's length
-    // is on that key's path, so the next key shares exactly its common
-    // prefix with it and appends the rest.
+PieceIndex::PieceIndex(const ScoreTable& scores, const StringSet& whitelist) : scores_(&scores) {
+    // Keys arrive in byte order. A key shares exactly its common prefix with
+    // the key before it, and parts from both neighbours at `parting`, one
+    // past the longer of its common prefixes with them: nodes down to there
+    // are appended level by level (after each key, the last record of every
+    // level on its explicit path is on that path), and the rest of a longer
+    // key becomes a tail.
     std::vector<std::vector<Record>> levels(1, std::vector<Record>(1, Record{0, 0, 0.0}));
     std::vector<std::vector<std::uint32_t>> child_counts(1, std::vector<std::uint32_t>(1, 0));
     const std::vector<char32_t> whitelisted = one_char_members(whitelist);
-    CharSequence previous, current;
-    auto append_key = [&](std::uint32_t key) {
-        decode_into(scores.key(key), current);
+    const std::vector<std::uint32_t> keys = scores.entries_in_byte_order();
+    auto common_prefix = [](const CharSequence& a, const CharSequence& b) {
+        std::size_t shared = 0;
+        while (shared < a.length() && shared < b.length() && a.code_points[shared] == b.code_points[shared])
+            ++shared;
+        return shared;
+    };
+
+    CharSequence previous, current, next;
+    if (!keys.empty()) decode_into(scores.key(keys[0]), next);
+    auto append_key = [&](std::size_t index) {
+        std::swap(current, next);
+        if (index + 1 < keys.size()) decode_into(scores.key(keys[index + 1]), next);
         const std::vector<char32_t>& path = current.code_points;
         if (path.empty()) return;  // the empty key is no piece and no candidate
-        std::size_t shared = 0;
-        while (shared < previous.length() && shared < path.size() &&
-               previous.code_points[shared] == path[shared])
-            ++shared;
-        for (std::size_t depth = shared; depth < path.size(); ++depth) {
+        const std::uint32_t key = keys[index];
+        std::string_view text = scores.key(key);
+
+        std::size_t shared = common_prefix(previous, current);
+        std::size_t parting = std::max(shared, index + 1 < keys.size() ? common_prefix(current, next) : 0) + 1;
+        std::size_t explicit_end = std::min(path.size(), parting);
+        std::size_t tail_byte = 0;
+        if (explicit_end < path.size()) {
+            for (std::size_t chars = 0; chars < explicit_end; ++tail_byte) chars += !is_utf8_continuation(text[tail_byte]);
+            while (tail_byte < text.size() && is_utf8_continuation(text[tail_byte])) ++tail_byte;
+            if (tail_byte >= UINT32_MAX) explicit_end = path.size(), tail_byte = 0;  // too far to refer to
+        }
+        for (std::size_t depth = shared; depth < explicit_end; ++depth) {
             if (levels.size() <= depth + 1) {
                 levels.emplace_back();
                 child_counts.emplace_back();
@@ -54,16 +74,23 @@ PieceIndex::PieceIndex(const ScoreTable& scores, const StringSet& whitelist) {
             levels[depth + 1].push_back(Record{path[depth], 0, 0.0});
             child_counts[depth + 1].push_back(0);
         }
-        bool usable = path.size() > 1 || std::binary_search(whitelisted.begin(), whitelisted.end(), path[0]);
-        Record& last = levels[path.size()].back();
-        last.code_point_and_flags |= keyed_flag | (usable ? scored_flag : 0);
-        last.score = scores.value(key);  // a repeated key arrives once, at its last insertion
+        Record& last = levels[explicit_end].back();
+        if (explicit_end < path.size()) {
+            last.code_point_and_flags |= tail_flag;
+            last.score = std::bit_cast<double>(Tail{key, static_cast<std::uint32_t>(tail_byte)});
+        } else {
+            bool usable = path.size() > 1 || std::binary_search(whitelisted.begin(), whitelisted.end(), path[0]);
+            last.code_point_and_flags |= keyed_flag | (usable ? scored_flag : 0);
+            last.score = scores.value(key);  // a repeated key arrives once, at its last insertion
+        }
         std::swap(previous, current);
     };
-    visit_prefetching(
-        scores.entries_in_byte_order(), append_key,
-        [&](std::uint32_t key) { scores.prefetch_entry(key); },
-        [&](std::uint32_t key) { scores.prefetch_text(key); });
+    // Keys are read in byte order, far from their stored order: load ahead.
+    for (std::size_t index = 0; index < keys.size(); ++index) {
+        if (index + 16 < keys.size()) scores.prefetch_entry(keys[index + 16]);
+        if (index + 8 < keys.size()) scores.prefetch_text(keys[index + 8]);
+        append_key(index);
+    }
 
     std::size_t total = 0;
     for (const auto& level : levels) total += level.size();
@@ -83,6 +110,21 @@ PieceIndex::PieceIndex(const ScoreTable& scores, const StringSet& whitelist) {
     }
     records_.push_back(Record{0, next_block, 0.0});  // sentinel
     for (char32_t c = 0; c < ascii_roots_.size(); ++c) ascii_roots_[c] = find_child(root_, c);
+}
+
+PieceIndex::Step PieceIndex::step_in_tail(const Step& from, char32_t next) const {
+    std::string_view text = scores_->key(from.tail_key);
+    std::size_t byte = from.tail_byte;
+    auto at_byte = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(text[k])); };
+    char32_t lead = at_byte(byte);
+    std::size_t width = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    char32_t c = width == 1 ? lead : width == 2 ? lead & 0x1F : width == 3 ? lead & 0x0F : lead & 0x07;
+    for (std::size_t k = 1; k < width && byte + k < text.size(); ++k) c = (c << 6) | (at_byte(byte + k) & 0x3F);
+    if (c != next) return missing();
+    byte += width;
+    if (byte >= text.size())  // the whole key: at least two characters, so usable
+        return Step{true, true, true, false, scores_->value(from.tail_key), none, 0, 0};
+    return Step{true, false, false, true, 0.0, none, from.tail_key, static_cast<std::uint32_t>(byte)};
 }
 
 }  // namespace morvanex

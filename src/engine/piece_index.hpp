@@ -2,18 +2,25 @@
 // The pieces a candidate may be cut into, as a compact character trie.
 //
 // Every non-empty key of the score table is a path of code points from the
-// root; its last node holds the key's value and whether the key may serve as
-// a piece (a key of one character only when the whitelist holds it). The scorer walks the trie forward from each reachable start
-// position and stops as soon as no usable key continues the piece, so a
-// candidate costs about (its length) x (the longest matching key) steps and
-// no piece text is ever built.
+// root; its end holds the key's value and whether the key may serve as a
+// piece (a key of one character only when the whitelist holds it). The
+// scorer walks the trie forward from each reachable start position and stops
+// as soon as no key continues the piece, so a candidate costs about (its
+// length) x (the longest matching key) steps and no piece text is ever built.
 //
 // Layout: nodes are numbered level by level, and the children of a node form
 // one block sorted by code point, directly after the block of its previous
 // sibling's children. A node record is 16 bytes and a node's children end
 // where the next node's children begin, so one step reads one small, mostly
 // contiguous block: about one cache miss per character walked.
+//
+// Tails: below the depth where a key parts from its neighbours in byte
+// order, no other key shares its path, so the rest is not stored as nodes:
+// the last node refers to the key's own text, and the walk compares the
+// candidate with it character by character. Long keys (whole words,
+// compounds) thus cost a few nodes, not one per character.
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -28,27 +35,21 @@ class PieceIndex {
 public:
     using Node = std::uint32_t;
 
+    // Where a walk stands after a piece, and what the piece is.
     struct Step {
-        Node child;
         bool exists;     // some key starts with the piece walked so far
-        bool scored;     // the piece may serve as a piece, with this score
+        bool keyed;      // the piece is a key ...
+        bool scored;     // ... usable as a piece, with this score
         bool continues;  // some key is longer than the piece
         double score;
+        Node node;                // the piece's node, unless in a tail:
+        std::uint32_t tail_key;   // the key whose tail the walk follows
+        std::uint32_t tail_byte;  // where its next character starts; 0 outside tails
     };
 
-    // Builds the trie of the keys of `scores`; keeps no reference to either
-    // argument.
+    // Builds the trie of the keys of `scores`, which must outlive the index
+    // (tails point into its keys); keeps no reference to `whitelist`.
     PieceIndex(const ScoreTable& scores, const StringSet& whitelist);
-
-    // The value `scores` holds for the whole of `chars`, if any.
-    std::optional<double> value_of(const std::vector<char32_t>& chars) const {
-        Node node = root_;
-        for (char32_t c : chars)
-            if ((node = find_child(node, c)) == none) return std::nullopt;
-        const Record& record = records_[node];
-        if (!(record.code_point_and_flags & keyed_flag)) return std::nullopt;
-        return record.score;
-    }
 
     // The step from the root, i.e. the piece of the one character `c`.
     Step first(char32_t c) const {
@@ -56,8 +57,21 @@ public:
         return at(find_child(root_, c));
     }
 
-    // The step from `from` (a node returned by an earlier step) by `next`.
-    Step step(Node from, char32_t next) const { return at(find_child(from, next)); }
+    // The step from `from` by `next`; `from` must exist and continue.
+    Step step(const Step& from, char32_t next) const {
+        if (from.tail_byte != 0) return step_in_tail(from, next);
+        return at(find_child(from.node, next));
+    }
+
+    // The value `scores` holds for the whole of `chars`, if any.
+    std::optional<double> value_of(const std::vector<char32_t>& chars) const {
+        if (chars.empty()) return std::nullopt;
+        Step walk = first(chars[0]);
+        for (std::size_t k = 1; k < chars.size() && walk.exists; ++k)
+            walk = walk.continues ? step(walk, chars[k]) : missing();
+        if (!walk.exists || !walk.keyed) return std::nullopt;
+        return walk.score;
+    }
 
 private:
     struct Record {
@@ -68,14 +82,31 @@ private:
     static constexpr std::uint32_t code_point_mask = 0x1FFFFF;
     static constexpr std::uint32_t scored_flag = 1u << 21;  // usable as a piece
     static constexpr std::uint32_t keyed_flag = 1u << 22;   // ends a key
+    static constexpr std::uint32_t tail_flag = 1u << 23;    // the key goes on in its own text
     static constexpr Node none = UINT32_MAX;
 
+    // A tail node's score field holds where the tail is instead.
+    struct Tail {
+        std::uint32_t key;
+        std::uint32_t byte;
+    };
+
+    static constexpr Step missing() { return Step{false, false, false, false, 0.0, none, 0, 0}; }
+
     Step at(Node node) const {
-        if (node == none) return Step{none, false, false, false, 0.0};
+        if (node == none) return missing();
         const Record& record = records_[node];
-        return Step{node, true, (record.code_point_and_flags & scored_flag) != 0,
-                    records_[node + 1].children_begin > record.children_begin, record.score};
+        if (record.code_point_and_flags & tail_flag) {
+            Tail tail = std::bit_cast<Tail>(record.score);
+            return Step{true, false, false, true, 0.0, node, tail.key, tail.byte};
+        }
+        return Step{true, (record.code_point_and_flags & keyed_flag) != 0,
+                    (record.code_point_and_flags & scored_flag) != 0,
+                    records_[node + 1].children_begin > record.children_begin,
+                    record.score, node, 0, 0};
     }
+
+    Step step_in_tail(const Step& from, char32_t next) const;
 
     Node find_child(Node parent, char32_t c) const {
         std::uint32_t begin = records_[parent].children_begin;
@@ -98,6 +129,7 @@ private:
     // records_[0] is the root, the last record a sentinel that closes the
     // last node's (empty) block of children.
     std::vector<Record> records_;
+    const ScoreTable* scores_;
     Node root_ = 0;
     std::array<Node, 128> ascii_roots_;
 };

@@ -24,7 +24,7 @@ void extend_from(const CharSequence& chars, const PieceIndex& pieces, std::size_
         if (!step.exists) return;
         if (step.scored && (!only_last || i == n)) relax(best[i], start_total + step.score);
         if (!step.continues || i == n) return;
-        step = pieces.step(step.child, chars.code_points[i]);
+        step = pieces.step(step, chars.code_points[i]);
     }
 }
 

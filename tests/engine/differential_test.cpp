@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <unordered_map>
 
+#include "driver.hpp"
 #include "engine_test_support.hpp"
 #include "random_inputs.hpp"
 
@@ -33,6 +35,52 @@ TEST(Differential, FastScorerMatchesLiteralBitForBit) {
     }
     EXPECT_GT(compared, 5000u);
     EXPECT_GT(covered * 4, compared);  // most cases must exercise real covers
+}
+
+}  // namespace
+}  // namespace morvanex::testing
+
+namespace morvanex::testing {
+namespace {
+
+// The whole iteration against the literal scorer and the update rule, with
+// previous scores read from plain hash lookups: every candidate's entry, as a
+// root and, where it is one, as an affix.
+TEST(Differential, DriverMatchesLiteralIterationBitForBit) {
+    std::mt19937_64 rng(7122026);
+    for (int round = 0; round < 300; ++round) {
+        RandomInputs inputs = make_random_inputs(rng);
+        literal::Lookup tables(inputs.scores, inputs.whitelist);
+        StringSet roots, affixes;
+        std::unordered_map<std::string, double> expected;
+        for (std::size_t k = 0; k < inputs.candidates.size(); ++k) {
+            const std::string& candidate = inputs.candidates[k];
+            // Keys of the score table are candidates too, so previous scores
+            // and whole-key walks (tails included) are exercised.
+            (k % 3 == 0 ? affixes : roots).insert(candidate);
+        }
+        for (std::size_t k = 0; k < inputs.scores.size(); k += 2) roots.insert(inputs.scores.key(k));
+        auto literal_value = [&](std::string_view candidate, bool is_affix) {
+            std::u32string chars = literal::decode(candidate);
+            const double* previous = tables.find(std::string(candidate));
+            return updated_score(previous ? *previous : 0.0,
+                                 literal::best_segmentation_score(chars, tables, is_affix), chars.size());
+        };
+        for (std::size_t k = 0; k < roots.size(); ++k)
+            if (!roots[k].empty()) expected[std::string(roots[k])] = literal_value(roots[k], false);
+        for (std::size_t k = 0; k < affixes.size(); ++k)
+            if (!affixes[k].empty()) expected[std::string(affixes[k])] = literal_value(affixes[k], true);
+
+        ResultTable result = run_scoring_iteration(std::move(roots), std::move(affixes), std::move(inputs.scores),
+                                                   std::move(inputs.whitelist));
+        ASSERT_EQ(result.size(), expected.size()) << "round " << round;
+        for (std::size_t entry = 0; entry < result.size(); ++entry) {
+            auto found = expected.find(std::string(result.key(entry)));
+            ASSERT_NE(found, expected.end());
+            ASSERT_EQ(bits_of(result.value(entry)), bits_of(found->second))
+                << "round " << round << " key '" << result.key(entry) << "'";
+        }
+    }
 }
 
 }  // namespace
