@@ -14,7 +14,7 @@ double score_candidate(std::string_view candidate, bool is_affix, const PieceInd
                        ScorerScratch& scratch) {
     decode_into(candidate, scratch.chars);
     double best_cover = best_segmentation_score(scratch.chars, pieces, is_affix, scratch);
-    double previous = pieces.value_of(scratch.chars.code_points).value_or(0.0);
+    double previous = scratch.whole_value.value_or(0.0);
     return updated_score(previous, best_cover, scratch.chars.length());
 }
 

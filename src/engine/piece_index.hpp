@@ -23,7 +23,6 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <vector>
 
 #include "score_table.hpp"
@@ -61,16 +60,6 @@ public:
     Step step(const Step& from, char32_t next) const {
         if (from.tail_byte != 0) return step_in_tail(from, next);
         return at(find_child(from.node, next));
-    }
-
-    // The value `scores` holds for the whole of `chars`, if any.
-    std::optional<double> value_of(const std::vector<char32_t>& chars) const {
-        if (chars.empty()) return std::nullopt;
-        Step walk = first(chars[0]);
-        for (std::size_t k = 1; k < chars.size() && walk.exists; ++k)
-            walk = walk.continues ? step(walk, chars[k]) : missing();
-        if (!walk.exists || !walk.keyed) return std::nullopt;
-        return walk.score;
     }
 
 private:

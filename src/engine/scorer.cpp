@@ -1,5 +1,7 @@
 #include "scorer.hpp"
 
+#include <optional>
+
 #include "internal_failure.hpp"
 
 namespace morvanex {
@@ -11,19 +13,21 @@ void relax(double& target, double total) {
     if (total > target) target = total;
 }
 
-// Pushes totals from start `j` along the trie to every end up to `last_end`
-// for which the piece is a usable key, or only to `last_end` itself when
-// `only_last` is set. Stops as soon as no usable key continues the piece, so
-// a walk costs at most the length of the longest key.
-void extend_from(const CharSequence& chars, const PieceIndex& pieces, std::size_t j, bool only_last,
-                 std::vector<double>& best) {
+// Pushes totals from start `j` along the trie to every end for which the
+// piece is a usable key, or only to the last position when `only_last` is
+// set. Stops as soon as no key continues the piece, so a walk costs at most
+// the length of the longest key. Returns the value of the key that ends at
+// the last position, if the walk reached one.
+std::optional<double> extend_from(const CharSequence& chars, const PieceIndex& pieces, std::size_t j,
+                                  bool only_last, std::vector<double>& best) {
     const double start_total = best[j];
     const std::size_t n = chars.length();
     PieceIndex::Step step = pieces.first(chars.code_points[j]);
     for (std::size_t i = j + 1;; ++i) {
-        if (!step.exists) return;
+        if (!step.exists) return std::nullopt;
         if (step.scored && (!only_last || i == n)) relax(best[i], start_total + step.score);
-        if (!step.continues || i == n) return;
+        if (i == n) return step.keyed ? std::optional<double>(step.score) : std::nullopt;
+        if (!step.continues) return std::nullopt;
         step = pieces.step(step, chars.code_points[i]);
     }
 }
@@ -42,7 +46,7 @@ double best_segmentation_score(const CharSequence& chars, const PieceIndex& piec
     // prefix from position 0 and then, from each inner position that a
     // prefix reached, only the piece that ends the word; inner positions past
     // the longest key stay unreachable, so affix walks are bounded too.
-    extend_from(chars, pieces, 0, false, best);
+    scratch.whole_value = extend_from(chars, pieces, 0, false, best);
     for (std::size_t j = 1; j < n; ++j)
         if (best[j] > unreachable) extend_from(chars, pieces, j, is_affix, best);
     return best[n];

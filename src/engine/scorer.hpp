@@ -11,6 +11,7 @@
 // forward, so every best[i] sees its candidate totals in increasing order of
 // the start j, exactly as the textbook form (for each end i, for each start
 // j < i) does; ties, NaN and signed zeros therefore come out identical.
+#include <optional>
 #include <vector>
 
 #include "char_sequence.hpp"
@@ -22,6 +23,9 @@ namespace morvanex {
 struct ScorerScratch {
     CharSequence chars;
     std::vector<double> best;
+    // Found on the way: the value the score table holds for the whole
+    // candidate, if any (its previous score).
+    std::optional<double> whole_value;
 };
 
 // The best cover of `chars` (at least one character) by the pieces of
