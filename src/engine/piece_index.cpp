@@ -30,15 +30,18 @@ std::vector<char32_t> one_char_members(const StringSet& whitelist) {
 
 PieceIndex::PieceIndex(const ScoreTable& scores, const StringSet& whitelist) : scores_(&scores) {
     // Keys arrive in byte order. A key shares exactly its common prefix with
-    // the key before it, and parts from both neighbours at `parting`, one
-    // past the longer of its common prefixes with them: nodes down to there
-    // are appended level by level (after each key, the last record of every
-    // level on its explicit path is on that path), and the rest of a longer
-    // key becomes a tail.
-    std::vector<std::vector<Record>> levels(1, std::vector<Record>(1, Record{0, 0, 0.0}));
-    std::vector<std::vector<std::uint32_t>> child_counts(1, std::vector<std::uint32_t>(1, 0));
+    // the key before it and parts from both neighbours one past the longer
+    // of its common prefixes with them; it needs nodes from the first to the
+    // parting depth, and the rest of a longer key becomes a tail. A first
+    // pass finds these depths and so the size of every level; the second
+    // writes each node straight into its final place, so that building
+    // needs no more memory than the finished trie.
     const std::vector<char32_t> whitelisted = one_char_members(whitelist);
     const std::vector<std::uint32_t> keys = scores.entries_in_byte_order();
+    auto read_ahead = [&](std::size_t index) {  // keys are read far from their stored order
+        if (index + 16 < keys.size()) scores.prefetch_entry(keys[index + 16]);
+        if (index + 8 < keys.size()) scores.prefetch_text(keys[index + 8]);
+    };
     auto common_prefix = [](const CharSequence& a, const CharSequence& b) {
         std::size_t shared = 0;
         while (shared < a.length() && shared < b.length() && a.code_points[shared] == b.code_points[shared])
@@ -46,36 +49,66 @@ PieceIndex::PieceIndex(const ScoreTable& scores, const StringSet& whitelist) : s
         return shared;
     };
 
-    CharSequence previous, current, next;
-    if (!keys.empty()) decode_into(scores.key(keys[0]), next);
-    auto append_key = [&](std::size_t index) {
-        std::swap(current, next);
-        if (index + 1 < keys.size()) decode_into(scores.key(keys[index + 1]), next);
-        const std::vector<char32_t>& path = current.code_points;
-        if (path.empty()) return;  // the empty key is no piece and no candidate
+    struct Span {
+        std::uint32_t shared;        // depth already on the previous key's path
+        std::uint32_t explicit_end;  // depth of the key's last node
+    };
+    std::vector<Span> spans(keys.size(), Span{0, 0});
+    std::vector<std::size_t> level_sizes(1, 1);  // the root
+    {
+        CharSequence previous, current, next;
+        if (!keys.empty()) decode_into(scores.key(keys[0]), next);
+        for (std::size_t index = 0; index < keys.size(); ++index) {
+            read_ahead(index);
+            std::swap(current, next);
+            if (index + 1 < keys.size()) decode_into(scores.key(keys[index + 1]), next);
+            if (current.length() == 0) continue;  // the empty key is no piece and no candidate
+            std::size_t shared = common_prefix(previous, current);
+            std::size_t ahead = index + 1 < keys.size() ? common_prefix(current, next) : 0;
+            std::size_t explicit_end = std::min(current.length(), std::max(shared, ahead) + 1);
+            // A tail must start within reach of a 32-bit offset.
+            if (explicit_end < current.length() && scores.key(keys[index]).size() >= UINT32_MAX)
+                explicit_end = current.length();
+            if (explicit_end >= UINT32_MAX) throw InternalFailure("capacity overflow");
+            spans[index] = Span{static_cast<std::uint32_t>(shared), static_cast<std::uint32_t>(explicit_end)};
+            if (level_sizes.size() <= explicit_end) level_sizes.resize(explicit_end + 1, 0);
+            for (std::size_t depth = shared + 1; depth <= explicit_end; ++depth) ++level_sizes[depth];
+            std::swap(previous, current);
+        }
+    }
+
+    // Levels lie one after another; `filled[d]` counts the nodes written so
+    // far at depth d, so the last of them is on the current key's path.
+    std::vector<std::size_t> level_begin(level_sizes.size() + 1, 0);
+    for (std::size_t depth = 0; depth < level_sizes.size(); ++depth)
+        level_begin[depth + 1] = level_begin[depth] + level_sizes[depth];
+    const std::size_t total = level_begin.back();
+    if (total >= none) throw InternalFailure("capacity overflow");
+    records_.assign(total + 1, Record{0, 0, 0.0});  // children_begin counts children until the end
+    std::vector<std::size_t> filled(level_sizes.size(), 0);
+    filled[0] = 1;
+    auto last_at = [&](std::size_t depth) { return level_begin[depth] + filled[depth] - 1; };
+
+    CharSequence current;
+    for (std::size_t index = 0; index < keys.size(); ++index) {
+        read_ahead(index);
+        const Span span = spans[index];
+        if (span.explicit_end == 0) continue;
         const std::uint32_t key = keys[index];
         std::string_view text = scores.key(key);
-
-        std::size_t shared = common_prefix(previous, current);
-        std::size_t parting = std::max(shared, index + 1 < keys.size() ? common_prefix(current, next) : 0) + 1;
-        std::size_t explicit_end = std::min(path.size(), parting);
-        std::size_t tail_byte = 0;
-        if (explicit_end < path.size()) {
-            for (std::size_t chars = 0; chars < explicit_end; ++tail_byte) chars += !is_utf8_continuation(text[tail_byte]);
+        decode_into(text, current);
+        const std::vector<char32_t>& path = current.code_points;
+        for (std::size_t depth = span.shared; depth < span.explicit_end; ++depth) {
+            ++records_[last_at(depth)].children_begin;
+            ++filled[depth + 1];
+            records_[last_at(depth + 1)].code_point_and_flags = path[depth];
+        }
+        Record& last = records_[last_at(span.explicit_end)];
+        if (span.explicit_end < path.size()) {
+            std::size_t tail_byte = 0;
+            for (std::size_t chars = 0; chars < span.explicit_end; ++tail_byte)
+                chars += !is_utf8_continuation(text[tail_byte]);
             while (tail_byte < text.size() && is_utf8_continuation(text[tail_byte])) ++tail_byte;
-            if (tail_byte >= UINT32_MAX) explicit_end = path.size(), tail_byte = 0;  // too far to refer to
-        }
-        for (std::size_t depth = shared; depth < explicit_end; ++depth) {
-            if (levels.size() <= depth + 1) {
-                levels.emplace_back();
-                child_counts.emplace_back();
-            }
-            ++child_counts[depth].back();
-            levels[depth + 1].push_back(Record{path[depth], 0, 0.0});
-            child_counts[depth + 1].push_back(0);
-        }
-        Record& last = levels[explicit_end].back();
-        if (explicit_end < path.size()) {
             last.code_point_and_flags |= tail_flag;
             last.score = std::bit_cast<double>(Tail{key, static_cast<std::uint32_t>(tail_byte)});
         } else {
@@ -83,32 +116,14 @@ PieceIndex::PieceIndex(const ScoreTable& scores, const StringSet& whitelist) : s
             last.code_point_and_flags |= keyed_flag | (usable ? scored_flag : 0);
             last.score = scores.value(key);  // a repeated key arrives once, at its last insertion
         }
-        std::swap(previous, current);
-    };
-    // Keys are read in byte order, far from their stored order: load ahead.
-    for (std::size_t index = 0; index < keys.size(); ++index) {
-        if (index + 16 < keys.size()) scores.prefetch_entry(keys[index + 16]);
-        if (index + 8 < keys.size()) scores.prefetch_text(keys[index + 8]);
-        append_key(index);
     }
 
-    std::size_t total = 0;
-    for (const auto& level : levels) total += level.size();
-    if (total >= none) throw InternalFailure("capacity overflow");
-    records_.reserve(total + 1);
-    // Levels are laid out one after another and children blocks follow each
-    // other in the order of their parents, so every block begins where the
-    // previous one ended.
-    std::uint32_t next_block = static_cast<std::uint32_t>(levels[0].size());
-    for (std::size_t depth = 0; depth < levels.size(); ++depth) {
-        for (std::size_t k = 0; k < levels[depth].size(); ++k) {
-            Record record = levels[depth][k];
-            record.children_begin = next_block;
-            next_block += child_counts[depth][k];
-            records_.push_back(record);
-        }
-    }
-    records_.push_back(Record{0, next_block, 0.0});  // sentinel
+    // Children blocks follow each other in the order of their parents, so
+    // every block begins where the previous one ended.
+    std::uint32_t next_block = 1;
+    for (std::size_t node = 0; node < total; ++node)
+        next_block += std::exchange(records_[node].children_begin, next_block);
+    records_[total].children_begin = next_block;  // the sentinel closes the last block
     for (char32_t c = 0; c < ascii_roots_.size(); ++c) ascii_roots_[c] = find_child(root_, c);
 }
 
