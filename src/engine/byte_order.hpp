@@ -29,26 +29,37 @@ enum class KeepRepeat { first, last };
 
 using KeyedPosition = std::pair<std::uint64_t, std::uint32_t>;  // leading bytes, position
 
-// Sorts by leading bytes, keeping the incoming order among equal ones: a
-// least-significant-digit radix sort in 16-bit digits for large inputs,
-// skipping digits that all keys share.
+// Sorts by leading bytes (equal ones in any order). Large inputs are first
+// spread in place over 256 buckets by their top byte, which leaves buckets
+// small enough to sort in cache, without a second buffer.
 inline void sort_by_leading_bytes(std::vector<KeyedPosition>& keyed) {
+    auto by_leading_bytes = [](const KeyedPosition& a, const KeyedPosition& b) { return a.first < b.first; };
     if (keyed.size() < 4096) {
-        std::stable_sort(keyed.begin(), keyed.end(),
-                         [](const KeyedPosition& a, const KeyedPosition& b) { return a.first < b.first; });
+        std::sort(keyed.begin(), keyed.end(), by_leading_bytes);
         return;
     }
-    std::vector<KeyedPosition> buffer(keyed.size());
-    std::vector<std::size_t> counts(1 << 16);
-    for (unsigned shift = 0; shift < 64; shift += 16) {
-        std::fill(counts.begin(), counts.end(), 0);
-        for (const KeyedPosition& k : keyed) ++counts[(k.first >> shift) & 0xFFFF];
-        if (counts[(keyed.front().first >> shift) & 0xFFFF] == keyed.size()) continue;
-        std::size_t start = 0;
-        for (std::size_t& count : counts) start += std::exchange(count, start);
-        for (const KeyedPosition& k : keyed) buffer[counts[(k.first >> shift) & 0xFFFF]++] = k;
-        keyed.swap(buffer);
+    auto top_byte = [](const KeyedPosition& k) { return static_cast<std::size_t>(k.first >> 56); };
+    std::size_t bucket_end[256] = {}, next_free[256];
+    for (const KeyedPosition& k : keyed) ++bucket_end[top_byte(k)];
+    std::size_t start = 0;
+    for (std::size_t b = 0; b < 256; ++b) {
+        next_free[b] = start;
+        start += bucket_end[b];
+        bucket_end[b] = start;
     }
+    for (std::size_t b = 0; b < 256; ++b) {
+        while (next_free[b] < bucket_end[b]) {  // move each element to its bucket, cycle by cycle
+            KeyedPosition& here = keyed[next_free[b]];
+            std::size_t home = top_byte(here);
+            if (home == b)
+                ++next_free[b];
+            else
+                std::swap(here, keyed[next_free[home]++]);
+        }
+    }
+    for (std::size_t b = 0, begin = 0; b < 256; begin = bucket_end[b++])
+        std::sort(keyed.begin() + static_cast<std::ptrdiff_t>(begin),
+                  keyed.begin() + static_cast<std::ptrdiff_t>(bucket_end[b]), by_leading_bytes);
 }
 
 // Positions 0 .. count-1, one per distinct text_of(position) (the first or
@@ -62,7 +73,7 @@ std::vector<std::uint32_t> distinct_in_byte_order(std::size_t count, TextOf text
     sort_by_leading_bytes(keyed);
 
     // Texts that share their first eight bytes are ordered by the rest, and
-    // repeats by position.
+    // repeats by position (the first or last position of each is kept).
     auto by_text = [&](const KeyedPosition& a, const KeyedPosition& b) {
         int order = text_of(a.second).compare(text_of(b.second));
         return order != 0 ? order < 0 : a.second < b.second;

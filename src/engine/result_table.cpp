@@ -3,16 +3,24 @@
 #include <algorithm>
 #include <utility>
 
+#include "internal_failure.hpp"
+
 namespace morvanex {
 namespace {
 
 constexpr ResultTable::Entry pending = ResultTable::no_entry - 1;
 
+// Entries, and positions with a flag beside them, must fit in 31 bits.
+StringSet checked(StringSet candidates) {
+    if (candidates.size() >= (std::size_t{1} << 31) - 1) throw InternalFailure("Hash table capacity overflow");
+    return candidates;
+}
+
 }  // namespace
 
 ResultTable::ResultTable(StringSet roots, StringSet affixes)
-    : roots_(std::move(roots)),
-      affixes_(std::move(affixes)),
+    : roots_(checked(std::move(roots))),
+      affixes_(checked(std::move(affixes))),
       root_order_(roots_.members_in_byte_order()),
       affix_order_(affixes_.members_in_byte_order()),
       root_entries_(roots_.size(), no_entry),
@@ -42,8 +50,8 @@ ResultTable::ResultTable(StringSet roots, StringSet affixes)
 void ResultTable::add_entries(std::vector<Entry>& entries, bool from_affixes) {
     for (std::size_t position = 0; position < entries.size(); ++position) {
         if (entries[position] != pending) continue;
-        entries[position] = origins_.size();
-        origins_.push_back(Origin{from_affixes, static_cast<std::uint32_t>(position)});
+        entries[position] = static_cast<Entry>(origins_.size());
+        origins_.push_back(Origin{static_cast<std::uint32_t>(position), from_affixes});
     }
 }
 

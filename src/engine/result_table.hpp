@@ -15,13 +15,13 @@ namespace morvanex {
 
 class ResultTable {
 public:
-    using Entry = std::size_t;
-    static constexpr Entry no_entry = static_cast<Entry>(-1);
+    using Entry = std::uint32_t;
+    static constexpr Entry no_entry = UINT32_MAX;
 
     // Where an entry's key comes from: a position in roots() or affixes().
     struct Origin {
-        bool from_affixes;
-        std::uint32_t position;
+        std::uint32_t position : 31;
+        std::uint32_t from_affixes : 1;
     };
 
     ResultTable(StringSet roots, StringSet affixes);
