@@ -44,8 +44,9 @@ const PyMethodDef function_template = {
 
 // The heap copy of the method definition that the function object uses. It is
 // never freed; keeping it here keeps it reachable (for leak checkers) after the
-// interpreter has released the function object at exit.
-PyMethodDef* method_definition_block = nullptr;
+// interpreter has released the function object at exit. Nothing reads it, so
+// it is volatile: otherwise the compiler drops the store.
+PyMethodDef* volatile method_definition_block = nullptr;
 
 // Adds run_scoring_iteration to `module` (borrowed) and lists it in __all__.
 Result<Done> add_function(PyObject* module) {
