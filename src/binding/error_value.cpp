@@ -1,5 +1,7 @@
 #include "error_value.hpp"
 
+#include <new>
+
 #include "failure.hpp"
 #include "object_text.hpp"
 #include "panic_exception.hpp"
@@ -8,12 +10,23 @@
 namespace morvanex::binding {
 namespace {
 
+// Checks an object made for the value of a lazy error. Making one fails only
+// when the interpreter is out of memory; that is exhausted memory, which the
+// entry frame raises as MemoryError (std::bad_alloc), not an internal failure,
+// which would be fatal while the entry frame is raising the error.
+OwnedRef value_part(PyObject* created) {
+    if (created == nullptr && PyErr_ExceptionMatches(PyExc_MemoryError)) {
+        discard_pending_error();
+        throw std::bad_alloc();
+    }
+    return expect_created(created);
+}
+
 OwnedRef str_from_message(const std::string& message) {
     // Messages may quote text from outside the module; make sure the bytes
     // handed to the interpreter are UTF-8.
     std::string text = utf8_lossy(message);
-    return expect_created(
-        PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    return value_part(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
 }  // namespace
@@ -56,7 +69,7 @@ ErrorValue::Triple& ErrorValue::normalized_triple() {
         case Lazy::Kind::panic: {
             type = OwnedRef::borrow(panic_exception_type());
             OwnedRef text = str_from_message(lazy->message);
-            value = expect_created(PyTuple_New(1));
+            value = value_part(PyTuple_New(1));
             PyTuple_SetItem(value.get(), 0, text.release());  // steals
             break;
         }
