@@ -1,0 +1,326 @@
+"""Threads, calls nested inside a call, and other interpreters in the process."""
+
+import struct
+import sys
+import threading
+import time
+
+import pytest
+
+import morvanex
+
+f = morvanex.run_scoring_iteration
+
+THREADS = 8
+ROUNDS = 25
+
+REINIT_MESSAGE = (
+    "PyO3 modules compiled for CPython 3.8 or older may only be initialized once per interpreter process"
+)
+
+
+def bits(result):
+    return {key: struct.pack("<d", value) for key, value in result.items()}
+
+
+class Yielding:
+    """A value whose conversion gives other threads a chance to run."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __float__(self):
+        time.sleep(0)
+        return self.value
+
+
+def shared_arguments():
+    letters = "abcdeéΩ😀"
+    roots = {a + b + c for a in letters for b in letters for c in letters[:4]}
+    affixes = {a + b for a in letters for b in letters}
+    scores = {a + b: (ord(a) % 7) / 3.0 - 0.5 for a in letters for b in letters[:5]}
+    scores.update({c: Yielding(0.25 * (k % 4)) for k, c in enumerate(letters)})
+    scores["ab"] = float("nan")
+    scores["cd"] = -0.0
+    whitelist = set(letters[:6])
+    return roots, affixes, scores, whitelist
+
+
+def run_threads(target):
+    barrier = threading.Barrier(THREADS)
+    results = [None] * THREADS
+    errors = []
+
+    def worker(index):
+        try:
+            barrier.wait()
+            results[index] = target()
+        except BaseException as error:  # noqa: B036 - reported below
+            errors.append(error)
+
+    threads = [threading.Thread(target=worker, args=(k,)) for k in range(THREADS)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join(timeout=300)
+    assert not any(thread.is_alive() for thread in threads)
+    assert errors == []
+    return results
+
+
+@pytest.fixture
+def short_switch_interval():
+    previous = sys.getswitchinterval()
+    sys.setswitchinterval(1e-6)
+    yield
+    sys.setswitchinterval(previous)
+
+
+def test_threads_calling_at_once_get_the_single_thread_result(short_switch_interval):
+    args = shared_arguments()
+    expected = bits(f(*args))
+
+    def many_calls():
+        return [bits(f(*args)) for _ in range(ROUNDS)]
+
+    for per_thread in run_threads(many_calls):
+        assert per_thread == [expected] * ROUNDS
+
+
+def test_threads_with_their_own_arguments(short_switch_interval):
+    def own_arguments(seed):
+        word = "ab" * (seed + 1)
+        return {word, word + "c"}, {word}, {"a": Yielding(1.0), "b": 2.0, "ab": 0.5, "c": -0.5}, {"a", "b", "c"}
+
+    expected = [bits(f(*own_arguments(k))) for k in range(THREADS)]
+    counter = iter(range(THREADS))
+    lock = threading.Lock()
+
+    def calls():
+        with lock:
+            seed = next(counter)
+        return seed, [bits(f(*own_arguments(seed))) for _ in range(ROUNDS)]
+
+    for seed, per_thread in run_threads(calls):
+        assert per_thread == [expected[seed]] * ROUNDS
+
+
+def test_failures_in_several_threads_at_once(short_switch_interval, panic_exception):
+    class IterRaises(set):
+        def __iter__(self):
+            time.sleep(0)
+            raise ValueError("x")
+
+    def failing_calls():
+        outcomes = []
+        for round_number in range(ROUNDS):
+            try:
+                if round_number % 2:
+                    f(IterRaises({"a"}), set(), {}, set())
+                else:
+                    f({"a"}, set(), {"a": Yielding("not a number")}, set())
+            except BaseException as error:  # noqa: B036 - PanicException included
+                outcomes.append((type(error), error.args[0][:40]))
+        return outcomes
+
+    unwrap = "called `Result::unwrap()` on an `Err` value: PyErr"[:40]
+    for outcomes in run_threads(failing_calls):
+        assert outcomes[1::2] == [(panic_exception, unwrap)] * (ROUNDS // 2)
+        assert [kind for kind, _ in outcomes[0::2]] == [TypeError] * ((ROUNDS + 1) // 2)
+        assert all(message.startswith("argument 'scores': ") for _, message in outcomes[0::2])
+
+
+# --- calls nested inside a call ----------------------------------------------------
+
+
+def test_deeply_nested_calls_from_value_conversions():
+    depth_reached = []
+
+    class Nesting:
+        def __init__(self, depth):
+            self.depth = depth
+
+        def __float__(self):
+            depth_reached.append(self.depth)
+            if self.depth == 0:
+                return 1.0
+            inner = f({"ab"}, set(), {"a": Nesting(self.depth - 1), "b": 2.0}, {"a", "b"})
+            return inner["ab"]
+
+    result = f({"ab"}, set(), {"a": Nesting(40), "b": 2.0}, {"a", "b"})
+    assert depth_reached == list(range(40, -1, -1))
+    # Each level turns the level below into its score for a.
+    value = 1.0
+    for _ in range(40):
+        value = (1.0 / 2) / (value + 2.0 + 1.0)
+    assert result == {"ab": (1.0 / 2) / (value + 2.0 + 1.0)}
+
+
+def test_nested_call_that_fails_inside_a_conversion_leaves_the_outer_call_intact(panic_exception):
+    seen = []
+
+    class CatchesInnerFailure:
+        def __float__(self):
+            class IterRaises(set):
+                def __iter__(self):
+                    raise ValueError("inner")
+
+            try:
+                f(IterRaises(), set(), {}, set())
+            except BaseException as error:  # noqa: B036
+                seen.append(type(error))
+            try:
+                f([], set(), {}, set())
+            except TypeError as error:
+                seen.append(error.args[0])
+            return 3.0
+
+    assert f({"q"}, set(), {"q": CatchesInnerFailure()}, set()) == {"q": 3.0}
+    assert seen == [panic_exception, "argument 'root_candidates': 'list' object cannot be converted to 'PySet'"]
+
+
+def test_panic_of_a_nested_call_comes_out_of_the_outer_call(run_python):
+    process = run_python(
+        """
+        import morvanex
+        f = morvanex.run_scoring_iteration
+
+        class IterRaises(set):
+            def __iter__(self):
+                raise ValueError("inner")
+
+        class LetsInnerPanicOut:
+            def __float__(self):
+                return f(IterRaises(), set(), {}, set())
+
+        try:
+            f({"q"}, set(), {"q": LetsInnerPanicOut()}, set())
+        except BaseException as error:
+            print(type(error).__name__, error.args[0][:50])
+        print(f({"ab"}, set(), {"a": 1.0, "b": 2.0}, {"a", "b"}))
+        """
+    )
+    assert process.returncode == 0, process.stderr
+    assert process.stdout.splitlines() == [
+        "PanicException called `Result::unwrap()` on an `Err` value: PyErr",
+        "{'ab': 0.125}",
+    ]
+    # The inner failure is reported, then resumed by the outer call.
+    assert "--- PyO3 is resuming a panic after fetching a PanicException from Python. ---" in process.stderr
+
+
+# --- other interpreters in the same process ------------------------------------------
+
+SUBINTERPRETER_AFTER_MAIN = """
+import sys
+import _testcapi
+import morvanex
+
+code = '''
+try:
+    import morvanex
+except ImportError as error:
+    print("sub:", type(error).__name__, error, flush=True)
+else:
+    print("sub: imported", flush=True)
+'''
+print("status:", _testcapi.run_in_subinterp(code), flush=True)
+print("main:", morvanex.run_scoring_iteration({"ab"}, set(), {"a": 1.0, "b": 2.0}, {"a", "b"}), flush=True)
+"""
+
+SUBINTERPRETER_FIRST = """
+import _testcapi
+
+code = '''
+import morvanex
+print("sub:", morvanex.run_scoring_iteration({"ab"}, set(), {"a": 1.0, "b": 2.0}, {"a", "b"}), flush=True)
+'''
+print("status:", _testcapi.run_in_subinterp(code), flush=True)
+try:
+    import morvanex
+except ImportError as error:
+    print("main:", type(error).__name__, error, flush=True)
+else:
+    print("main: imported", flush=True)
+"""
+
+
+@pytest.fixture
+def testcapi_subinterpreters():
+    try:
+        import _testcapi
+    except ImportError:
+        pytest.skip("needs _testcapi")
+    if not hasattr(_testcapi, "run_in_subinterp"):
+        pytest.skip("needs _testcapi.run_in_subinterp")
+
+
+def test_import_in_a_subinterpreter_after_the_main_one_fails_cleanly(run_python, testcapi_subinterpreters):
+    process = run_python(SUBINTERPRETER_AFTER_MAIN)
+    assert process.returncode == 0, process.stderr
+    assert process.stdout.splitlines() == [
+        "sub: ImportError " + REINIT_MESSAGE,
+        "status: 0",
+        "main: {'ab': 0.125}",
+    ]
+
+
+def test_module_first_imported_in_a_subinterpreter_is_initialised_once(run_python, testcapi_subinterpreters):
+    process = run_python(SUBINTERPRETER_FIRST)
+    assert process.returncode == 0, process.stderr
+    if sys.version_info >= (3, 13):
+        # From 3.13 on the import system initialises a single-phase module in
+        # the main interpreter before a subinterpreter's import runs it again,
+        # so already the subinterpreter's initialisation is the second one.
+        assert process.stdout.splitlines() == ["status: -1", "main: ImportError " + REINIT_MESSAGE]
+        assert process.stderr.rstrip("\n").splitlines()[-1] == "ImportError: " + REINIT_MESSAGE
+    else:
+        assert process.stdout.splitlines() == [
+            "sub: {'ab': 0.125}",
+            "status: 0",
+            "main: ImportError " + REINIT_MESSAGE,
+        ]
+
+
+ISOLATED_SUBINTERPRETER = """
+try:
+    import _interpreters as interpreters
+except ImportError:
+    import _xxsubinterpreters as interpreters
+import morvanex
+
+interpreter = interpreters.create()
+code = '''
+try:
+    import morvanex
+except ImportError as error:
+    print("sub:", type(error).__name__, error, flush=True)
+else:
+    print("sub: imported", flush=True)
+'''
+if hasattr(interpreters, "run_string"):
+    interpreters.run_string(interpreter, code)
+else:
+    interpreters.exec(interpreter, code)
+interpreters.destroy(interpreter)
+print("main:", morvanex.run_scoring_iteration({"ab"}, set(), {"a": 1.0, "b": 2.0}, {"a", "b"}), flush=True)
+"""
+
+
+def test_import_in_an_interpreter_made_by_the_interpreters_module_fails_cleanly(run_python):
+    try:
+        import _interpreters  # noqa: F401
+    except ImportError:
+        pytest.importorskip("_xxsubinterpreters")
+    process = run_python(ISOLATED_SUBINTERPRETER)
+    assert process.returncode == 0, process.stderr
+    sub, main = process.stdout.splitlines()
+    # Interpreters that may only load modules built for several interpreters
+    # (3.12 on) refuse the module before it runs; older ones run its
+    # initialisation, which refuses a second initialisation.
+    assert sub.startswith("sub: ImportError ")
+    assert sub in (
+        "sub: ImportError " + REINIT_MESSAGE,
+        "sub: ImportError module morvanex does not support loading in subinterpreters",
+    )
+    assert main == "main: {'ab': 0.125}"
