@@ -28,7 +28,7 @@ std::vector<char32_t> one_char_members(const StringSet& whitelist) {
 
 }  // namespace
 
-PieceIndex::PieceIndex(const ScoreTable& scores, const StringSet& whitelist) : scores_(&scores) {
+PieceIndex::PieceIndex(const ScoreTable& scores, const StringSet& whitelist) : tails_(1, '\0') {
     // Keys arrive in byte order. A key shares exactly its common prefix with
     // the key before it and parts from both neighbours one past the longer
     // of its common prefixes with them; it needs nodes from the first to the
@@ -52,9 +52,11 @@ PieceIndex::PieceIndex(const ScoreTable& scores, const StringSet& whitelist) : s
     struct Span {
         std::uint32_t shared;        // depth already on the previous key's path
         std::uint32_t explicit_end;  // depth of the key's last node
+        std::uint32_t tail_byte;     // where the rest of a longer key starts in its text
     };
-    std::vector<Span> spans(keys.size(), Span{0, 0});
+    std::vector<Span> spans(keys.size(), Span{0, 0, 0});
     std::vector<std::size_t> level_sizes(1, 1);  // the root
+    std::size_t tail_bytes = tails_.size();
     {
         CharSequence previous, current, next;
         if (!keys.empty()) decode_into(scores.key(keys[0]), next);
@@ -66,11 +68,23 @@ PieceIndex::PieceIndex(const ScoreTable& scores, const StringSet& whitelist) : s
             std::size_t shared = common_prefix(previous, current);
             std::size_t ahead = index + 1 < keys.size() ? common_prefix(current, next) : 0;
             std::size_t explicit_end = std::min(current.length(), std::max(shared, ahead) + 1);
-            // A tail must start within reach of a 32-bit offset.
-            if (explicit_end < current.length() && scores.key(keys[index]).size() >= UINT32_MAX)
-                explicit_end = current.length();
+            std::size_t tail_byte = 0;
+            if (explicit_end < current.length()) {
+                std::string_view text = scores.key(keys[index]);
+                for (std::size_t chars = 0; chars < explicit_end; ++tail_byte)
+                    chars += !is_utf8_continuation(text[tail_byte]);
+                while (is_utf8_continuation(text[tail_byte])) ++tail_byte;
+                std::size_t tail_size = text.size() - tail_byte + sizeof(double);
+                if (tail_bytes + tail_size < UINT32_MAX) {
+                    tail_bytes += tail_size;
+                } else {  // the tail arena is addressed in 32 bits: keep the rest as nodes
+                    explicit_end = current.length();
+                    tail_byte = 0;
+                }
+            }
             if (explicit_end >= UINT32_MAX) throw InternalFailure("capacity overflow");
-            spans[index] = Span{static_cast<std::uint32_t>(shared), static_cast<std::uint32_t>(explicit_end)};
+            spans[index] = Span{static_cast<std::uint32_t>(shared), static_cast<std::uint32_t>(explicit_end),
+                                static_cast<std::uint32_t>(tail_byte)};
             if (level_sizes.size() <= explicit_end) level_sizes.resize(explicit_end + 1, 0);
             for (std::size_t depth = shared + 1; depth <= explicit_end; ++depth) ++level_sizes[depth];
             std::swap(previous, current);
@@ -85,6 +99,7 @@ PieceIndex::PieceIndex(const ScoreTable& scores, const StringSet& whitelist) : s
     const std::size_t total = level_begin.back();
     if (total >= none) throw InternalFailure("capacity overflow");
     records_.assign(total + 1, Record{0, 0, 0.0});  // children_begin counts children until the end
+    tails_.reserve(tail_bytes);
     std::vector<std::size_t> filled(level_sizes.size(), 0);
     filled[0] = 1;
     auto last_at = [&](std::size_t depth) { return level_begin[depth] + filled[depth] - 1; };
@@ -105,12 +120,13 @@ PieceIndex::PieceIndex(const ScoreTable& scores, const StringSet& whitelist) : s
         }
         Record& last = records_[last_at(span.explicit_end)];
         if (span.explicit_end < path.size()) {
-            std::size_t tail_byte = 0;
-            for (std::size_t chars = 0; chars < span.explicit_end; ++tail_byte)
-                chars += !is_utf8_continuation(text[tail_byte]);
-            while (tail_byte < text.size() && is_utf8_continuation(text[tail_byte])) ++tail_byte;
+            auto begin = static_cast<std::uint32_t>(tails_.size());
+            tails_.append(text.substr(span.tail_byte));
+            auto end = static_cast<std::uint32_t>(tails_.size());
+            double value = scores.value(key);  // a repeated key arrives once, at its last insertion
+            tails_.append(reinterpret_cast<const char*>(&value), sizeof value);
             last.code_point_and_flags |= tail_flag;
-            last.score = std::bit_cast<double>(Tail{key, static_cast<std::uint32_t>(tail_byte)});
+            last.score = std::bit_cast<double>(Tail{begin, end});
         } else {
             bool usable = path.size() > 1 || std::binary_search(whitelisted.begin(), whitelisted.end(), path[0]);
             last.code_point_and_flags |= keyed_flag | (usable ? scored_flag : 0);
@@ -125,21 +141,6 @@ PieceIndex::PieceIndex(const ScoreTable& scores, const StringSet& whitelist) : s
         next_block += std::exchange(records_[node].children_begin, next_block);
     records_[total].children_begin = next_block;  // the sentinel closes the last block
     for (char32_t c = 0; c < ascii_roots_.size(); ++c) ascii_roots_[c] = find_child(root_, c);
-}
-
-PieceIndex::Step PieceIndex::step_in_tail(const Step& from, char32_t next) const {
-    std::string_view text = scores_->key(from.tail_key);
-    std::size_t byte = from.tail_byte;
-    auto at_byte = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(text[k])); };
-    char32_t lead = at_byte(byte);
-    std::size_t width = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    char32_t c = width == 1 ? lead : width == 2 ? lead & 0x1F : width == 3 ? lead & 0x0F : lead & 0x07;
-    for (std::size_t k = 1; k < width && byte + k < text.size(); ++k) c = (c << 6) | (at_byte(byte + k) & 0x3F);
-    if (c != next) return missing();
-    byte += width;
-    if (byte >= text.size())  // the whole key: at least two characters, so usable
-        return Step{true, true, true, false, scores_->value(from.tail_key), none, 0, 0};
-    return Step{true, false, false, true, 0.0, none, from.tail_key, static_cast<std::uint32_t>(byte)};
 }
 
 }  // namespace morvanex

@@ -16,13 +16,17 @@
 //
 // Tails: below the depth where a key parts from its neighbours in byte
 // order, no other key shares its path, so the rest is not stored as nodes:
-// the last node refers to the key's own text, and the walk compares the
-// candidate with it character by character. Long keys (whole words,
-// compounds) thus cost a few nodes, not one per character.
+// the last node refers to the rest of the key's UTF-8 text, copied (with the
+// key's value after it) into one tail arena in byte order, and the walk
+// compares the candidate with it character by character. Long keys (whole
+// words, compounds) thus cost a few nodes and their bytes, not 16 bytes per
+// character, and neighbouring keys' tails stay neighbours in memory.
 #include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "score_table.hpp"
@@ -42,12 +46,11 @@ public:
         bool continues;  // some key is longer than the piece
         double score;
         Node node;                // the piece's node, unless in a tail:
-        std::uint32_t tail_key;   // the key whose tail the walk follows
+        std::uint32_t tail_end;   // where the tail the walk follows ends
         std::uint32_t tail_byte;  // where its next character starts; 0 outside tails
     };
 
-    // Builds the trie of the keys of `scores`, which must outlive the index
-    // (tails point into its keys); keeps no reference to `whitelist`.
+    // Builds the trie of the keys of `scores`; keeps no reference to either.
     PieceIndex(const ScoreTable& scores, const StringSet& whitelist);
 
     // The step from the root, i.e. the piece of the one character `c`.
@@ -74,10 +77,10 @@ private:
     static constexpr std::uint32_t tail_flag = 1u << 23;    // the key goes on in its own text
     static constexpr Node none = UINT32_MAX;
 
-    // A tail node's score field holds where the tail is instead.
+    // A tail node's score field holds where its tail lies in tails_ instead.
     struct Tail {
-        std::uint32_t key;
-        std::uint32_t byte;
+        std::uint32_t begin;
+        std::uint32_t end;  // the key's value follows, 8 bytes
     };
 
     static constexpr Step missing() { return Step{false, false, false, false, 0.0, none, 0, 0}; }
@@ -87,7 +90,7 @@ private:
         const Record& record = records_[node];
         if (record.code_point_and_flags & tail_flag) {
             Tail tail = std::bit_cast<Tail>(record.score);
-            return Step{true, false, false, true, 0.0, node, tail.key, tail.byte};
+            return Step{true, false, false, true, 0.0, node, tail.end, tail.begin};
         }
         return Step{true, (record.code_point_and_flags & keyed_flag) != 0,
                     (record.code_point_and_flags & scored_flag) != 0,
@@ -95,7 +98,23 @@ private:
                     record.score, node, 0, 0};
     }
 
-    Step step_in_tail(const Step& from, char32_t next) const;
+    Step step_in_tail(const Step& from, char32_t next) const {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(tails_.data());
+        std::uint32_t byte = from.tail_byte;
+        char32_t c = bytes[byte];
+        std::uint32_t width = 1;
+        if (c >= 0x80) {
+            width = c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+            c &= width == 2 ? 0x1F : width == 3 ? 0x0F : 0x07;
+            for (std::uint32_t k = 1; k < width; ++k) c = (c << 6) | (bytes[byte + k] & 0x3F);
+        }
+        if (c != next) return missing();
+        byte += width;
+        if (byte < from.tail_end) return Step{true, false, false, true, 0.0, none, from.tail_end, byte};
+        double value;  // the whole key: at least two characters, so usable
+        std::memcpy(&value, bytes + byte, sizeof value);
+        return Step{true, true, true, false, value, none, 0, 0};
+    }
 
     Node find_child(Node parent, char32_t c) const {
         std::uint32_t begin = records_[parent].children_begin;
@@ -118,7 +137,7 @@ private:
     // records_[0] is the root, the last record a sentinel that closes the
     // last node's (empty) block of children.
     std::vector<Record> records_;
-    const ScoreTable* scores_;
+    std::string tails_;  // the first byte is unused, so that no tail starts at 0
     Node root_ = 0;
     std::array<Node, 128> ascii_roots_;
 };
