@@ -65,6 +65,7 @@ PieceIndex::PieceIndex(const ScoreTable& scores, const StringSet& whitelist) : t
             std::swap(current, next);
             if (index + 1 < keys.size()) decode_into(scores.key(keys[index + 1]), next);
             if (current.length() == 0) continue;  // the empty key is no piece and no candidate
+            longest_key_ = std::max(longest_key_, current.length());
             std::size_t shared = common_prefix(previous, current);
             std::size_t ahead = index + 1 < keys.size() ? common_prefix(current, next) : 0;
             std::size_t explicit_end = std::min(current.length(), std::max(shared, ahead) + 1);

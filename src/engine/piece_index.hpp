@@ -53,6 +53,9 @@ public:
     // Builds the trie of the keys of `scores`; keeps no reference to either.
     PieceIndex(const ScoreTable& scores, const StringSet& whitelist);
 
+    // The length in characters of the longest key.
+    std::size_t longest_key() const { return longest_key_; }
+
     // The step from the root, i.e. the piece of the one character `c`.
     Step first(char32_t c) const {
         if (c < ascii_roots_.size()) return at(ascii_roots_[c]);
@@ -139,6 +142,7 @@ private:
     std::vector<Record> records_;
     std::string tails_;  // the first byte is unused, so that no tail starts at 0
     Node root_ = 0;
+    std::size_t longest_key_ = 0;
     std::array<Node, 128> ascii_roots_;
 };
 

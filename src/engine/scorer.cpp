@@ -47,7 +47,10 @@ double best_segmentation_score(const CharSequence& chars, const PieceIndex& piec
     // prefix reached, only the piece that ends the word; inner positions past
     // the longest key stay unreachable, so affix walks are bounded too.
     scratch.whole_value = extend_from(chars, pieces, 0, false, best);
-    for (std::size_t j = 1; j < n; ++j)
+    // An affix's closing piece must reach the end: skip starts farther from
+    // it than the longest key.
+    std::size_t first_start = is_affix && n > pieces.longest_key() ? n - pieces.longest_key() : 1;
+    for (std::size_t j = std::max<std::size_t>(first_start, 1); j < n; ++j)
         if (best[j] > unreachable) extend_from(chars, pieces, j, is_affix, best);
     return best[n];
 }
