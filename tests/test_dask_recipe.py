@@ -1,26 +1,16 @@
 """The Dask scale-out recipe gives what one single call gives."""
 
-import importlib.util
-import os
 import random
 import struct
 
 import pytest
 
+from example_scripts import load_example
+
 morvanex = pytest.importorskip("morvanex")
 distributed = pytest.importorskip("dask.distributed", reason="dask[distributed] is not installed")
 
-SCRIPT = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "examples", "dask_scale_out.py")
-
-
-def load_recipe():
-    spec = importlib.util.spec_from_file_location("dask_scale_out", SCRIPT)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
-
-
-recipe = load_recipe()
+recipe = load_example("dask_scale_out.py")
 
 
 @pytest.fixture(scope="module")

@@ -1,6 +1,5 @@
 """The vocabulary scoring example, run as a user runs it and piece by piece."""
 
-import importlib.util
 import os
 import re
 import struct
@@ -10,10 +9,11 @@ import sys
 import pytest
 
 import reference_model
+from example_scripts import example_path, load_example
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-SCRIPT = os.path.join(REPO, "examples", "score_vocabulary.py")
-BUNDLED = os.path.join(REPO, "examples", "data", "words.txt")
+SCRIPT = example_path("score_vocabulary.py")
+BUNDLED = example_path(os.path.join("data", "words.txt"))
 
 try:
     import morvanex
@@ -23,14 +23,7 @@ except ImportError:
 requires_module = pytest.mark.skipif(morvanex is None, reason="morvanex is not installed")
 
 
-def load_example():
-    spec = importlib.util.spec_from_file_location("score_vocabulary", SCRIPT)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
-
-
-example = load_example()
+example = load_example("score_vocabulary.py")
 
 
 def run_script(*args):
