@@ -142,6 +142,15 @@ PieceIndex::PieceIndex(const ScoreTable& scores, const StringSet& whitelist) : t
         next_block += std::exchange(records_[node].children_begin, next_block);
     records_[total].children_begin = next_block;  // the sentinel closes the last block
     for (char32_t c = 0; c < ascii_roots_.size(); ++c) ascii_roots_[c] = find_child(root_, c);
+    ascii_pairs_.assign(128 * 128, none);
+    for (char32_t c = 0; c < 128; ++c) {
+        Node first = ascii_roots_[c];
+        if (first == none || (records_[first].code_point_and_flags & tail_flag)) continue;
+        for (Node child = records_[first].children_begin; child < records_[first + 1].children_begin; ++child) {
+            char32_t next = records_[child].code_point_and_flags & code_point_mask;
+            if (next < 128) ascii_pairs_[c * 128 + next] = child;
+        }
+    }
 }
 
 }  // namespace morvanex

@@ -62,6 +62,14 @@ public:
         return at(find_child(root_, c));
     }
 
+    // The second step of a walk, from `from` = first(`first_char`) by
+    // `next`. Pairs of ASCII characters, the commonest case, come from a
+    // dense table: the nodes just below the root have the widest blocks.
+    Step second(char32_t first_char, const Step& from, char32_t next) const {
+        if (from.tail_byte == 0 && (first_char | next) < 128) return at(ascii_pairs_[first_char * 128 + next]);
+        return step(from, next);
+    }
+
     // The step from `from` by `next`; `from` must exist and continue.
     Step step(const Step& from, char32_t next) const {
         if (from.tail_byte != 0) return step_in_tail(from, next);
@@ -144,6 +152,7 @@ private:
     Node root_ = 0;
     std::size_t longest_key_ = 0;
     std::array<Node, 128> ascii_roots_;
+    std::vector<Node> ascii_pairs_;  // 128 x 128
 };
 
 }  // namespace morvanex

@@ -28,7 +28,8 @@ std::optional<double> extend_from(const CharSequence& chars, const PieceIndex& p
         if (step.scored && (!only_last || i == n)) relax(best[i], start_total + step.score);
         if (i == n) return step.keyed ? std::optional<double>(step.score) : std::nullopt;
         if (!step.continues) return std::nullopt;
-        step = pieces.step(step, chars.code_points[i]);
+        step = i == j + 1 ? pieces.second(chars.code_points[j], step, chars.code_points[i])
+                          : pieces.step(step, chars.code_points[i]);
     }
 }
 
