@@ -73,6 +73,11 @@ ALLOCATION_SWEEP = textwrap.dedent(
 
 
     def attempt(start):
+        # This frame's object is made now: when the unwinding from a Python
+        # function called by the module has to make it and that allocation
+        # fails, CPython 3.11 drops the exception in flight (fatal on a debug
+        # interpreter), a failure of the interpreter's own.
+        frame = sys._getframe()
         _testcapi.set_nomemory(start, start + 1)
         try:
             return ("result", f(*args, **kwargs))

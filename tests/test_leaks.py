@@ -374,8 +374,9 @@ def test_many_calls_leave_references_and_memory_unchanged(name, monkeypatch):
     objects = tracked_objects(args, kwargs)
 
     outcomes = {call_outcome(args, kwargs, *prepare) for _ in range(WARM_UP)}
-    blocks_before, total_before = measure()
+    gc.collect()
     counts_before = [sys.getrefcount(o) for o in objects]
+    blocks_before, total_before = measure()
     for _ in range(CALLS):
         outcomes.add(call_outcome(args, kwargs, *prepare))
     blocks_after, total_after = measure()
