@@ -5,15 +5,15 @@
 # Stages:
 #   1. C++ engine tests (GoogleTest).
 #   2. One cp38-abi3 wheel, audited with abi3audit --strict, installed into a
-#      fresh venv of each CPython 3.8 to 3.13, whole pytest suite in each.
-#   3. The suite under development mode (python -X dev).
-#   4. The suite under ASan, LeakSanitizer and UBSan (module built with
+#      fresh venv of each CPython 3.8 to 3.13, whole pytest suite in each;
+#      and the suite once more under development mode (python -X dev).
+#   3. The suite under ASan, LeakSanitizer and UBSan (module built with
 #      MORVANEX_SANITIZE=ON), then the engine tests built the same way.
-#   5. Debian's debug interpreter python3.11-dbg: the suite, then CPython's
+#   4. Debian's debug interpreter python3.11-dbg: the suite, then CPython's
 #      reference-leak hunter (regrtest -R 3:3) over tests/refleak.
-#   6. libFuzzer over the engine for FUZZ_SECONDS (default 60; for the long
+#   5. libFuzzer over the engine for FUZZ_SECONDS (default 60; for the long
 #      run, FUZZ_SECONDS=1800).
-#   7. The largest inputs (benchmarks/large_inputs.py): times and peak memory.
+#   6. The largest inputs (benchmarks/large_inputs.py): times and peak memory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -22,8 +22,7 @@ FUZZ_SECONDS="${FUZZ_SECONDS:-60}"
 
 install_system_packages
 stage "C++ engine tests" run_engine_tests
-stage "one abi3 wheel on CPython ${SUPPORTED_PYTHONS[*]}" run_version_matrix
-stage "development mode (-X dev)" run_dev_mode_suite
+stage "one abi3 wheel on CPython ${SUPPORTED_PYTHONS[*]}, and in development mode" run_version_matrix
 stage "pytest under ASan+UBSan" run_sanitized_suite
 stage "C++ engine tests under ASan+UBSan" run_sanitized_engine_tests
 stage "debug interpreter: suite and leak hunter" run_debug_interpreter_checks

@@ -129,30 +129,37 @@ run_suite_with() {
 }
 
 # The same wheel file installed into a fresh venv of every supported CPython,
-# with the whole suite run in each. MATRIX_JOBS versions run at a time (the
-# suite is one process per version), each into its own log, printed in order.
+# with the whole suite run in each, and once more in development mode (see
+# run_dev_mode_suite). MATRIX_JOBS runs go at a time (the suite is one process
+# per run), each into its own log, printed in order.
 MATRIX_JOBS="${MATRIX_JOBS:-$JOBS}"
+DEV_MODE_RUN="dev-mode"
 
 run_version_matrix() {
-    local wheel version status=0
+    local wheel run status=0
+    local runs=("${SUPPORTED_PYTHONS[@]}" "$DEV_MODE_RUN")
     wheel=$(build_abi3_wheel build/dist)
     echo "wheel: $wheel"
     audit_abi3_wheel "$wheel"
     mkdir -p build/logs
-    printf '%s\n' "${SUPPORTED_PYTHONS[@]}" |
+    printf '%s\n' "${runs[@]}" |
         xargs -P "$MATRIX_JOBS" -I{} bash -c 'source scripts/lib.sh && run_one_version_logged "$1" "$2"' _ {} "$wheel" ||
         status=1
-    for version in "${SUPPORTED_PYTHONS[@]}"; do
-        echo "=== CPython $version"
-        cat "build/logs/py$version.log"
+    for run in "${runs[@]}"; do
+        echo "=== $run"
+        cat "build/logs/$run.log"
     done
     return "$status"
 }
 
 run_one_version_logged() {
-    local version="$1" wheel="$2" log="build/logs/py$1.log" start=$SECONDS status=0
-    run_one_version "$version" "$wheel" >"$log" 2>&1 || status=$?
-    echo "CPython $version: $( ((status == 0)) && echo passed || echo FAILED) in $((SECONDS - start)) s" | tee -a "$log"
+    local run="$1" wheel="$2" log="build/logs/$1.log" start=$SECONDS status=0
+    if [[ "$run" == "$DEV_MODE_RUN" ]]; then
+        run_dev_mode_suite "$wheel" >"$log" 2>&1 || status=$?
+    else
+        run_one_version "$run" "$wheel" >"$log" 2>&1 || status=$?
+    fi
+    echo "$run: $( ((status == 0)) && echo passed || echo FAILED) in $((SECONDS - start)) s" | tee -a "$log"
     return "$status"
 }
 
@@ -163,12 +170,15 @@ run_one_version() {
     run_suite_with "$PWD/$venv/bin/python"
 }
 
-# The suite once more under Python's development mode (debug memory
-# allocators, warnings shown, faulthandler), in the 3.11 venv of the matrix.
+# The suite under Python's development mode (-X dev: debug hooks on the memory
+# allocators, faulthandler, warnings shown), on CPython 3.11 with wheel $1
+# (built here when not given).
 run_dev_mode_suite() {
-    local venv="build/venvs/py$WHEEL_PYTHON_VERSION"
-    [[ -x "$venv/bin/python" ]] || make_wheel_venv "$WHEEL_PYTHON_VERSION" "$venv" "$(build_abi3_wheel build/dist)"
-    run_suite_with "$PWD/$venv/bin/python" -X dev
+    local wheel="${1:-}" venv="build/venvs/py$WHEEL_PYTHON_VERSION-dev" root="$PWD"
+    [[ -n "$wheel" ]] || wheel=$(build_abi3_wheel build/dist)
+    make_wheel_venv "$WHEEL_PYTHON_VERSION" "$venv" "$wheel"
+    (cd /tmp && "$root/$venv/bin/python" -X dev -c 'import sys; assert sys.flags.dev_mode; print("development mode on")' &&
+        "$root/$venv/bin/python" -X dev -m pytest "$root/tests" -q -p no:cacheprovider)
 }
 
 # --- sanitizers

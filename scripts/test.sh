@@ -14,8 +14,7 @@ FUZZ_SECONDS="${FUZZ_SECONDS:-60}"
 
 install_system_packages
 stage "C++ engine tests" run_engine_tests
-stage "one abi3 wheel on CPython ${SUPPORTED_PYTHONS[*]}" run_version_matrix
-stage "development mode (-X dev)" run_dev_mode_suite
+stage "one abi3 wheel on CPython ${SUPPORTED_PYTHONS[*]}, and in development mode" run_version_matrix
 stage "pytest under ASan+UBSan" run_sanitized_suite
 stage "C++ engine tests under ASan+UBSan" run_sanitized_engine_tests
 stage "build the fuzzer" build_fuzzer
