@@ -118,27 +118,20 @@ void ErrorValue::raise() && {
     PyErr_Restore(triple.type.release(), triple.value.release(), triple.traceback.release());
 }
 
-std::optional<ErrorValue> take_pending_error_raw() {
+FetchedIndicator fetch_error_indicator() noexcept {
     PyObject* type = nullptr;
     PyObject* value = nullptr;
     PyObject* traceback = nullptr;
     PyErr_Fetch(&type, &value, &traceback);
-    OwnedRef owned_type = OwnedRef::steal(type);
-    OwnedRef owned_value = OwnedRef::steal(value);
-    OwnedRef owned_traceback = OwnedRef::steal(traceback);
-    if (!owned_type) return std::nullopt;
-    return ErrorValue::fetched(std::move(owned_type), std::move(owned_value),
-                               std::move(owned_traceback));
+    return FetchedIndicator{OwnedRef::steal(type), OwnedRef::steal(value), OwnedRef::steal(traceback)};
 }
 
-void discard_pending_error() noexcept {
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    OwnedRef dropped_type = OwnedRef::steal(type);
-    OwnedRef dropped_value = OwnedRef::steal(value);
-    OwnedRef dropped_traceback = OwnedRef::steal(traceback);
+std::optional<ErrorValue> take_pending_error_raw() {
+    FetchedIndicator fetched = fetch_error_indicator();
+    if (!fetched.type) return std::nullopt;
+    return ErrorValue::fetched(std::move(fetched.type), std::move(fetched.value), std::move(fetched.traceback));
 }
+
+void discard_pending_error() noexcept { FetchedIndicator dropped = fetch_error_indicator(); }
 
 }  // namespace morvanex::binding

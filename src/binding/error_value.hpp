@@ -88,4 +88,13 @@ std::optional<ErrorValue> take_pending_error_raw();
 // Clears the pending exception, if any.
 void discard_pending_error() noexcept;
 
+// The interpreter's error indicator as PyErr_Fetch takes (and clears) it;
+// every part may be empty.
+struct FetchedIndicator {
+    OwnedRef type;
+    OwnedRef value;
+    OwnedRef traceback;
+};
+FetchedIndicator fetch_error_indicator() noexcept;
+
 }  // namespace morvanex::binding

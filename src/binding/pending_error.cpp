@@ -31,13 +31,7 @@ namespace {
 }  // namespace
 
 std::optional<ErrorValue> fetch_pending_error() {
-    PyObject* raw_type = nullptr;
-    PyObject* raw_value = nullptr;
-    PyObject* raw_traceback = nullptr;
-    PyErr_Fetch(&raw_type, &raw_value, &raw_traceback);
-    OwnedRef type = OwnedRef::steal(raw_type);
-    OwnedRef value = OwnedRef::steal(raw_value);
-    OwnedRef traceback = OwnedRef::steal(raw_traceback);
+    auto [type, value, traceback] = fetch_error_indicator();
     if (!type) return std::nullopt;
     if (type.get() == panic_exception_type())
         resume_panic(std::move(type), std::move(value), std::move(traceback));
