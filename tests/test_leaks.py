@@ -26,6 +26,7 @@ import time
 import pytest
 
 import morvanex
+from probe_values import Number, text
 
 f = morvanex.run_scoring_iteration
 
@@ -34,18 +35,6 @@ WARM_UP = 100
 BLOCK_MARGIN = CALLS // 10
 
 UNDER_SANITIZERS = "libasan" in os.environ.get("LD_PRELOAD", "")
-
-
-def text(*parts):
-    return "".join(parts)
-
-
-class Number:
-    def __init__(self, value):
-        self.value = value
-
-    def __float__(self):
-        return self.value
 
 
 class Raises:
