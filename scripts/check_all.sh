@@ -18,15 +18,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
-FUZZ_SECONDS="${FUZZ_SECONDS:-60}"
-
-install_system_packages
-stage "C++ engine tests" run_engine_tests
-stage "one abi3 wheel on CPython ${SUPPORTED_PYTHONS[*]}, and in development mode" run_version_matrix
-stage "pytest under ASan+UBSan" run_sanitized_suite
-stage "C++ engine tests under ASan+UBSan" run_sanitized_engine_tests
+# Stages 1-3 and 5 are exactly what CI runs; the rest comes after them.
+FUZZ_SECONDS="${FUZZ_SECONDS:-60}" bash scripts/test.sh
 stage "debug interpreter: suite and leak hunter" run_debug_interpreter_checks
-stage "build the fuzzer" build_fuzzer
-stage "fuzz for ${FUZZ_SECONDS} s" run_fuzzer "$FUZZ_SECONDS"
 stage "largest inputs" "build/venvs/py$WHEEL_PYTHON_VERSION/bin/python" benchmarks/large_inputs.py
 echo "all checks passed"

@@ -54,11 +54,6 @@ run_engine_tests() {
     ctest --test-dir build/engine-tests --output-on-failure -j "$JOBS"
 }
 
-run_pytest_suite() {
-    make_venv "$VENV" "$PYTHON" test
-    # Run from outside the tree so that the installed module, not the source, is imported.
-    (cd /tmp && "$OLDPWD/$VENV/bin/python" -m pytest "$OLDPWD/tests" -q -p no:cacheprovider)
-}
 
 # --- Robustness checks: interpreters, sanitizers, debug interpreter, fuzzing --
 
