@@ -96,16 +96,22 @@ std::vector<std::uint32_t> distinct_in_byte_order(std::size_t count, TextOf text
     return distinct;
 }
 
-// Visits `positions` in order, asking `prefetch_record` and `prefetch_text`
-// to start loading the data of positions some steps ahead.
+// Asks `prefetch_record` and `prefetch_text` to start loading the data of the
+// positions some steps after step `k` of a walk through `positions`.
+template <class PrefetchRecord, class PrefetchText>
+void prefetch_ahead(const std::vector<std::uint32_t>& positions, std::size_t k, PrefetchRecord prefetch_record,
+                    PrefetchText prefetch_text) {
+    constexpr std::size_t record_distance = 16, text_distance = 8;
+    if (k + record_distance < positions.size()) prefetch_record(positions[k + record_distance]);
+    if (k + text_distance < positions.size()) prefetch_text(positions[k + text_distance]);
+}
+
+// Visits `positions` in order, loading ahead as prefetch_ahead does.
 template <class Visit, class PrefetchRecord, class PrefetchText>
 void visit_prefetching(const std::vector<std::uint32_t>& positions, Visit visit, PrefetchRecord prefetch_record,
                        PrefetchText prefetch_text) {
-    constexpr std::size_t record_distance = 16, text_distance = 8;
-    const std::size_t count = positions.size();
-    for (std::size_t k = 0; k < count; ++k) {
-        if (k + record_distance < count) prefetch_record(positions[k + record_distance]);
-        if (k + text_distance < count) prefetch_text(positions[k + text_distance]);
+    for (std::size_t k = 0; k < positions.size(); ++k) {
+        prefetch_ahead(positions, k, prefetch_record, prefetch_text);
         visit(positions[k]);
     }
 }

@@ -39,8 +39,9 @@ PieceIndex::PieceIndex(const ScoreTable& scores, const StringSet& whitelist) : t
     const std::vector<char32_t> whitelisted = one_char_members(whitelist);
     const std::vector<std::uint32_t> keys = scores.entries_in_byte_order();
     auto read_ahead = [&](std::size_t index) {  // keys are read far from their stored order
-        if (index + 16 < keys.size()) scores.prefetch_entry(keys[index + 16]);
-        if (index + 8 < keys.size()) scores.prefetch_text(keys[index + 8]);
+        prefetch_ahead(
+            keys, index, [&](std::uint32_t key) { scores.prefetch_entry(key); },
+            [&](std::uint32_t key) { scores.prefetch_text(key); });
     };
     auto common_prefix = [](const CharSequence& a, const CharSequence& b) {
         std::size_t shared = 0;
