@@ -46,7 +46,7 @@ double updated_score(double previous, double best_cover, std::size_t length) {
 }
 
 ResultTable run_scoring_iteration(StringSet root_candidates, StringSet affix_candidates, ScoreTable scores,
-                                  StringSet one_char_whitelist) {
+                                  StringSet one_char_whitelist, std::size_t /*worker_threads*/) {
     ResultTable result(std::move(root_candidates), std::move(affix_candidates));
     if (result.size() == 0) return result;
 

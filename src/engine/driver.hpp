@@ -13,8 +13,10 @@
 
 namespace morvanex {
 
+// `worker_threads` is how many threads may score at once (1: the calling
+// thread alone, which is the default). The result does not depend on it.
 ResultTable run_scoring_iteration(StringSet root_candidates, StringSet affix_candidates, ScoreTable scores,
-                                  StringSet one_char_whitelist);
+                                  StringSet one_char_whitelist, std::size_t worker_threads = 1);
 
 // The update rule on its own, evaluated in exactly this order of operations.
 double updated_score(double previous, double best_cover, std::size_t length);
