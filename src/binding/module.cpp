@@ -106,7 +106,7 @@ Result<OwnedRef> initialise_module() {
 }  // namespace
 }  // namespace morvanex::binding
 
-PyMODINIT_FUNC PyInit_morvanex() {
+MORVANEX_MODULE_INIT PyInit_morvanex() {
     auto body = [] { return morvanex::binding::initialise_module(); };
     return morvanex::binding::entry_frame(body);
 }

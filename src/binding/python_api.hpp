@@ -25,3 +25,13 @@
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+
+// The module's init function, exported whatever the build's default
+// visibility. CPython 3.8's headers define PyMODINIT_FUNC without a visibility
+// attribute (3.9 added one), so a hidden-visibility build made with them would
+// export nothing and fail to import everywhere.
+#if defined(_WIN32)
+#define MORVANEX_MODULE_INIT PyMODINIT_FUNC
+#else
+#define MORVANEX_MODULE_INIT extern "C" __attribute__((visibility("default"))) PyObject*
+#endif
