@@ -1,13 +1,25 @@
 // Fast scorer against the literal one, printing times and their ratio.
 //
-//   engine_benchmark [WORD_LIST]     (default /usr/share/dict/ngerman)
+//   engine_benchmark [WORD_LIST [THREADS [iteration]]]
+//
+// (defaults /usr/share/dict/ngerman and 2; "iteration" runs (c) alone)
 //
 // (a) every word of a real word list as a root, with scores for its frequent
 //     substrings of 2 to 8 characters and for every letter (all whitelisted);
 // (b) synthetic strings of 100 to 10,000 characters over a 4-letter alphabet
 //     where every letter is whitelisted and scored and keys run up to 8
-//     characters. The literal scorer runs only where it finishes in seconds.
+//     characters. The literal scorer runs only where it finishes in seconds;
+// (c) one whole iteration on the word list as a user builds it: the words as
+//     roots, prefixes and suffixes of 1 to 5 characters shared by many words
+//     as affixes, every word and every frequent substring of 1 to 8
+//     characters scored, every character whitelisted; on one thread and on
+//     THREADS, with the time of its phases, and the results checked against
+//     each other and, on a sample, against the literal scorer.
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -18,6 +30,7 @@
 #include <vector>
 
 #include "char_sequence.hpp"
+#include "driver.hpp"
 #include "literal_scorer.hpp"
 #include "piece_index.hpp"
 #include "scorer.hpp"
@@ -36,6 +49,12 @@ double best_of(int runs, const std::function<void()>& work) {
     double best = 1e300;
     for (int k = 0; k < runs; ++k) best = std::min(best, seconds(work));
     return best;
+}
+
+std::uint64_t bits_of(double value) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
 }
 
 std::vector<std::string> read_words(const char* path) {
@@ -148,9 +167,128 @@ void synthetic_workload() {
     }
 }
 
+struct Iteration {
+    StringSet roots, affixes, whitelist;
+    ScoreTable scores;
+};
+
+// Substrings of `min_length` to 8 characters seen at least `min_count` times
+// (every one of a single character), with their frequency among substrings
+// of their length, counted one length at a time to bound memory.
+void add_frequent_substrings(const std::vector<std::string>& words, std::size_t min_count, ScoreTable& scores) {
+    std::vector<std::vector<std::uint32_t>> starts(words.size());  // byte offset of each character, and the end
+    for (std::size_t w = 0; w < words.size(); ++w) {
+        for (std::uint32_t k = 0; k < words[w].size(); ++k)
+            if ((static_cast<unsigned char>(words[w][k]) & 0xC0) != 0x80) starts[w].push_back(k);
+        starts[w].push_back(static_cast<std::uint32_t>(words[w].size()));
+    }
+    for (std::size_t length = 1; length <= 8; ++length) {
+        std::unordered_map<std::string_view, std::uint32_t> counts;
+        std::size_t total = 0;
+        for (std::size_t w = 0; w < words.size(); ++w) {
+            const std::vector<std::uint32_t>& at = starts[w];
+            for (std::size_t j = 0; j + length < at.size(); ++j, ++total)
+                ++counts[std::string_view(words[w]).substr(at[j], at[j + length] - at[j])];
+        }
+        for (auto& [text, count] : counts)
+            if (length == 1 || count >= min_count)
+                scores.insert_or_assign(text, static_cast<double>(count) / static_cast<double>(total));
+    }
+}
+
+Iteration build_iteration(const std::vector<std::string>& words) {
+    const bool small = words.size() < 20000;
+    const std::size_t min_shared = small ? 10 : 50, min_count = small ? 3 : 10;
+    Iteration it;
+    std::unordered_set<std::string> letters;
+    std::unordered_map<std::string, std::size_t> shared;
+    for (const std::string& word : words) {
+        it.roots.insert(word);
+        std::u32string chars = literal::decode(word);
+        for (char32_t c : chars) {
+            std::string letter;
+            literal::encode_into(c, letter);
+            letters.insert(letter);
+        }
+        for (std::size_t length = 1; length <= 5 && length < chars.size(); ++length) {
+            std::string prefix, suffix;
+            for (std::size_t k = 0; k < length; ++k) literal::encode_into(chars[k], prefix);
+            for (std::size_t k = chars.size() - length; k < chars.size(); ++k) literal::encode_into(chars[k], suffix);
+            ++shared[prefix];
+            if (suffix != prefix) ++shared[suffix];
+        }
+    }
+    for (auto& [affix, count] : shared)
+        if (count >= min_shared) it.affixes.insert(affix);
+    for (const std::string& letter : letters) it.whitelist.insert(letter);
+    for (const std::string& word : words) it.scores.insert_or_assign(word, 1.0 / static_cast<double>(words.size()));
+    add_frequent_substrings(words, min_count, it.scores);
+    return it;
+}
+
+void iteration_workload(const char* path, std::size_t threads) {
+    std::vector<std::string> words = read_words(path);
+    if (words.empty()) return;
+    const Iteration input = build_iteration(words);
+    std::printf("(c) %s: one iteration, %zu roots, %zu affixes, %zu scores, %zu whitelisted\n", path,
+                input.roots.size(), input.affixes.size(), input.scores.size(), input.whitelist.size());
+
+    double sorts = best_of(3, [&] {
+        input.roots.members_in_byte_order();
+        input.affixes.members_in_byte_order();
+    });
+    double trie = best_of(3, [&] { PieceIndex pieces(input.scores, input.whitelist); });
+    auto run = [&](std::size_t worker_threads, ResultTable* keep) {
+        Iteration copy = input;  // the driver consumes its arguments
+        double elapsed = seconds([&] {
+            ResultTable result = run_scoring_iteration(std::move(copy.roots), std::move(copy.affixes),
+                                                       std::move(copy.scores), std::move(copy.whitelist),
+                                                       worker_threads);
+            if (keep) *keep = std::move(result);
+        });
+        return elapsed;
+    };
+    ResultTable serial_result = ResultTable(StringSet(), StringSet());
+    ResultTable parallel_result = ResultTable(StringSet(), StringSet());
+    double serial = 1e300, parallel = 1e300;
+    for (int k = 0; k < 3; ++k) {  // interleaved, so that both see the same machine
+        serial = std::min(serial, run(1, k == 0 ? &serial_result : nullptr));
+        parallel = std::min(parallel, run(threads, k == 0 ? &parallel_result : nullptr));
+    }
+    bool same = serial_result.size() == parallel_result.size();
+    for (std::size_t e = 0; same && e < serial_result.size(); ++e)
+        same = serial_result.key(e) == parallel_result.key(e) &&
+               bits_of(serial_result.value(e)) == bits_of(parallel_result.value(e));
+
+    // The literal oracle on every 64th entry: the update rule written out here.
+    const literal::Lookup tables(input.scores, input.whitelist);
+    std::unordered_set<std::string_view> affix_members;
+    for (std::size_t k = 0; k < input.affixes.size(); ++k) affix_members.insert(input.affixes[k]);
+    std::size_t checked = 0, differing = 0;
+    for (std::size_t e = 0; e < serial_result.size(); e += 64, ++checked) {
+        std::string key(serial_result.key(e));
+        std::u32string chars = literal::decode(key);
+        double cover = literal::best_segmentation_score(chars, tables, affix_members.count(key) != 0);
+        const double* found = tables.find(key);
+        double previous = found ? *found : 0.0;
+        double expected = cover < 0.0 || previous >= cover ? previous
+                                                           : (1.0 / static_cast<double>(chars.size())) / (cover + 1.0);
+        differing += bits_of(expected) != bits_of(serial_result.value(e));
+    }
+    std::printf("    sorts %.3f s, trie %.3f s (measured apart)\n", sorts, trie);
+    std::printf("    iteration: 1 thread %8.3f s   %zu threads %8.3f s   ratio %5.2f  (%s; literal on %zu entries: %s)\n",
+                serial, threads, parallel, parallel / serial, same ? "same results" : "RESULTS DIFFER", checked,
+                differing == 0 ? "same" : "DIFFERENT");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    word_list_workload(argc > 1 ? argv[1] : "/usr/share/dict/ngerman");
-    synthetic_workload();
+    const char* path = argc > 1 ? argv[1] : "/usr/share/dict/ngerman";
+    std::size_t threads = argc > 2 ? static_cast<std::size_t>(std::strtoul(argv[2], nullptr, 10)) : 2;
+    if (!(argc > 3 && std::strcmp(argv[3], "iteration") == 0)) {
+        word_list_workload(path);
+        synthetic_workload();
+    }
+    iteration_workload(path, threads);
 }
