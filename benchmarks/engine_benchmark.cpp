@@ -18,11 +18,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <cstring>
 #include <string_view>
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <random>
 #include <string>
 #include <unordered_map>
@@ -238,46 +240,52 @@ void iteration_workload(const char* path, std::size_t threads) {
         input.affixes.members_in_byte_order();
     });
     double trie = best_of(3, [&] { PieceIndex pieces(input.scores, input.whitelist); });
-    auto run = [&](std::size_t worker_threads, ResultTable* keep) {
+    // Wall time of a run, and the processor time of all its threads in `cpu`.
+    auto run = [&](std::size_t worker_threads, std::optional<ResultTable>* keep, double& cpu) {
         Iteration copy = input;  // the driver consumes its arguments
+        std::clock_t cpu_start = std::clock();
         double elapsed = seconds([&] {
             ResultTable result = run_scoring_iteration(std::move(copy.roots), std::move(copy.affixes),
                                                        std::move(copy.scores), std::move(copy.whitelist),
                                                        worker_threads);
-            if (keep) *keep = std::move(result);
+            if (keep) keep->emplace(std::move(result));
         });
+        cpu = static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC;
         return elapsed;
     };
-    ResultTable serial_result = ResultTable(StringSet(), StringSet());
-    ResultTable parallel_result = ResultTable(StringSet(), StringSet());
-    double serial = 1e300, parallel = 1e300;
+    std::optional<ResultTable> serial_result, parallel_result;
+    double serial = 1e300, parallel = 1e300, serial_cpu = 0, parallel_cpu = 0;
     for (int k = 0; k < 3; ++k) {  // interleaved, so that both see the same machine
-        serial = std::min(serial, run(1, k == 0 ? &serial_result : nullptr));
-        parallel = std::min(parallel, run(threads, k == 0 ? &parallel_result : nullptr));
+        double cpu;
+        double wall = run(1, k == 0 ? &serial_result : nullptr, cpu);
+        if (wall < serial) serial = wall, serial_cpu = cpu;
+        wall = run(threads, k == 0 ? &parallel_result : nullptr, cpu);
+        if (wall < parallel) parallel = wall, parallel_cpu = cpu;
     }
-    bool same = serial_result.size() == parallel_result.size();
-    for (std::size_t e = 0; same && e < serial_result.size(); ++e)
-        same = serial_result.key(e) == parallel_result.key(e) &&
-               bits_of(serial_result.value(e)) == bits_of(parallel_result.value(e));
+    bool same = serial_result->size() == parallel_result->size();
+    for (std::size_t e = 0; same && e < serial_result->size(); ++e)
+        same = serial_result->key(e) == parallel_result->key(e) &&
+               bits_of(serial_result->value(e)) == bits_of(parallel_result->value(e));
 
     // The literal oracle on every 64th entry: the update rule written out here.
     const literal::Lookup tables(input.scores, input.whitelist);
     std::unordered_set<std::string_view> affix_members;
     for (std::size_t k = 0; k < input.affixes.size(); ++k) affix_members.insert(input.affixes[k]);
     std::size_t checked = 0, differing = 0;
-    for (std::size_t e = 0; e < serial_result.size(); e += 64, ++checked) {
-        std::string key(serial_result.key(e));
+    for (std::size_t e = 0; e < serial_result->size(); e += 64, ++checked) {
+        std::string key(serial_result->key(e));
         std::u32string chars = literal::decode(key);
         double cover = literal::best_segmentation_score(chars, tables, affix_members.count(key) != 0);
         const double* found = tables.find(key);
         double previous = found ? *found : 0.0;
         double expected = cover < 0.0 || previous >= cover ? previous
                                                            : (1.0 / static_cast<double>(chars.size())) / (cover + 1.0);
-        differing += bits_of(expected) != bits_of(serial_result.value(e));
+        differing += bits_of(expected) != bits_of(serial_result->value(e));
     }
     std::printf("    sorts %.3f s, trie %.3f s (measured apart)\n", sorts, trie);
-    std::printf("    iteration: 1 thread %8.3f s   %zu threads %8.3f s   ratio %5.2f  (%s; literal on %zu entries: %s)\n",
-                serial, threads, parallel, parallel / serial, same ? "same results" : "RESULTS DIFFER", checked,
+    std::printf("    iteration: 1 thread %7.3f s (cpu %7.3f s)   %zu threads %7.3f s (cpu %7.3f s)   ratio %5.2f\n",
+                serial, serial_cpu, threads, parallel, parallel_cpu, parallel / serial);
+    std::printf("    %s; literal on %zu entries: %s\n", same ? "same results" : "RESULTS DIFFER", checked,
                 differing == 0 ? "same" : "DIFFERENT");
 }
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -99,7 +100,7 @@ std::vector<std::uint32_t> distinct_in_byte_order(std::size_t count, TextOf text
 // Asks `prefetch_record` and `prefetch_text` to start loading the data of the
 // positions some steps after step `k` of a walk through `positions`.
 template <class PrefetchRecord, class PrefetchText>
-void prefetch_ahead(const std::vector<std::uint32_t>& positions, std::size_t k, PrefetchRecord prefetch_record,
+void prefetch_ahead(std::span<const std::uint32_t> positions, std::size_t k, PrefetchRecord prefetch_record,
                     PrefetchText prefetch_text) {
     constexpr std::size_t record_distance = 16, text_distance = 8;
     if (k + record_distance < positions.size()) prefetch_record(positions[k + record_distance]);
@@ -108,7 +109,7 @@ void prefetch_ahead(const std::vector<std::uint32_t>& positions, std::size_t k, 
 
 // Visits `positions` in order, loading ahead as prefetch_ahead does.
 template <class Visit, class PrefetchRecord, class PrefetchText>
-void visit_prefetching(const std::vector<std::uint32_t>& positions, Visit visit, PrefetchRecord prefetch_record,
+void visit_prefetching(std::span<const std::uint32_t> positions, Visit visit, PrefetchRecord prefetch_record,
                        PrefetchText prefetch_text) {
     for (std::size_t k = 0; k < positions.size(); ++k) {
         prefetch_ahead(positions, k, prefetch_record, prefetch_text);

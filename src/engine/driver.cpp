@@ -1,13 +1,24 @@
 #include "driver.hpp"
 
+#include <algorithm>
+#include <optional>
+#include <span>
 #include <utility>
 
 #include "byte_order.hpp"
 #include "piece_index.hpp"
 #include "scorer.hpp"
+#include "work_sharing.hpp"
 
 namespace morvanex {
 namespace {
+
+// Candidates claimed at once by a scoring thread: enough to keep the
+// neighbours of byte order together, few enough to even out the threads
+// (a few long candidates go one by one).
+std::size_t candidates_per_claim(std::size_t candidates, std::size_t threads) {
+    return std::clamp<std::size_t>(candidates / (16 * std::max<std::size_t>(threads, 1)), 1, 1024);
+}
 
 // The new score of `candidate` (non-empty) as a root or an affix.
 double score_candidate(std::string_view candidate, bool is_affix, const PieceIndex& pieces,
@@ -18,21 +29,45 @@ double score_candidate(std::string_view candidate, bool is_affix, const PieceInd
     return updated_score(previous, best_cover, scratch.chars.length());
 }
 
-// Scores the distinct members of one candidate set. Values do not depend on
-// the order within a pass, so candidates go in byte order, where neighbours
-// share most trie nodes.
-template <class EntryOf>
-void score_pass(const StringSet& candidates, const std::vector<std::uint32_t>& in_byte_order, bool is_affix,
-                const PieceIndex& pieces, ScorerScratch& scratch, ResultTable& result, EntryOf entry_of) {
+// Scores the members of one candidate set at `positions`, a stretch of its
+// byte order, where neighbours share most trie nodes.
+void score_stretch(ResultTable& result, bool is_affix, std::span<const std::uint32_t> positions,
+                   const PieceIndex& pieces, ScorerScratch& scratch) {
+    const StringSet& candidates = is_affix ? result.affixes() : result.roots();
     visit_prefetching(
-        in_byte_order,
+        positions,
         [&](std::uint32_t position) {
-            ResultTable::Entry entry = entry_of(position);
-            if (entry == ResultTable::no_entry) return;  // the empty string gets no score
+            ResultTable::Entry entry = is_affix ? result.affix_entry(position) : result.root_entry(position);
+            if (entry == ResultTable::no_entry) return;
             result.set_value(entry, score_candidate(candidates[position], is_affix, pieces, scratch));
         },
         [&](std::uint32_t position) { candidates.strings().prefetch_record(position); },
         [&](std::uint32_t position) { candidates.strings().prefetch_text(position); });
+}
+
+// Fills every entry of `result`. The distinct roots and then the distinct
+// affixes, each in byte order, form one row of candidates; threads claim
+// stretches of it. Each entry is scored once, so no two threads write the
+// same value and none depends on which thread scored it.
+void score_all(ResultTable& result, const PieceIndex& pieces, std::size_t worker_threads) {
+    const std::span<const std::uint32_t> roots = result.roots_in_byte_order();
+    const std::span<const std::uint32_t> affixes = result.affixes_in_byte_order();
+    const std::size_t count = roots.size() + affixes.size();
+    ChunkQueue queue(count, candidates_per_claim(count, worker_threads));
+    run_sharing(std::min(worker_threads, queue.chunk_count()), queue, [&] {
+        ScorerScratch scratch;
+        for (ChunkQueue::Chunk chunk; queue.claim(chunk);) {
+            if (chunk.begin < roots.size())
+                score_stretch(result, false,
+                              roots.subspan(chunk.begin, std::min(chunk.end, roots.size()) - chunk.begin), pieces,
+                              scratch);
+            if (chunk.end > roots.size()) {
+                std::size_t begin = std::max(chunk.begin, roots.size()) - roots.size();
+                score_stretch(result, true, affixes.subspan(begin, chunk.end - roots.size() - begin), pieces,
+                              scratch);
+            }
+        }
+    });
 }
 
 }  // namespace
@@ -46,17 +81,24 @@ double updated_score(double previous, double best_cover, std::size_t length) {
 }
 
 ResultTable run_scoring_iteration(StringSet root_candidates, StringSet affix_candidates, ScoreTable scores,
-                                  StringSet one_char_whitelist, std::size_t /*worker_threads*/) {
-    ResultTable result(std::move(root_candidates), std::move(affix_candidates));
-    if (result.size() == 0) return result;
-
-    const PieceIndex pieces(scores, one_char_whitelist);
-    ScorerScratch scratch;
-    // All roots before any affix: a string in both sets ends with its affix value.
-    score_pass(result.roots(), result.roots_in_byte_order(), false, pieces, scratch, result,
-               [&](std::size_t position) { return result.root_entry(position); });
-    score_pass(result.affixes(), result.affixes_in_byte_order(), true, pieces, scratch, result,
-               [&](std::size_t position) { return result.affix_entry(position); });
+                                  StringSet one_char_whitelist, std::size_t worker_threads) {
+    // Three independent preparations: the byte order of each candidate set
+    // and the piece trie.
+    std::vector<std::uint32_t> root_order, affix_order;
+    std::optional<PieceIndex> pieces;
+    ChunkQueue preparations(3, 1);
+    run_sharing(std::min<std::size_t>(worker_threads, 3), preparations, [&] {
+        for (ChunkQueue::Chunk chunk; preparations.claim(chunk);) {
+            switch (chunk.begin) {  // the longest first
+                case 0: root_order = root_candidates.members_in_byte_order(); break;
+                case 1: pieces.emplace(scores, one_char_whitelist); break;
+                default: affix_order = affix_candidates.members_in_byte_order(); break;
+            }
+        }
+    });
+    ResultTable result(std::move(root_candidates), std::move(root_order), std::move(affix_candidates),
+                       std::move(affix_order));
+    if (result.size() != 0) score_all(result, *pieces, worker_threads);
     return result;
 }
 

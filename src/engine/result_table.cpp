@@ -18,11 +18,12 @@ StringSet checked(StringSet candidates) {
 
 }  // namespace
 
-ResultTable::ResultTable(StringSet roots, StringSet affixes)
+ResultTable::ResultTable(StringSet roots, std::vector<std::uint32_t> root_order, StringSet affixes,
+                         std::vector<std::uint32_t> affix_order)
     : roots_(checked(std::move(roots))),
       affixes_(checked(std::move(affixes))),
-      root_order_(roots_.members_in_byte_order()),
-      affix_order_(affixes_.members_in_byte_order()),
+      root_order_(std::move(root_order)),
+      affix_order_(std::move(affix_order)),
       root_entries_(roots_.size(), no_entry),
       affix_entries_(affixes_.size(), no_entry) {
     for (std::uint32_t position : root_order_)
@@ -38,7 +39,7 @@ ResultTable::ResultTable(StringSet roots, StringSet affixes)
         if (affix.empty()) continue;
         next_root = std::lower_bound(next_root, root_order_.end(), affix, root_before);
         if (next_root != root_order_.end() && roots_[*next_root] == affix)
-            affix_entries_[position] = root_entries_[*next_root];
+            affix_entries_[position] = std::exchange(root_entries_[*next_root], no_entry);
         else
             affix_entries_[position] = pending;
     }

@@ -24,7 +24,10 @@ public:
         std::uint32_t from_affixes : 1;
     };
 
-    ResultTable(StringSet roots, StringSet affixes);
+    // `root_order` and `affix_order` are the members_in_byte_order() of
+    // `roots` and `affixes`.
+    ResultTable(StringSet roots, std::vector<std::uint32_t> root_order, StringSet affixes,
+                std::vector<std::uint32_t> affix_order);
 
     const StringSet& roots() const { return roots_; }
     const StringSet& affixes() const { return affixes_; }
@@ -32,8 +35,9 @@ public:
     const std::vector<std::uint32_t>& roots_in_byte_order() const { return root_order_; }
     const std::vector<std::uint32_t>& affixes_in_byte_order() const { return affix_order_; }
 
-    // The entry of a member position, or no_entry for the empty string. A
-    // string in both sets has one entry, shared by its root and affix position.
+    // The entry that a member position is scored into, or no_entry for the
+    // empty string. A string in both sets has one entry, scored from its
+    // affix position only (the affix value wins): its root position has none.
     Entry root_entry(std::size_t position) const { return root_entries_[position]; }
     Entry affix_entry(std::size_t position) const { return affix_entries_[position]; }
 

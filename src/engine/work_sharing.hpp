@@ -1,0 +1,51 @@
+#pragma once
+// Sharing one piece of work among a few threads that live only for a call.
+//
+// The work is a range of indices handed out in consecutive chunks, so that
+// each thread keeps the locality of what it claims. Whatever a thread
+// throws is kept and rethrown on the calling thread once every thread has
+// finished, and makes the others stop claiming.
+#include <atomic>
+#include <cstddef>
+#include <functional>
+
+namespace morvanex {
+
+class ChunkQueue {
+public:
+    struct Chunk {
+        std::size_t begin = 0;
+        std::size_t end = 0;
+    };
+
+    ChunkQueue(std::size_t count, std::size_t chunk_size) : count_(count), chunk_size_(chunk_size) {}
+
+    std::size_t chunk_count() const { return (count_ + chunk_size_ - 1) / chunk_size_; }
+
+    // The next unclaimed chunk, in index order; false once all are claimed
+    // or the work was abandoned.
+    bool claim(Chunk& chunk) {
+        if (abandoned_.load(std::memory_order_relaxed)) return false;
+        std::size_t begin = next_.fetch_add(chunk_size_, std::memory_order_relaxed);
+        if (begin >= count_) return false;
+        chunk = Chunk{begin, begin + chunk_size_ < count_ ? begin + chunk_size_ : count_};
+        return true;
+    }
+
+    void abandon() { abandoned_.store(true, std::memory_order_relaxed); }
+
+private:
+    const std::size_t count_;
+    const std::size_t chunk_size_;
+    std::atomic<std::size_t> next_{0};
+    std::atomic<bool> abandoned_{false};
+};
+
+// Runs `work` on `threads` threads at once, the calling thread being one of
+// them (threads <= 1: on the calling thread alone, starting none), until
+// each returns; `work` draws its share from `queue`. When the system refuses
+// a thread, fewer run. The first exception thrown by any of them abandons
+// the queue and is rethrown here after all have finished.
+void run_sharing(std::size_t threads, ChunkQueue& queue, const std::function<void()>& work);
+
+}  // namespace morvanex
