@@ -11,7 +11,10 @@ namespace morvanex {
 
 class StringList {
 public:
-    explicit StringList(std::size_t expected = 0) { offsets_.reserve(expected + 1); }
+    explicit StringList(std::size_t expected = 0, std::size_t expected_bytes = 0) {
+        offsets_.reserve(expected + 1);
+        arena_.reserve(expected_bytes);
+    }
 
     void add(std::string_view text) {
         arena_.append(text);

@@ -6,6 +6,12 @@
 // `members_in_byte_order` never reports it, and every position that counts
 // is the first one of its string. Deferring that test to one sort, which the
 // engine needs anyway, spares a hash lookup per string.
+//
+// Repeats can only arrive beyond the number of members the source reported
+// (a set's iterator that yields more than the set holds): once insertions go
+// past it, the copies are dropped by the same sort whenever their number
+// doubles, so memory stays proportional to the distinct strings.
+#include <algorithm>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -16,9 +22,14 @@ namespace morvanex {
 
 class StringSet {
 public:
-    explicit StringSet(std::size_t expected = 0) : strings_(expected) {}
+    // `expected`: how many distinct strings the source reported.
+    explicit StringSet(std::size_t expected = 0)
+        : strings_(expected), drop_repeats_beyond_(std::max<std::size_t>(expected, 16)) {}
 
-    void insert(std::string_view text) { strings_.add(text); }
+    void insert(std::string_view text) {
+        strings_.add(text);
+        if (strings_.size() > drop_repeats_beyond_) drop_repeats();
+    }
 
     // Number of insertions, repeated strings included.
     std::size_t size() const { return strings_.size(); }
@@ -31,7 +42,11 @@ public:
     std::vector<std::uint32_t> members_in_byte_order() const;
 
 private:
+    // Keeps the first insertion of each string, in insertion order.
+    void drop_repeats();
+
     StringList strings_;
+    std::size_t drop_repeats_beyond_;
 };
 
 }  // namespace morvanex

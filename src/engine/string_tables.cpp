@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <utility>
+
 #include "byte_order.hpp"
 #include "score_table.hpp"
 #include "string_set.hpp"
@@ -6,6 +9,17 @@ namespace morvanex {
 
 std::vector<std::uint32_t> StringSet::members_in_byte_order() const {
     return distinct_in_byte_order(size(), [this](std::uint32_t p) { return strings_[p]; }, KeepRepeat::first);
+}
+
+void StringSet::drop_repeats() {
+    std::vector<std::uint32_t> kept = members_in_byte_order();
+    std::sort(kept.begin(), kept.end());
+    std::size_t bytes = 0;
+    for (std::uint32_t position : kept) bytes += strings_[position].size();
+    StringList distinct(kept.size(), bytes);
+    for (std::uint32_t position : kept) distinct.add(strings_[position]);
+    strings_ = std::move(distinct);
+    drop_repeats_beyond_ = std::max(drop_repeats_beyond_, 2 * strings_.size());
 }
 
 std::vector<std::uint32_t> ScoreTable::entries_in_byte_order() const {

@@ -132,7 +132,7 @@ TEST(Containers, LargeSetsSortLikeAPlainSortWithRepeatsRemoved) {
     // multi-byte characters and repeats.
     std::mt19937_64 rng(5);
     const std::vector<std::string> parts = {"a", "ab", std::string("\0", 1), "\xC3\xA9", "internation", "z"};
-    StringSet set;
+    StringSet set(20000);  // as many as arrive: no repeat is dropped early
     std::vector<std::string> inserted;
     for (int k = 0; k < 20000; ++k) {
         std::string text;
@@ -148,6 +148,29 @@ TEST(Containers, LargeSetsSortLikeAPlainSortWithRepeatsRemoved) {
                                [&](std::uint32_t a, std::uint32_t b) { return inserted[a] == inserted[b]; }),
                    expected.end());
     EXPECT_EQ(set.members_in_byte_order(), expected);
+}
+
+TEST(Containers, RepeatsBeyondTheExpectedCountAreDroppedKeepingFirstInsertionOrder) {
+    // The same long string over and over, among a few others, into a set
+    // that expected one member.
+    const std::string long_text(1 << 20, 'x');
+    const std::vector<std::string> others = {"b", "a", "c"};
+    StringSet set(1);
+    std::vector<std::string> first_seen;
+    for (int k = 0; k < 400; ++k) {
+        const std::string& text = k % 7 == 3 ? others[static_cast<std::size_t>(k) % others.size()] : long_text;
+        set.insert(text);
+        if (std::find(first_seen.begin(), first_seen.end(), text) == first_seen.end()) first_seen.push_back(text);
+        ASSERT_LE(set.size(), 16u + 1u) << k;
+    }
+    std::vector<std::string> kept;
+    for (std::size_t position = 0; position < set.size(); ++position)
+        if (std::find(kept.begin(), kept.end(), set[position]) == kept.end()) kept.emplace_back(set[position]);
+    EXPECT_EQ(kept, first_seen);
+    std::vector<std::uint32_t> members = set.members_in_byte_order();
+    ASSERT_EQ(members.size(), 4u);
+    for (std::uint32_t position : members)  // each member reported at its first position
+        for (std::size_t earlier = 0; earlier < position; ++earlier) EXPECT_NE(set[earlier], set[position]);
 }
 
 TEST(Driver, RepeatedCandidatesAndKeysCountOnce) {
