@@ -74,7 +74,7 @@ double checksum_fast(const std::vector<std::string>& words, const ScoreTable& sc
     double sum = 0;
     for (const std::string& word : words) {
         decode_into(word, scratch.chars);
-        sum += best_segmentation_score(scratch.chars, pieces, is_affix, scratch);
+        sum += best_segmentation_score(scratch.chars, pieces, is_affix, scratch).best_cover;
     }
     return sum;
 }

@@ -203,7 +203,7 @@ void check_scorer(const Case& c, const morvanex::literal::Lookup& lookup,
     morvanex::ScorerScratch scratch;  // reused across candidates, as the driver does
     auto check = [&](std::string_view candidate, bool is_affix) {
         morvanex::decode_into(candidate, scratch.chars);
-        double fast = morvanex::best_segmentation_score(scratch.chars, pieces, is_affix, scratch);
+        double fast = morvanex::best_segmentation_score(scratch.chars, pieces, is_affix, scratch).best_cover;
         double literal =
             morvanex::literal::best_segmentation_score(morvanex::literal::decode(candidate), lookup, is_affix);
         if (double_bits(fast) != double_bits(literal)) mismatch("scorer differs", candidate, is_affix, fast, literal);

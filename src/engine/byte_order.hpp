@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -95,26 +94,6 @@ std::vector<std::uint32_t> distinct_in_byte_order(std::size_t count, TextOf text
         run = end;
     }
     return distinct;
-}
-
-// Asks `prefetch_record` and `prefetch_text` to start loading the data of the
-// positions some steps after step `k` of a walk through `positions`.
-template <class PrefetchRecord, class PrefetchText>
-void prefetch_ahead(std::span<const std::uint32_t> positions, std::size_t k, PrefetchRecord prefetch_record,
-                    PrefetchText prefetch_text) {
-    constexpr std::size_t record_distance = 16, text_distance = 8;
-    if (k + record_distance < positions.size()) prefetch_record(positions[k + record_distance]);
-    if (k + text_distance < positions.size()) prefetch_text(positions[k + text_distance]);
-}
-
-// Visits `positions` in order, loading ahead as prefetch_ahead does.
-template <class Visit, class PrefetchRecord, class PrefetchText>
-void visit_prefetching(std::span<const std::uint32_t> positions, Visit visit, PrefetchRecord prefetch_record,
-                       PrefetchText prefetch_text) {
-    for (std::size_t k = 0; k < positions.size(); ++k) {
-        prefetch_ahead(positions, k, prefetch_record, prefetch_text);
-        visit(positions[k]);
-    }
 }
 
 }  // namespace morvanex

@@ -8,15 +8,6 @@
 
 namespace morvanex {
 
-inline bool is_utf8_continuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
-
-// The number of characters in valid UTF-8 text.
-inline std::size_t decoded_length(std::string_view utf8) {
-    std::size_t count = 0;
-    for (char byte : utf8) count += !is_utf8_continuation(byte);
-    return count;
-}
-
 struct CharSequence {
     std::vector<char32_t> code_points;
 

@@ -7,6 +7,7 @@
 
 #include "byte_order.hpp"
 #include "piece_index.hpp"
+#include "prefetch.hpp"
 #include "scorer.hpp"
 #include "work_sharing.hpp"
 
@@ -24,9 +25,8 @@ std::size_t candidates_per_claim(std::size_t candidates, std::size_t threads) {
 double score_candidate(std::string_view candidate, bool is_affix, const PieceIndex& pieces,
                        ScorerScratch& scratch) {
     decode_into(candidate, scratch.chars);
-    double best_cover = best_segmentation_score(scratch.chars, pieces, is_affix, scratch);
-    double previous = scratch.whole_value.value_or(0.0);
-    return updated_score(previous, best_cover, scratch.chars.length());
+    Segmentation found = best_segmentation_score(scratch.chars, pieces, is_affix, scratch);
+    return updated_score(found.whole_value.value_or(0.0), found.best_cover, scratch.chars.length());
 }
 
 // Scores the members of one candidate set at `positions`, a stretch of its

@@ -13,8 +13,9 @@
 
 namespace morvanex {
 
-// `worker_threads` is how many threads may score at once (1: the calling
-// thread alone, which is the default). The result does not depend on it.
+// `worker_threads` is how many threads may work at once, the calling thread
+// included (0 or 1, the default: the calling thread alone, starting none).
+// The result does not depend on it.
 ResultTable run_scoring_iteration(StringSet root_candidates, StringSet affix_candidates, ScoreTable scores,
                                   StringSet one_char_whitelist, std::size_t worker_threads = 1);
 

@@ -7,6 +7,8 @@
 #include "byte_order.hpp"
 #include "char_sequence.hpp"
 #include "internal_failure.hpp"
+#include "prefetch.hpp"
+#include "utf8.hpp"
 
 namespace morvanex {
 namespace {
@@ -14,12 +16,10 @@ namespace {
 // The code points of the whitelist's one-character members, sorted.
 std::vector<char32_t> one_char_members(const StringSet& whitelist) {
     std::vector<char32_t> members;
-    CharSequence chars;
     for (std::size_t position = 0; position < whitelist.size(); ++position) {
         std::string_view text = whitelist[position];
         if (text.empty() || text.size() > 4 || decoded_length(text) != 1) continue;
-        decode_into(text, chars);
-        members.push_back(chars.code_points[0]);
+        members.push_back(decode_char(reinterpret_cast<const unsigned char*>(text.data()), text.size()).code_point);
     }
     std::sort(members.begin(), members.end());
     members.erase(std::unique(members.begin(), members.end()), members.end());
@@ -73,9 +73,7 @@ PieceIndex::PieceIndex(const ScoreTable& scores, const StringSet& whitelist) : t
             std::size_t tail_byte = 0;
             if (explicit_end < current.length()) {
                 std::string_view text = scores.key(keys[index]);
-                for (std::size_t chars = 0; chars < explicit_end; ++tail_byte)
-                    chars += !is_utf8_continuation(text[tail_byte]);
-                while (is_utf8_continuation(text[tail_byte])) ++tail_byte;
+                tail_byte = byte_offset_of(text, explicit_end);
                 std::size_t tail_size = text.size() - tail_byte + sizeof(double);
                 if (tail_bytes + tail_size < UINT32_MAX) {
                     tail_bytes += tail_size;

@@ -22,6 +22,7 @@
 // words, compounds) thus cost a few nodes and their bytes, not 16 bytes per
 // character, and neighbouring keys' tails stay neighbours in memory.
 #include <array>
+#include <cassert>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -31,6 +32,7 @@
 
 #include "score_table.hpp"
 #include "string_set.hpp"
+#include "utf8.hpp"
 
 namespace morvanex {
 
@@ -38,16 +40,30 @@ class PieceIndex {
 public:
     using Node = std::uint32_t;
 
-    // Where a walk stands after a piece, and what the piece is.
-    struct Step {
-        bool exists;     // some key starts with the piece walked so far
-        bool keyed;      // the piece is a key ...
-        bool scored;     // ... usable as a piece, with this score
-        bool continues;  // some key is longer than the piece
-        double score;
-        Node node;                // the piece's node, unless in a tail:
-        std::uint32_t tail_end;   // where the tail the walk follows ends
-        std::uint32_t tail_byte;  // where its next character starts; 0 outside tails
+    // A walk along the trie from some start character of a candidate: what
+    // the characters walked so far form, as a piece.
+    class Cursor {
+    public:
+        bool exists() const { return exists_; }        // some key starts with the piece
+        bool keyed() const { return keyed_; }          // the piece is a key ...
+        bool scored() const { return scored_; }        // ... usable as a piece, with score()
+        bool continues() const { return continues_; }  // some key is longer than the piece
+        double score() const { return score_; }
+
+        // Extends the piece by `next`. The piece must exist and continue.
+        void advance(char32_t next);
+
+    private:
+        friend class PieceIndex;
+        explicit Cursor(const PieceIndex* index) : index_(index) {}
+
+        const PieceIndex* index_;
+        double score_ = 0.0;
+        Node node_ = UINT32_MAX;       // the piece's node, unless in a tail:
+        std::uint32_t tail_end_ = 0;   // where the tail the walk follows ends
+        std::uint32_t tail_byte_ = 0;  // where its next character starts; 0 outside tails
+        char32_t ascii_first_ = 0x7FFFFFFF;  // the piece's one ASCII character, else larger
+        bool exists_ = false, keyed_ = false, scored_ = false, continues_ = false;
     };
 
     // Builds the trie of the keys of `scores`; keeps no reference to either.
@@ -56,24 +72,11 @@ public:
     // The length in characters of the longest key.
     std::size_t longest_key() const { return longest_key_; }
 
-    // The step from the root, i.e. the piece of the one character `c`.
-    Step first(char32_t c) const {
-        if (c < ascii_roots_.size()) return at(ascii_roots_[c]);
-        return at(find_child(root_, c));
-    }
-
-    // The second step of a walk, from `from` = first(`first_char`) by
-    // `next`. Pairs of ASCII characters, the commonest case, come from a
-    // dense table: the nodes just below the root have the widest blocks.
-    Step second(char32_t first_char, const Step& from, char32_t next) const {
-        if (from.tail_byte == 0 && (first_char | next) < 128) return at(ascii_pairs_[first_char * 128 + next]);
-        return step(from, next);
-    }
-
-    // The step from `from` by `next`; `from` must exist and continue.
-    Step step(const Step& from, char32_t next) const {
-        if (from.tail_byte != 0) return step_in_tail(from, next);
-        return at(find_child(from.node, next));
+    // A walk that has taken the one character `c`.
+    Cursor walk_from(char32_t c) const {
+        Cursor cursor = at(c < ascii_roots_.size() ? ascii_roots_[c] : find_child(root_, c));
+        if (cursor.tail_byte_ == 0) cursor.ascii_first_ = c;
+        return cursor;
     }
 
 private:
@@ -94,37 +97,41 @@ private:
         std::uint32_t end;  // the key's value follows, 8 bytes
     };
 
-    static constexpr Step missing() { return Step{false, false, false, false, 0.0, none, 0, 0}; }
-
-    Step at(Node node) const {
-        if (node == none) return missing();
+    Cursor at(Node node) const {
+        Cursor cursor(this);
+        if (node == none) return cursor;
+        cursor.node_ = node;
         const Record& record = records_[node];
+        cursor.exists_ = true;
         if (record.code_point_and_flags & tail_flag) {
             Tail tail = std::bit_cast<Tail>(record.score);
-            return Step{true, false, false, true, 0.0, node, tail.end, tail.begin};
+            cursor.tail_end_ = tail.end;
+            cursor.tail_byte_ = tail.begin;
+            cursor.continues_ = true;
+            return cursor;
         }
-        return Step{true, (record.code_point_and_flags & keyed_flag) != 0,
-                    (record.code_point_and_flags & scored_flag) != 0,
-                    records_[node + 1].children_begin > record.children_begin,
-                    record.score, node, 0, 0};
+        cursor.keyed_ = (record.code_point_and_flags & keyed_flag) != 0;
+        cursor.scored_ = (record.code_point_and_flags & scored_flag) != 0;
+        cursor.continues_ = records_[node + 1].children_begin > record.children_begin;
+        cursor.score_ = record.score;
+        return cursor;
     }
 
-    Step step_in_tail(const Step& from, char32_t next) const {
+    // Follows a tail by `next`, comparing it with the tail's next character.
+    void advance_in_tail(Cursor& cursor, char32_t next) const {
         const auto* bytes = reinterpret_cast<const unsigned char*>(tails_.data());
-        std::uint32_t byte = from.tail_byte;
-        char32_t c = bytes[byte];
-        std::uint32_t width = 1;
-        if (c >= 0x80) {
-            width = c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-            c &= width == 2 ? 0x1F : width == 3 ? 0x0F : 0x07;
-            for (std::uint32_t k = 1; k < width; ++k) c = (c << 6) | (bytes[byte + k] & 0x3F);
+        DecodedChar c = decode_char(bytes + cursor.tail_byte_, cursor.tail_end_ - cursor.tail_byte_);
+        if (c.code_point != next) {
+            cursor = at(none);
+            return;
         }
-        if (c != next) return missing();
-        byte += width;
-        if (byte < from.tail_end) return Step{true, false, false, true, 0.0, none, from.tail_end, byte};
-        double value;  // the whole key: at least two characters, so usable
-        std::memcpy(&value, bytes + byte, sizeof value);
-        return Step{true, true, true, false, value, none, 0, 0};
+        cursor.tail_byte_ += c.width;
+        if (cursor.tail_byte_ < cursor.tail_end_) return;
+        // The whole key: at least two characters, so usable.
+        std::memcpy(&cursor.score_, bytes + cursor.tail_byte_, sizeof cursor.score_);
+        cursor.tail_byte_ = 0;
+        cursor.keyed_ = cursor.scored_ = true;
+        cursor.continues_ = false;
     }
 
     Node find_child(Node parent, char32_t c) const {
@@ -152,7 +159,19 @@ private:
     Node root_ = 0;
     std::size_t longest_key_ = 0;
     std::array<Node, 128> ascii_roots_;
-    std::vector<Node> ascii_pairs_;  // 128 x 128
+    std::vector<Node> ascii_pairs_;  // 128 x 128: the second step of the commonest walks, whose
+                                     // first nodes have the widest blocks
 };
+
+inline void PieceIndex::Cursor::advance(char32_t next) {
+    assert(exists_ && continues_);
+    if (tail_byte_ != 0) {
+        index_->advance_in_tail(*this, next);
+    } else if ((ascii_first_ | next) < 128) {
+        *this = index_->at(index_->ascii_pairs_[ascii_first_ * 128 + next]);
+    } else {
+        *this = index_->at(index_->find_child(node_, next));
+    }
+}
 
 }  // namespace morvanex

@@ -1,6 +1,7 @@
 #include "result_table.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <utility>
 
 #include "internal_failure.hpp"
@@ -26,6 +27,7 @@ ResultTable::ResultTable(StringSet roots, std::vector<std::uint32_t> root_order,
       affix_order_(std::move(affix_order)),
       root_entries_(roots_.size(), no_entry),
       affix_entries_(affixes_.size(), no_entry) {
+    assert(root_order_.size() <= roots_.size() && affix_order_.size() <= affixes_.size());
     for (std::uint32_t position : root_order_)
         if (!roots_[position].empty()) root_entries_[position] = pending;
     add_entries(root_entries_, false);

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "prefetch.hpp"
 #include "string_list.hpp"
 
 namespace morvanex {
@@ -31,7 +32,7 @@ public:
 
     void prefetch_entry(std::size_t position) const {
         keys_.prefetch_record(position);
-        __builtin_prefetch(&values_[position]);
+        prefetch(&values_[position]);
     }
     void prefetch_text(std::size_t position) const { keys_.prefetch_text(position); }
 

@@ -1,5 +1,7 @@
 #include "scorer.hpp"
 
+#include <algorithm>
+#include <cassert>
 #include <optional>
 
 #include "internal_failure.hpp"
@@ -22,22 +24,22 @@ std::optional<double> extend_from(const CharSequence& chars, const PieceIndex& p
                                   bool only_last, std::vector<double>& best) {
     const double start_total = best[j];
     const std::size_t n = chars.length();
-    PieceIndex::Step step = pieces.first(chars.code_points[j]);
+    PieceIndex::Cursor piece = pieces.walk_from(chars.code_points[j]);
     for (std::size_t i = j + 1;; ++i) {
-        if (!step.exists) return std::nullopt;
-        if (step.scored && (!only_last || i == n)) relax(best[i], start_total + step.score);
-        if (i == n) return step.keyed ? std::optional<double>(step.score) : std::nullopt;
-        if (!step.continues) return std::nullopt;
-        step = i == j + 1 ? pieces.second(chars.code_points[j], step, chars.code_points[i])
-                          : pieces.step(step, chars.code_points[i]);
+        if (!piece.exists()) return std::nullopt;
+        if (piece.scored() && (!only_last || i == n)) relax(best[i], start_total + piece.score());
+        if (i == n) return piece.keyed() ? std::optional<double>(piece.score()) : std::nullopt;
+        if (!piece.continues()) return std::nullopt;
+        piece.advance(chars.code_points[i]);
     }
 }
 
 }  // namespace
 
-double best_segmentation_score(const CharSequence& chars, const PieceIndex& pieces, bool is_affix,
+Segmentation best_segmentation_score(const CharSequence& chars, const PieceIndex& pieces, bool is_affix,
                                ScorerScratch& scratch) {
     const std::size_t n = chars.length();
+    assert(n >= 1);
     std::vector<double>& best = scratch.best;
     if (n >= best.max_size()) throw InternalFailure("capacity overflow");
     best.assign(n + 1, unreachable);
@@ -47,13 +49,13 @@ double best_segmentation_score(const CharSequence& chars, const PieceIndex& piec
     // prefix from position 0 and then, from each inner position that a
     // prefix reached, only the piece that ends the word; inner positions past
     // the longest key stay unreachable, so affix walks are bounded too.
-    scratch.whole_value = extend_from(chars, pieces, 0, false, best);
+    std::optional<double> whole_value = extend_from(chars, pieces, 0, false, best);
     // An affix's closing piece must reach the end: skip starts farther from
     // it than the longest key.
     std::size_t first_start = is_affix && n > pieces.longest_key() ? n - pieces.longest_key() : 1;
     for (std::size_t j = std::max<std::size_t>(first_start, 1); j < n; ++j)
         if (best[j] > unreachable) extend_from(chars, pieces, j, is_affix, best);
-    return best[n];
+    return Segmentation{best[n], whole_value};
 }
 
 }  // namespace morvanex

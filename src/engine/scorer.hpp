@@ -23,14 +23,18 @@ namespace morvanex {
 struct ScorerScratch {
     CharSequence chars;
     std::vector<double> best;
-    // Found on the way: the value the score table holds for the whole
-    // candidate, if any (its previous score).
+};
+
+struct Segmentation {
+    double best_cover;  // -1.0 when no cover
+    // The value the score table holds for the whole candidate, if any (its
+    // previous score), found on the way.
     std::optional<double> whole_value;
 };
 
 // The best cover of `chars` (at least one character) by the pieces of
-// `pieces`, or -1.0 when none. `chars` may alias scratch.chars.
-double best_segmentation_score(const CharSequence& chars, const PieceIndex& pieces, bool is_affix,
-                               ScorerScratch& scratch);
+// `pieces`. `chars` may alias scratch.chars.
+Segmentation best_segmentation_score(const CharSequence& chars, const PieceIndex& pieces, bool is_affix,
+                                     ScorerScratch& scratch);
 
 }  // namespace morvanex

@@ -2,10 +2,13 @@
 // UTF-8 strings stored back to back in one byte arena, numbered in the order
 // they were added. String k is the byte range [offsets[k], offsets[k + 1]),
 // so each string costs one offset and its bytes: no allocation per string.
+#include <cassert>
 #include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "prefetch.hpp"
 
 namespace morvanex {
 
@@ -24,13 +27,14 @@ public:
     std::size_t size() const { return offsets_.size() - 1; }
     bool empty() const { return size() == 0; }
     std::string_view operator[](std::size_t position) const {
+        assert(position < size());
         return {arena_.data() + offsets_[position], offsets_[position + 1] - offsets_[position]};
     }
 
     // Hints for loops that visit strings out of order: start loading where a
     // string is recorded, and then the string itself, some steps ahead.
-    void prefetch_record(std::size_t position) const { __builtin_prefetch(&offsets_[position]); }
-    void prefetch_text(std::size_t position) const { __builtin_prefetch(arena_.data() + offsets_[position]); }
+    void prefetch_record(std::size_t position) const { prefetch(&offsets_[position]); }
+    void prefetch_text(std::size_t position) const { prefetch(arena_.data() + offsets_[position]); }
 
 private:
     std::string arena_;

@@ -6,6 +6,7 @@
 // throws is kept and rethrown on the calling thread once every thread has
 // finished, and makes the others stop claiming.
 #include <atomic>
+#include <cassert>
 #include <cstddef>
 #include <functional>
 
@@ -18,7 +19,10 @@ public:
         std::size_t end = 0;
     };
 
-    ChunkQueue(std::size_t count, std::size_t chunk_size) : count_(count), chunk_size_(chunk_size) {}
+    // `chunk_size` must be at least 1.
+    ChunkQueue(std::size_t count, std::size_t chunk_size) : count_(count), chunk_size_(chunk_size) {
+        assert(chunk_size >= 1);
+    }
 
     std::size_t chunk_count() const { return (count_ + chunk_size_ - 1) / chunk_size_; }
 

@@ -24,7 +24,7 @@ TEST(Differential, FastScorerMatchesLiteralBitForBit) {
         for (const std::string& candidate : inputs.candidates) {
             for (bool is_affix : {false, true}) {
                 decode_into(candidate, scratch.chars);
-                double fast = best_segmentation_score(scratch.chars, pieces, is_affix, scratch);
+                double fast = best_segmentation_score(scratch.chars, pieces, is_affix, scratch).best_cover;
                 double slow = literal::best_segmentation_score(literal::decode(candidate), tables, is_affix);
                 ASSERT_EQ(bits_of(fast), bits_of(slow))
                     << "round " << round << " candidate '" << candidate << "' affix " << is_affix;
@@ -60,11 +60,14 @@ TEST(Differential, DriverMatchesLiteralIterationBitForBit) {
             (k % 3 == 0 ? affixes : roots).insert(candidate);
         }
         for (std::size_t k = 0; k < inputs.scores.size(); k += 2) roots.insert(inputs.scores.key(k));
+        // The update rule written out here, apart from the driver's.
         auto literal_value = [&](std::string_view candidate, bool is_affix) {
             std::u32string chars = literal::decode(candidate);
-            const double* previous = tables.find(std::string(candidate));
-            return updated_score(previous ? *previous : 0.0,
-                                 literal::best_segmentation_score(chars, tables, is_affix), chars.size());
+            const double* found = tables.find(std::string(candidate));
+            double previous = found ? *found : 0.0;
+            double cover = literal::best_segmentation_score(chars, tables, is_affix);
+            if (cover < 0.0 || previous >= cover) return previous;
+            return (1.0 / static_cast<double>(chars.size())) / (cover + 1.0);
         };
         for (std::size_t k = 0; k < roots.size(); ++k)
             if (!roots[k].empty()) expected[std::string(roots[k])] = literal_value(roots[k], false);

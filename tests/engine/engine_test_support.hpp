@@ -29,7 +29,7 @@ inline double fast_score(std::string_view candidate, const ScoreTable& scores, c
     PieceIndex pieces(scores, whitelist);
     ScorerScratch scratch;
     decode_into(candidate, scratch.chars);
-    return best_segmentation_score(scratch.chars, pieces, is_affix, scratch);
+    return best_segmentation_score(scratch.chars, pieces, is_affix, scratch).best_cover;
 }
 
 inline double literal_score(std::string_view candidate, const ScoreTable& scores, const StringSet& whitelist,

@@ -27,7 +27,10 @@ inline double random_score(std::mt19937_64& rng) {
 }
 
 inline RandomInputs make_random_inputs(std::mt19937_64& rng) {
-    static const std::vector<char32_t> universe = {U'a', U'b', U'c', U'd', 0xE9, 0x20AC, 0x1F600, 0x0, 0x7FF, 0x800};
+    // Both sides of every width boundary of UTF-8; U+007F and U+0080 come
+    // early, so that most alphabets cross the end of the trie's ASCII tables.
+    static const std::vector<char32_t> universe = {U'a', 0x7F, U'b', 0x80, U'c', U'd',
+                                                   0xE9, 0x20AC, 0x1F600, 0x0, 0x7FF, 0x800};
     std::uniform_int_distribution<std::size_t> alphabet_size(1, universe.size());
     std::vector<char32_t> alphabet(universe.begin(), universe.begin() + static_cast<long>(alphabet_size(rng)));
     std::uniform_int_distribution<std::size_t> letter(0, alphabet.size() - 1);
