@@ -67,8 +67,8 @@ std::vector<std::string> read_words(const char* path) {
     return words;
 }
 
-double checksum_fast(const std::vector<std::string>& words, const ScoreTable& scores, const StringSet& whitelist,
-                     bool is_affix) {
+double checksum_fast(const std::vector<std::string>& words, const InsertedScores& scores,
+                     const InsertedStrings& whitelist, bool is_affix) {
     PieceIndex pieces(scores, whitelist);
     ScorerScratch scratch;
     double sum = 0;
@@ -104,11 +104,11 @@ void word_list_workload(const char* path) {
             }
         }
     }
-    StringSet whitelist;
+    InsertedStrings whitelist;
     for (const std::string& letter : letters) whitelist.insert(letter);
-    ScoreTable scores(counts.size());
+    InsertedScores scores(counts.size());
     for (auto& [text, count] : counts)
-        if (count >= 20) scores.insert_or_assign(text, static_cast<double>(count) / static_cast<double>(words.size()));
+        if (count >= 20) scores.insert(text, static_cast<double>(count) / static_cast<double>(words.size()));
 
     std::printf("(a) %s: %zu words, %zu scored pieces\n", path, words.size(), scores.size());
     // The fast times below include building the piece trie once per pass;
@@ -135,16 +135,16 @@ void synthetic_workload() {
         for (std::size_t k = 0; k < length; ++k) text.push_back(letters[letter(rng)]);
         return text;
     };
-    ScoreTable scores;
-    StringSet whitelist;
+    InsertedScores scores;
+    InsertedStrings whitelist;
     for (int k = 0; k < 4; ++k) {
         std::string one(1, letters[k]);
         whitelist.insert(one);
-        scores.insert_or_assign(one, 0.25);
+        scores.insert(one, 0.25);
     }
     std::uniform_int_distribution<std::size_t> key_length(2, 8);
     std::uniform_real_distribution<double> value(0.0, 2.0);
-    for (int k = 0; k < 2000; ++k) scores.insert_or_assign(random_text(key_length(rng)), value(rng));
+    for (int k = 0; k < 2000; ++k) scores.insert(random_text(key_length(rng)), value(rng));
 
     std::printf("(b) synthetic, 4 letters, %zu keys up to 8 characters\n", scores.size());
     double first_fast = 0;
@@ -170,14 +170,14 @@ void synthetic_workload() {
 }
 
 struct Iteration {
-    StringSet roots, affixes, whitelist;
-    ScoreTable scores;
+    InsertedStrings roots, affixes, whitelist;
+    InsertedScores scores;
 };
 
 // Substrings of `min_length` to 8 characters seen at least `min_count` times
 // (every one of a single character), with their frequency among substrings
 // of their length, counted one length at a time to bound memory.
-void add_frequent_substrings(const std::vector<std::string>& words, std::size_t min_count, ScoreTable& scores) {
+void add_frequent_substrings(const std::vector<std::string>& words, std::size_t min_count, InsertedScores& scores) {
     std::vector<std::vector<std::uint32_t>> starts(words.size());  // byte offset of each character, and the end
     for (std::size_t w = 0; w < words.size(); ++w) {
         for (std::uint32_t k = 0; k < words[w].size(); ++k)
@@ -194,7 +194,7 @@ void add_frequent_substrings(const std::vector<std::string>& words, std::size_t 
         }
         for (auto& [text, count] : counts)
             if (length == 1 || count >= min_count)
-                scores.insert_or_assign(text, static_cast<double>(count) / static_cast<double>(total));
+                scores.insert(text, static_cast<double>(count) / static_cast<double>(total));
     }
 }
 
@@ -223,7 +223,7 @@ Iteration build_iteration(const std::vector<std::string>& words) {
     for (auto& [affix, count] : shared)
         if (count >= min_shared) it.affixes.insert(affix);
     for (const std::string& letter : letters) it.whitelist.insert(letter);
-    for (const std::string& word : words) it.scores.insert_or_assign(word, 1.0 / static_cast<double>(words.size()));
+    for (const std::string& word : words) it.scores.insert(word, 1.0 / static_cast<double>(words.size()));
     add_frequent_substrings(words, min_count, it.scores);
     return it;
 }

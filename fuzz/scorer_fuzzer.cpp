@@ -29,16 +29,16 @@
 
 #include "char_sequence.hpp"
 #include "driver.hpp"
+#include "inserted_scores.hpp"
+#include "inserted_strings.hpp"
 #include "literal_scorer.hpp"
 #include "piece_index.hpp"
-#include "score_table.hpp"
 #include "scorer.hpp"
-#include "string_set.hpp"
 
 namespace {
 
-using morvanex::ScoreTable;
-using morvanex::StringSet;
+using morvanex::InsertedScores;
+using morvanex::InsertedStrings;
 
 class Reader {
 public:
@@ -134,10 +134,10 @@ std::string show(std::string_view text) {
 }
 
 struct Case {
-    ScoreTable scores;
-    StringSet whitelist;
-    StringSet roots;
-    StringSet affixes;
+    InsertedScores scores;
+    InsertedStrings whitelist;
+    InsertedStrings roots;
+    InsertedStrings affixes;
     std::vector<std::string> pieces;  // keys added, for building candidates out of them
 };
 
@@ -149,7 +149,7 @@ Case read_case(Reader& in) {
             case 0:
             case 1: {  // a scored piece, usually short
                 std::string key = read_text(in, 6);
-                c.scores.insert_or_assign(key, read_score(in));
+                c.scores.insert(key, read_score(in));
                 c.pieces.push_back(std::move(key));
                 break;
             }
@@ -188,7 +188,7 @@ Case read_case(Reader& in) {
                 std::string character;
                 morvanex::literal::encode_into(read_code_point(in), character);
                 c.whitelist.insert(character);
-                c.scores.insert_or_assign(character, read_score(in));
+                c.scores.insert(character, read_score(in));
                 c.pieces.push_back(std::move(character));
                 break;
             }
@@ -210,7 +210,7 @@ void check_scorer(const Case& c, const morvanex::literal::Lookup& lookup,
         if (fast != fast || fast < -1.0) mismatch("cover out of range", candidate, is_affix, fast, literal);
         return literal;
     };
-    for (const StringSet* set : {&c.roots, &c.affixes}) {
+    for (const InsertedStrings* set : {&c.roots, &c.affixes}) {
         for (std::size_t k = 0; k < set->size(); ++k) {
             std::string_view candidate = (*set)[k];
             if (candidate.empty()) continue;
@@ -226,7 +226,7 @@ void check_driver(const Case& c, const morvanex::literal::Lookup& lookup,
     auto result = morvanex::run_scoring_iteration(c.roots, c.affixes, c.scores, c.whitelist);
 
     std::map<std::string, double> expected;
-    auto expect = [&](const StringSet& set, const std::map<std::string, double>& covers) {
+    auto expect = [&](const InsertedStrings& set, const std::map<std::string, double>& covers) {
         for (std::size_t k = 0; k < set.size(); ++k) {
             std::string candidate(set[k]);
             if (candidate.empty()) continue;

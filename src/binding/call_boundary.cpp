@@ -18,13 +18,13 @@ Result<OwnedRef> call_body(PyObject* positional, PyObject* keywords) {
 
     // Converted in parameter order; the first failure ends the call and the
     // containers built so far are released on the way out.
-    Result<StringSet> roots = string_set_from_object(argument[0].get());
+    Result<InsertedStrings> roots = string_set_from_object(argument[0].get());
     if (!roots.ok()) return tie_error_to_argument(parameter_names[0], roots.take_error());
-    Result<StringSet> affixes = string_set_from_object(argument[1].get());
+    Result<InsertedStrings> affixes = string_set_from_object(argument[1].get());
     if (!affixes.ok()) return tie_error_to_argument(parameter_names[1], affixes.take_error());
-    Result<ScoreTable> scores = score_table_from_object(argument[2].get());
+    Result<InsertedScores> scores = score_table_from_object(argument[2].get());
     if (!scores.ok()) return tie_error_to_argument(parameter_names[2], scores.take_error());
-    Result<StringSet> whitelist = string_set_from_object(argument[3].get());
+    Result<InsertedStrings> whitelist = string_set_from_object(argument[3].get());
     if (!whitelist.ok()) return tie_error_to_argument(parameter_names[3], whitelist.take_error());
 
     ResultTable result = morvanex::run_scoring_iteration(

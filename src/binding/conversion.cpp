@@ -39,7 +39,7 @@ Result<double> double_from_object(PyObject* object) {
     return value;
 }
 
-Result<StringSet> string_set_from_object(PyObject* object) {
+Result<InsertedStrings> string_set_from_object(PyObject* object) {
     // A frozenset takes the same path as a set; the mismatch names PySet.
     if (!is_set(object) && !is_frozenset(object)) return ErrorValue::type_mismatch(object, "PySet");
 
@@ -53,7 +53,7 @@ Result<StringSet> string_set_from_object(PyObject* object) {
         expected = PySet_Size(held.get());
     }
 
-    StringSet set(expected > 0 ? static_cast<std::size_t>(expected) : 0);
+    InsertedStrings set(expected > 0 ? static_cast<std::size_t>(expected) : 0);
     for (;;) {
         OwnedRef item = OwnedRef::steal(PyIter_Next(iterator.get()));
         if (!item) {
@@ -68,11 +68,11 @@ Result<StringSet> string_set_from_object(PyObject* object) {
     return set;
 }
 
-Result<ScoreTable> score_table_from_object(PyObject* object) {
+Result<InsertedScores> score_table_from_object(PyObject* object) {
     if (!is_dict(object)) return ErrorValue::type_mismatch(object, "PyDict");
 
     const Py_ssize_t recorded_size = PyDict_Size(object);
-    ScoreTable table(static_cast<std::size_t>(recorded_size));
+    InsertedScores table(static_cast<std::size_t>(recorded_size));
     OwnedRef dict = OwnedRef::borrow(object);
     Py_ssize_t cursor = 0;
     Py_ssize_t remaining = recorded_size;
@@ -94,7 +94,7 @@ Result<ScoreTable> score_table_from_object(PyObject* object) {
         if (!text.ok()) return text.take_error();
         Result<double> number = double_from_object(value.get());
         if (!number.ok()) return number.take_error();
-        table.insert_or_assign(text.value().view(), number.value());
+        table.insert(text.value().view(), number.value());
     }
     return table;
 }

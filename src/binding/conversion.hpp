@@ -17,10 +17,10 @@
 // metaclass's __qualname__).
 #include <string_view>
 
+#include "inserted_scores.hpp"
+#include "inserted_strings.hpp"
 #include "result.hpp"
 #include "result_table.hpp"
-#include "score_table.hpp"
-#include "string_set.hpp"
 
 namespace morvanex::binding {
 
@@ -51,14 +51,14 @@ Result<double> double_from_object(PyObject* object);
 // non-set gives the "PySet" type mismatch; the first failing element ends the
 // conversion with its error. An exception from the iterator itself is an
 // internal failure with the unwrap message.
-Result<StringSet> string_set_from_object(PyObject* object);
+Result<InsertedStrings> string_set_from_object(PyObject* object);
 
 // `object` (borrowed) must be a dict or a dict subclass; its stored entries
 // (PyDict_Next) become the table, each key converted before its value. A
 // non-dict gives the "PyDict" type mismatch. A change of the dict's size, or
 // more entries than it had at the start, during the walk is an internal
 // failure.
-Result<ScoreTable> score_table_from_object(PyObject* object);
+Result<InsertedScores> score_table_from_object(PyObject* object);
 
 // Consumes the engine's result table and returns a new dict (new reference)
 // with its keys in the table's order. Every failure is an internal failure.

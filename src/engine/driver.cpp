@@ -33,7 +33,7 @@ double score_candidate(std::string_view candidate, bool is_affix, const PieceInd
 // byte order, where neighbours share most trie nodes.
 void score_stretch(ResultTable& result, bool is_affix, std::span<const std::uint32_t> positions,
                    const PieceIndex& pieces, ScorerScratch& scratch) {
-    const StringSet& candidates = is_affix ? result.affixes() : result.roots();
+    const InsertedStrings& candidates = is_affix ? result.affixes() : result.roots();
     visit_prefetching(
         positions,
         [&](std::uint32_t position) {
@@ -80,8 +80,9 @@ double updated_score(double previous, double best_cover, std::size_t length) {
     return q / d;
 }
 
-ResultTable run_scoring_iteration(StringSet root_candidates, StringSet affix_candidates, ScoreTable scores,
-                                  StringSet one_char_whitelist, std::size_t worker_threads) {
+ResultTable run_scoring_iteration(InsertedStrings root_candidates, InsertedStrings affix_candidates,
+                                  InsertedScores scores, InsertedStrings one_char_whitelist,
+                                  std::size_t worker_threads) {
     // Three independent preparations: the byte order of each candidate set
     // and the piece trie.
     std::vector<std::uint32_t> root_order, affix_order;

@@ -7,17 +7,18 @@
 // are scored first, then affixes; a string in both sets keeps the affix value.
 // The result iterates in first-insertion order: roots in the order of
 // `root_candidates`, then the affixes that were not roots.
+#include "inserted_scores.hpp"
+#include "inserted_strings.hpp"
 #include "result_table.hpp"
-#include "score_table.hpp"
-#include "string_set.hpp"
 
 namespace morvanex {
 
 // `worker_threads` is how many threads may work at once, the calling thread
 // included (0 or 1, the default: the calling thread alone, starting none).
 // The result does not depend on it.
-ResultTable run_scoring_iteration(StringSet root_candidates, StringSet affix_candidates, ScoreTable scores,
-                                  StringSet one_char_whitelist, std::size_t worker_threads = 1);
+ResultTable run_scoring_iteration(InsertedStrings root_candidates, InsertedStrings affix_candidates,
+                                  InsertedScores scores, InsertedStrings one_char_whitelist,
+                                  std::size_t worker_threads = 1);
 
 // The update rule on its own, evaluated in exactly this order of operations.
 double updated_score(double previous, double best_cover, std::size_t length);

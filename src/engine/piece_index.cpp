@@ -14,7 +14,7 @@ namespace morvanex {
 namespace {
 
 // The code points of the whitelist's one-character members, sorted.
-std::vector<char32_t> one_char_members(const StringSet& whitelist) {
+std::vector<char32_t> one_char_members(const InsertedStrings& whitelist) {
     std::vector<char32_t> members;
     for (std::size_t position = 0; position < whitelist.size(); ++position) {
         std::string_view text = whitelist[position];
@@ -28,7 +28,7 @@ std::vector<char32_t> one_char_members(const StringSet& whitelist) {
 
 }  // namespace
 
-PieceIndex::PieceIndex(const ScoreTable& scores, const StringSet& whitelist) : tails_(1, '\0') {
+PieceIndex::PieceIndex(const InsertedScores& scores, const InsertedStrings& whitelist) : tails_(1, '\0') {
     // Keys arrive in byte order. A key shares exactly its common prefix with
     // the key before it and parts from both neighbours one past the longer
     // of its common prefixes with them; it needs nodes from the first to the

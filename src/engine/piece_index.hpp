@@ -30,8 +30,8 @@
 #include <string>
 #include <vector>
 
-#include "score_table.hpp"
-#include "string_set.hpp"
+#include "inserted_scores.hpp"
+#include "inserted_strings.hpp"
 #include "utf8.hpp"
 
 namespace morvanex {
@@ -67,7 +67,7 @@ public:
     };
 
     // Builds the trie of the keys of `scores`; keeps no reference to either.
-    PieceIndex(const ScoreTable& scores, const StringSet& whitelist);
+    PieceIndex(const InsertedScores& scores, const InsertedStrings& whitelist);
 
     // The length in characters of the longest key.
     std::size_t longest_key() const { return longest_key_; }

@@ -12,14 +12,14 @@ namespace {
 constexpr ResultTable::Entry pending = ResultTable::no_entry - 1;
 
 // Entries, and positions with a flag beside them, must fit in 31 bits.
-StringSet checked(StringSet candidates) {
+InsertedStrings checked(InsertedStrings candidates) {
     if (candidates.size() >= (std::size_t{1} << 31) - 1) throw InternalFailure("Hash table capacity overflow");
     return candidates;
 }
 
 }  // namespace
 
-ResultTable::ResultTable(StringSet roots, std::vector<std::uint32_t> root_order, StringSet affixes,
+ResultTable::ResultTable(InsertedStrings roots, std::vector<std::uint32_t> root_order, InsertedStrings affixes,
                          std::vector<std::uint32_t> affix_order)
     : roots_(checked(std::move(roots))),
       affixes_(checked(std::move(affixes))),

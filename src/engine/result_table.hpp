@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "string_set.hpp"
+#include "inserted_strings.hpp"
 
 namespace morvanex {
 
@@ -26,11 +26,11 @@ public:
 
     // `root_order` and `affix_order` are the members_in_byte_order() of
     // `roots` and `affixes`.
-    ResultTable(StringSet roots, std::vector<std::uint32_t> root_order, StringSet affixes,
+    ResultTable(InsertedStrings roots, std::vector<std::uint32_t> root_order, InsertedStrings affixes,
                 std::vector<std::uint32_t> affix_order);
 
-    const StringSet& roots() const { return roots_; }
-    const StringSet& affixes() const { return affixes_; }
+    const InsertedStrings& roots() const { return roots_; }
+    const InsertedStrings& affixes() const { return affixes_; }
     // The positions of the distinct members of each set, in byte order.
     const std::vector<std::uint32_t>& roots_in_byte_order() const { return root_order_; }
     const std::vector<std::uint32_t>& affixes_in_byte_order() const { return affix_order_; }
@@ -54,8 +54,8 @@ public:
 private:
     void add_entries(std::vector<Entry>& entries, bool from_affixes);
 
-    StringSet roots_;
-    StringSet affixes_;
+    InsertedStrings roots_;
+    InsertedStrings affixes_;
     std::vector<std::uint32_t> root_order_;
     std::vector<std::uint32_t> affix_order_;
     std::vector<Entry> root_entries_;

@@ -51,7 +51,7 @@ TEST(Differential, DriverMatchesLiteralIterationBitForBit) {
     for (int round = 0; round < 300; ++round) {
         RandomInputs inputs = make_random_inputs(rng);
         literal::Lookup tables(inputs.scores, inputs.whitelist);
-        StringSet roots, affixes;
+        InsertedStrings roots, affixes;
         std::unordered_map<std::string, double> expected;
         for (std::size_t k = 0; k < inputs.candidates.size(); ++k) {
             const std::string& candidate = inputs.candidates[k];

@@ -50,7 +50,7 @@ TEST(Driver, OverviewExample) {
 
 TEST(Driver, StringInBothSetsKeepsTheAffixValueAndEmptyStringIsSkipped) {
     // As a root abcd scores 6.0, as an affix 2.5; previous score 0.
-    ScoreTable scores = table_of({{"a", 0.5}, {"ab", 1.0}, {"bc", 5.0}, {"cd", 1.5}, {"d", 0.5}});
+    InsertedScores scores = table_of({{"a", 0.5}, {"ab", 1.0}, {"bc", 5.0}, {"cd", 1.5}, {"d", 0.5}});
     ResultTable result =
         run_scoring_iteration(set_of({"", "abcd", "zz"}), set_of({"abcd", "", "q"}), std::move(scores), set_of({"a", "d"}));
     ASSERT_EQ(result.size(), 3u);
@@ -68,9 +68,9 @@ TEST(Driver, AffixValueLandsOnTheRightRootWhereverTheEmptyRootSits) {
     const std::vector<std::vector<const char*>> root_orders = {
         {"", "ab", "xyz", "q"}, {"ab", "", "xyz", "q"}, {"ab", "xyz", "", "q"}, {"ab", "xyz", "q", ""}};
     for (const auto& order : root_orders) {
-        StringSet roots;
+        InsertedStrings roots;
         for (const char* word : order) roots.insert(word);
-        ScoreTable scores = table_of({{"x", 1.0}, {"y", 1.0}, {"z", 1.0}, {"xyz", 0.5}, {"ab", 1.0}, {"q", 2.0}});
+        InsertedScores scores = table_of({{"x", 1.0}, {"y", 1.0}, {"z", 1.0}, {"xyz", 0.5}, {"ab", 1.0}, {"q", 2.0}});
         ResultTable result = run_scoring_iteration(std::move(roots), set_of({"xyz", "new"}), std::move(scores),
                                                    set_of({"x", "y", "z", "q"}));
         ASSERT_EQ(result.size(), 4u);
@@ -107,20 +107,20 @@ TEST(Driver, PreviousScoreIsReadFromTheInputTableOnly) {
 }
 
 TEST(Containers, RepeatsResolveToTheFirstMemberAndTheLastValue) {
-    StringSet set;
+    InsertedStrings set;
     for (const char* word : {"b", "a", "b", "", "c", "a"}) set.insert(word);
     std::vector<std::uint32_t> members = set.members_in_byte_order();
     EXPECT_EQ(members, (std::vector<std::uint32_t>{3, 1, 0, 4}));
 
-    ScoreTable table;
-    table.insert_or_assign("x", 1.0);
-    table.insert_or_assign("y", 2.0);
-    table.insert_or_assign("x", 3.0);
+    InsertedScores table;
+    table.insert("x", 1.0);
+    table.insert("y", 2.0);
+    table.insert("x", 3.0);
     EXPECT_EQ(table.entries_in_byte_order(), (std::vector<std::uint32_t>{2, 1}));
 }
 
 TEST(Containers, ByteOrderPutsPrefixesAndNulsBeforeTheirExtensions) {
-    StringSet set;
+    InsertedStrings set;
     for (std::string_view word : {std::string_view("ab\0", 3), std::string_view("ab"), std::string_view("abcdefghij"),
                                   std::string_view("abcdefgh"), std::string_view("\xC3\xA9"), std::string_view("z")})
         set.insert(word);
@@ -132,7 +132,7 @@ TEST(Containers, LargeSetsSortLikeAPlainSortWithRepeatsRemoved) {
     // multi-byte characters and repeats.
     std::mt19937_64 rng(5);
     const std::vector<std::string> parts = {"a", "ab", std::string("\0", 1), "\xC3\xA9", "internation", "z"};
-    StringSet set(20000);  // as many as arrive: no repeat is dropped early
+    InsertedStrings set(20000);  // as many as arrive: no repeat is dropped early
     std::vector<std::string> inserted;
     for (int k = 0; k < 20000; ++k) {
         std::string text;
@@ -155,7 +155,7 @@ TEST(Containers, RepeatsBeyondTheExpectedCountAreDroppedKeepingFirstInsertionOrd
     // that expected one member.
     const std::string long_text(1 << 20, 'x');
     const std::vector<std::string> others = {"b", "a", "c"};
-    StringSet set(1);
+    InsertedStrings set(1);
     std::vector<std::string> first_seen;
     for (int k = 0; k < 400; ++k) {
         const std::string& text = k % 7 == 3 ? others[static_cast<std::size_t>(k) % others.size()] : long_text;
@@ -176,15 +176,15 @@ TEST(Containers, RepeatsBeyondTheExpectedCountAreDroppedKeepingFirstInsertionOrd
 TEST(Driver, RepeatedCandidatesAndKeysCountOnce) {
     // The later "ab" value (0.5) is the previous score; the repeated root and
     // affix strings each give one entry.
-    StringSet roots;
+    InsertedStrings roots;
     for (const char* word : {"ab", "cd", "ab"}) roots.insert(word);
-    StringSet affixes;
+    InsertedStrings affixes;
     for (const char* word : {"zz", "zz"}) affixes.insert(word);
-    ScoreTable scores;
-    scores.insert_or_assign("ab", 9.0);
-    scores.insert_or_assign("ab", 0.5);
-    scores.insert_or_assign("a", 1.0);
-    scores.insert_or_assign("b", 1.0);
+    InsertedScores scores;
+    scores.insert("ab", 9.0);
+    scores.insert("ab", 0.5);
+    scores.insert("a", 1.0);
+    scores.insert("b", 1.0);
     ResultTable result = run_scoring_iteration(std::move(roots), std::move(affixes), std::move(scores), set_of({"a", "b"}));
     ASSERT_EQ(result.size(), 3u);
     EXPECT_EQ(result.key(0), "ab");

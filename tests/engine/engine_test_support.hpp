@@ -12,19 +12,19 @@
 
 namespace morvanex::testing {
 
-inline ScoreTable table_of(std::initializer_list<std::pair<const char*, double>> entries) {
-    ScoreTable table(entries.size());
-    for (auto& [text, value] : entries) table.insert_or_assign(text, value);
+inline InsertedScores table_of(std::initializer_list<std::pair<const char*, double>> entries) {
+    InsertedScores table(entries.size());
+    for (auto& [text, value] : entries) table.insert(text, value);
     return table;
 }
 
-inline StringSet set_of(std::initializer_list<const char*> members) {
-    StringSet set;
+inline InsertedStrings set_of(std::initializer_list<const char*> members) {
+    InsertedStrings set;
     for (const char* member : members) set.insert(member);
     return set;
 }
 
-inline double fast_score(std::string_view candidate, const ScoreTable& scores, const StringSet& whitelist,
+inline double fast_score(std::string_view candidate, const InsertedScores& scores, const InsertedStrings& whitelist,
                          bool is_affix) {
     PieceIndex pieces(scores, whitelist);
     ScorerScratch scratch;
@@ -32,7 +32,7 @@ inline double fast_score(std::string_view candidate, const ScoreTable& scores, c
     return best_segmentation_score(scratch.chars, pieces, is_affix, scratch).best_cover;
 }
 
-inline double literal_score(std::string_view candidate, const ScoreTable& scores, const StringSet& whitelist,
+inline double literal_score(std::string_view candidate, const InsertedScores& scores, const InsertedStrings& whitelist,
                             bool is_affix) {
     return literal::best_segmentation_score(literal::decode(candidate), literal::Lookup(scores, whitelist), is_affix);
 }

@@ -8,8 +8,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "score_table.hpp"
-#include "string_set.hpp"
+#include "inserted_scores.hpp"
+#include "inserted_strings.hpp"
 
 namespace morvanex::literal {
 
@@ -50,7 +50,7 @@ struct Lookup {
     std::unordered_map<std::string, double> scores;
     std::unordered_set<std::string> whitelist;
 
-    Lookup(const ScoreTable& score_table, const StringSet& whitelist_set) {
+    Lookup(const InsertedScores& score_table, const InsertedStrings& whitelist_set) {
         for (std::size_t k = 0; k < score_table.size(); ++k)
             scores[std::string(score_table.key(k))] = score_table.value(k);
         for (std::size_t k = 0; k < whitelist_set.size(); ++k) whitelist.insert(std::string(whitelist_set[k]));

@@ -13,8 +13,8 @@
 namespace morvanex::testing {
 
 struct RandomInputs {
-    ScoreTable scores;
-    StringSet whitelist;
+    InsertedScores scores;
+    InsertedStrings whitelist;
     std::vector<std::string> candidates;
 };
 
@@ -46,7 +46,7 @@ inline RandomInputs make_random_inputs(std::mt19937_64& rng) {
     std::uniform_int_distribution<std::size_t> piece_length(1, 6);
     for (std::size_t k = 0; k < piece_count; ++k) {
         pieces.push_back(random_text(piece_length(rng)));
-        inputs.scores.insert_or_assign(pieces.back(), random_score(rng));
+        inputs.scores.insert(pieces.back(), random_score(rng));
     }
     std::bernoulli_distribution coin(0.6);
     for (char32_t c : alphabet) {

@@ -14,28 +14,28 @@ struct ScorerCase {
     const char* name;
     const char* candidate;
     bool is_affix;
-    ScoreTable (*scores)();
-    StringSet (*whitelist)();
+    InsertedScores (*scores)();
+    InsertedStrings (*whitelist)();
     double expected;
 };
 
-ScoreTable abcd_scores() { return table_of({{"a", 0.5}, {"ab", 1.0}, {"bc", 5.0}, {"cd", 1.5}, {"d", 0.5}, {"abcd", 2.0}}); }
-StringSet a_d() { return set_of({"a", "d"}); }
-ScoreTable ab_abc_c() { return table_of({{"ab", 2.0}, {"abc", 2.5}, {"c", 1.0}}); }
-StringSet only_c() { return set_of({"c"}); }
-StringSet nothing() { return set_of({}); }
-ScoreTable three_pieces() { return table_of({{"ab", 1.0}, {"c", 1.0}, {"d", 1.0}}); }
-StringSet c_d() { return set_of({"c", "d"}); }
-ScoreTable sinking_total() { return table_of({{"ab", -1.5}, {"c", 4.0}, {"abc", -0.5}}); }
-ScoreTable x_quarter() { return table_of({{"x", 0.25}}); }
-StringSet only_x() { return set_of({"x"}); }
-ScoreTable empty_scores() { return table_of({}); }
-ScoreTable nan_whole() { return table_of({{"ab", nan}, {"a", 1.0}, {"b", 2.0}}); }
-ScoreTable nan_alone() { return table_of({{"ab", nan}}); }
-StringSet a_b() { return set_of({"a", "b"}); }
-ScoreTable accent_scores() { return table_of({{"\xC3\xA9", 1.0}, {"a", 1.0}}); }
-StringSet only_a() { return set_of({"a"}); }
-StringSet accent_a() { return set_of({"\xC3\xA9", "a"}); }
+InsertedScores abcd_scores() { return table_of({{"a", 0.5}, {"ab", 1.0}, {"bc", 5.0}, {"cd", 1.5}, {"d", 0.5}, {"abcd", 2.0}}); }
+InsertedStrings a_d() { return set_of({"a", "d"}); }
+InsertedScores ab_abc_c() { return table_of({{"ab", 2.0}, {"abc", 2.5}, {"c", 1.0}}); }
+InsertedStrings only_c() { return set_of({"c"}); }
+InsertedStrings nothing() { return set_of({}); }
+InsertedScores three_pieces() { return table_of({{"ab", 1.0}, {"c", 1.0}, {"d", 1.0}}); }
+InsertedStrings c_d() { return set_of({"c", "d"}); }
+InsertedScores sinking_total() { return table_of({{"ab", -1.5}, {"c", 4.0}, {"abc", -0.5}}); }
+InsertedScores x_quarter() { return table_of({{"x", 0.25}}); }
+InsertedStrings only_x() { return set_of({"x"}); }
+InsertedScores empty_scores() { return table_of({}); }
+InsertedScores nan_whole() { return table_of({{"ab", nan}, {"a", 1.0}, {"b", 2.0}}); }
+InsertedScores nan_alone() { return table_of({{"ab", nan}}); }
+InsertedStrings a_b() { return set_of({"a", "b"}); }
+InsertedScores accent_scores() { return table_of({{"\xC3\xA9", 1.0}, {"a", 1.0}}); }
+InsertedStrings only_a() { return set_of({"a"}); }
+InsertedStrings accent_a() { return set_of({"\xC3\xA9", "a"}); }
 
 const ScorerCase scorer_cases[] = {
     {"root_abcd", "abcd", false, abcd_scores, a_d, 6.0},
@@ -60,8 +60,8 @@ class WorkedExamples : public ::testing::TestWithParam<ScorerCase> {};
 
 TEST_P(WorkedExamples, FastAndLiteralScorersGiveTheExpectedValue) {
     const ScorerCase& c = GetParam();
-    ScoreTable scores = c.scores();
-    StringSet whitelist = c.whitelist();
+    InsertedScores scores = c.scores();
+    InsertedStrings whitelist = c.whitelist();
     EXPECT_EQ(bits_of(fast_score(c.candidate, scores, whitelist, c.is_affix)), bits_of(c.expected));
     EXPECT_EQ(bits_of(literal_score(c.candidate, scores, whitelist, c.is_affix)), bits_of(c.expected));
 }
@@ -70,17 +70,17 @@ INSTANTIATE_TEST_SUITE_P(Scorer, WorkedExamples, ::testing::ValuesIn(scorer_case
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Scorer, InfinitiesFollowIeeeArithmetic) {
-    StringSet whitelist = set_of({"a", "b"});
-    ScoreTable plus_minus = table_of({{"a", INFINITY}, {"b", -INFINITY}});
+    InsertedStrings whitelist = set_of({"a", "b"});
+    InsertedScores plus_minus = table_of({{"a", INFINITY}, {"b", -INFINITY}});
     EXPECT_EQ(fast_score("ab", plus_minus, whitelist, false), -1.0);  // inf + -inf is NaN, never stored
-    ScoreTable plus = table_of({{"a", INFINITY}, {"b", 1.0}});
+    InsertedScores plus = table_of({{"a", INFINITY}, {"b", 1.0}});
     EXPECT_EQ(fast_score("ab", plus, whitelist, false), INFINITY);
 }
 
 TEST(Scorer, SignedZeroScoresGiveAPositiveZeroTotal) {
     // Totals start from best[0] = +0.0, and +0.0 + -0.0 is +0.0.
-    StringSet whitelist = set_of({"a", "b"});
-    ScoreTable scores = table_of({{"ab", -0.0}, {"a", -0.0}, {"b", -0.0}});
+    InsertedStrings whitelist = set_of({"a", "b"});
+    InsertedScores scores = table_of({{"ab", -0.0}, {"a", -0.0}, {"b", -0.0}});
     for (bool is_affix : {false, true}) {
         EXPECT_EQ(bits_of(fast_score("ab", scores, whitelist, is_affix)), bits_of(0.0));
         EXPECT_EQ(bits_of(literal_score("ab", scores, whitelist, is_affix)), bits_of(0.0));
@@ -88,16 +88,16 @@ TEST(Scorer, SignedZeroScoresGiveAPositiveZeroTotal) {
 }
 
 TEST(Scorer, AffixUsesSuffixesAfterAnyUsablePrefix) {
-    StringSet whitelist = set_of({});
-    ScoreTable scores = table_of({{"pre", 1.0}, {"pref", 0.5}, {"fix", 2.0}, {"ix", 4.0}});
+    InsertedStrings whitelist = set_of({});
+    InsertedScores scores = table_of({{"pre", 1.0}, {"pref", 0.5}, {"fix", 2.0}, {"ix", 4.0}});
     EXPECT_EQ(fast_score("prefix", scores, whitelist, true), 4.5);  // pref + ix
     EXPECT_EQ(fast_score("prefix", scores, whitelist, false), 4.5);
 }
 
 TEST(Scorer, KeysWithEmbeddedNulAreWholePieces) {
     std::string candidate("a\0b", 3);
-    ScoreTable scores(1);
-    scores.insert_or_assign(candidate, 0.75);
+    InsertedScores scores(1);
+    scores.insert(candidate, 0.75);
     EXPECT_EQ(fast_score(candidate, scores, set_of({}), false), 0.75);
     EXPECT_EQ(fast_score(candidate, scores, set_of({}), true), 0.75);
 }

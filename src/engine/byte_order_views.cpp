@@ -2,16 +2,16 @@
 #include <utility>
 
 #include "byte_order.hpp"
-#include "score_table.hpp"
-#include "string_set.hpp"
+#include "inserted_scores.hpp"
+#include "inserted_strings.hpp"
 
 namespace morvanex {
 
-std::vector<std::uint32_t> StringSet::members_in_byte_order() const {
+std::vector<std::uint32_t> InsertedStrings::members_in_byte_order() const {
     return distinct_in_byte_order(size(), [this](std::uint32_t p) { return strings_[p]; }, KeepRepeat::first);
 }
 
-void StringSet::drop_repeats() {
+void InsertedStrings::drop_repeats() {
     std::vector<std::uint32_t> kept = members_in_byte_order();
     std::sort(kept.begin(), kept.end());
     std::size_t bytes = 0;
@@ -22,7 +22,7 @@ void StringSet::drop_repeats() {
     drop_repeats_beyond_ = std::max(drop_repeats_beyond_, 2 * strings_.size());
 }
 
-std::vector<std::uint32_t> ScoreTable::entries_in_byte_order() const {
+std::vector<std::uint32_t> InsertedScores::entries_in_byte_order() const {
     return distinct_in_byte_order(size(), [this](std::uint32_t p) { return keys_[p]; }, KeepRepeat::last);
 }
 

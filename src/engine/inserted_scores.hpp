@@ -1,10 +1,10 @@
 #pragma once
-// A map from UTF-8 strings to doubles, filled in the order of a dict walk.
-//
-// Inserting a string that already has an entry replaces its value: the later
-// insertion wins. As in StringSet, repeats are resolved by one sort instead
-// of a hash lookup per insertion; `entries_in_byte_order` reports each
-// distinct key once, at its last insertion. Values are stored as given: NaN,
+// The entries inserted into a map from UTF-8 strings to doubles, in the
+// order of a dict walk, repeated keys included: size(), key() and value()
+// see every insertion. The map itself, in which a later insertion of a key
+// replaces its value, is `entries_in_byte_order`: each distinct key once, at
+// its last insertion. As in InsertedStrings, repeats are resolved by one sort
+// instead of a hash lookup per insertion. Values are stored as given: NaN,
 // infinities and -0.0 included.
 #include <cstdint>
 #include <string_view>
@@ -15,11 +15,11 @@
 
 namespace morvanex {
 
-class ScoreTable {
+class InsertedScores {
 public:
-    explicit ScoreTable(std::size_t expected = 0) : keys_(expected) { values_.reserve(expected); }
+    explicit InsertedScores(std::size_t expected = 0) : keys_(expected) { values_.reserve(expected); }
 
-    void insert_or_assign(std::string_view key, double value) {
+    void insert(std::string_view key, double value) {
         keys_.add(key);
         values_.push_back(value);
     }

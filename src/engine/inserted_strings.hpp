@@ -1,11 +1,10 @@
 #pragma once
-// A set of UTF-8 strings, compared byte for byte.
-//
-// Strings are collected in the order they are inserted; inserting a string
-// that is already a member leaves the set unchanged: the copy is kept but
-// `members_in_byte_order` never reports it, and every position that counts
-// is the first one of its string. Deferring that test to one sort, which the
-// engine needs anyway, spares a hash lookup per string.
+// The strings inserted into a set of UTF-8 strings (compared byte for byte),
+// in insertion order, repeats included: size() and operator[] see every
+// copy kept. The set itself, in which a string that is already a member
+// leaves it unchanged, is `members_in_byte_order`: each distinct string once,
+// at its first position. Deferring that test to one sort, which the engine
+// needs anyway, spares a hash lookup per string.
 //
 // Repeats can only arrive beyond the number of members the source reported
 // (a set's iterator that yields more than the set holds): once insertions go
@@ -20,10 +19,10 @@
 
 namespace morvanex {
 
-class StringSet {
+class InsertedStrings {
 public:
     // `expected`: how many distinct strings the source reported.
-    explicit StringSet(std::size_t expected = 0)
+    explicit InsertedStrings(std::size_t expected = 0)
         : strings_(expected), drop_repeats_beyond_(std::max<std::size_t>(expected, 16)) {}
 
     void insert(std::string_view text) {
