@@ -53,11 +53,13 @@ public:
         // Extends the piece by `next`. The piece must exist and continue.
         void advance(char32_t next);
 
+        Cursor() = default;  // a walk that leads nowhere
+
     private:
         friend class PieceIndex;
         explicit Cursor(const PieceIndex* index) : index_(index) {}
 
-        const PieceIndex* index_;
+        const PieceIndex* index_ = nullptr;
         double score_ = 0.0;
         Node node_ = UINT32_MAX;       // the piece's node, unless in a tail:
         std::uint32_t tail_end_ = 0;   // where the tail the walk follows ends

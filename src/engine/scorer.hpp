@@ -19,10 +19,28 @@
 
 namespace morvanex {
 
-// Working memory reused from one candidate to the next.
+// What scoring the last root left behind, for the next one. Roots that share
+// their first p characters share best[0..p] and the walks alive at p, so a
+// root scored after its byte-order neighbour resumes those walks instead of
+// walking the shared characters again. Kept for roots of up to
+// `longest_reused_root` characters; no walk in them is longer.
+struct RootWalks {
+    static constexpr std::size_t longest_reused_root = 64;
+
+    const PieceIndex* pieces = nullptr;  // the index the walks belong to
+    std::size_t stride = 0;              // room per walk: min(longest key, longest_reused_root)
+    std::vector<char32_t> chars;         // the last root
+    std::vector<double> best;            // its best totals
+    std::vector<std::uint32_t> reach;    // reach[j]: the last position the walk from j stood on
+    std::vector<PieceIndex::Cursor> states;  // states[j * stride + (i - j - 1)]: that walk at position i
+};
+
+// Working memory reused from one candidate to the next. One scratch serves
+// one piece index.
 struct ScorerScratch {
     CharSequence chars;
     std::vector<double> best;
+    RootWalks root_walks;
 };
 
 struct Segmentation {
