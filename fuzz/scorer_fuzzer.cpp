@@ -199,7 +199,7 @@ Case read_case(Reader& in) {
 
 void check_scorer(const Case& c, const morvanex::literal::Lookup& lookup,
                   std::map<std::string, double>& root_covers, std::map<std::string, double>& affix_covers) {
-    morvanex::PieceIndex pieces(c.scores, c.whitelist);
+    morvanex::PieceIndex pieces(c.scores, c.scores.entries_in_byte_order(), c.whitelist);
     morvanex::ScorerScratch scratch;  // reused across candidates, as the driver does
     auto check = [&](std::string_view candidate, bool is_affix) {
         morvanex::decode_into(candidate, scratch.chars);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "internal_failure.hpp"
+#include "work_sharing.hpp"
 
 namespace morvanex {
 
@@ -29,17 +30,14 @@ enum class KeepRepeat { first, last };
 
 using KeyedPosition = std::pair<std::uint64_t, std::uint32_t>;  // leading bytes, position
 
-// Sorts by leading bytes (equal ones in any order). Large inputs are first
-// spread in place over 256 buckets by their top byte, which leaves buckets
-// small enough to sort in cache, without a second buffer.
-inline void sort_by_leading_bytes(std::vector<KeyedPosition>& keyed) {
-    auto by_leading_bytes = [](const KeyedPosition& a, const KeyedPosition& b) { return a.first < b.first; };
-    if (keyed.size() < 4096) {
-        std::sort(keyed.begin(), keyed.end(), by_leading_bytes);
-        return;
-    }
+// Spreads `keyed` in place over 256 buckets by the top byte of the leading
+// bytes, which leaves buckets small enough to sort in cache without a second
+// buffer, and returns where each bucket ends. Small inputs stay one bucket.
+inline std::vector<std::size_t> spread_by_top_byte(std::vector<KeyedPosition>& keyed) {
+    if (keyed.size() < 4096) return {keyed.size()};
     auto top_byte = [](const KeyedPosition& k) { return static_cast<std::size_t>(k.first >> 56); };
-    std::size_t bucket_end[256] = {}, next_free[256];
+    std::vector<std::size_t> bucket_end(256, 0);
+    std::size_t next_free[256];
     for (const KeyedPosition& k : keyed) ++bucket_end[top_byte(k)];
     std::size_t start = 0;
     for (std::size_t b = 0; b < 256; ++b) {
@@ -57,41 +55,60 @@ inline void sort_by_leading_bytes(std::vector<KeyedPosition>& keyed) {
                 std::swap(here, keyed[next_free[home]++]);
         }
     }
-    for (std::size_t b = 0, begin = 0; b < 256; begin = bucket_end[b++])
-        std::sort(keyed.begin() + static_cast<std::ptrdiff_t>(begin),
-                  keyed.begin() + static_cast<std::ptrdiff_t>(bucket_end[b]), by_leading_bytes);
+    return bucket_end;
 }
 
 // Positions 0 .. count-1, one per distinct text_of(position) (the first or
 // the last position of each repeated text), ordered by the texts' bytes.
+// Buckets are sorted on up to `threads` threads.
 template <class TextOf>
-std::vector<std::uint32_t> distinct_in_byte_order(std::size_t count, TextOf text_of, KeepRepeat keep) {
+std::vector<std::uint32_t> distinct_in_byte_order(std::size_t count, TextOf text_of, KeepRepeat keep,
+                                                  std::size_t threads = 1) {
     if (count >= UINT32_MAX) throw InternalFailure("capacity overflow");
     std::vector<KeyedPosition> keyed(count);
     for (std::uint32_t position = 0; position < count; ++position)
         keyed[position] = {leading_bytes(text_of(position)), position};
-    sort_by_leading_bytes(keyed);
+    const std::vector<std::size_t> bucket_end = spread_by_top_byte(keyed);
 
-    // Texts that share their first eight bytes are ordered by the rest, and
-    // repeats by position (the first or last position of each is kept).
+    // Within a bucket, texts that share their first eight bytes are ordered
+    // by the rest, and repeats by position (the first or last position of
+    // each is kept). A bucket's distinct positions are written over its own
+    // front, then the buckets are joined.
+    auto by_leading_bytes = [](const KeyedPosition& a, const KeyedPosition& b) { return a.first < b.first; };
     auto by_text = [&](const KeyedPosition& a, const KeyedPosition& b) {
         int order = text_of(a.second).compare(text_of(b.second));
         return order != 0 ? order < 0 : a.second < b.second;
     };
+    std::vector<std::size_t> distinct_in_bucket(bucket_end.size(), 0);
+    auto sort_bucket = [&](std::size_t bucket) {
+        const std::size_t begin = bucket == 0 ? 0 : bucket_end[bucket - 1], end = bucket_end[bucket];
+        auto at = [&](std::size_t k) { return keyed.begin() + static_cast<std::ptrdiff_t>(k); };
+        std::sort(at(begin), at(end), by_leading_bytes);
+        std::size_t kept = begin;
+        for (std::size_t run = begin; run < end;) {
+            std::size_t run_end = run + 1;
+            while (run_end < end && keyed[run_end].first == keyed[run].first) ++run_end;
+            if (run_end - run > 1) std::sort(at(run), at(run_end), by_text);
+            for (std::size_t k = run; k < run_end;) {
+                std::size_t same = k + 1;
+                while (same < run_end && text_of(keyed[same].second) == text_of(keyed[k].second)) ++same;
+                keyed[kept++].second = keep == KeepRepeat::first ? keyed[k].second : keyed[same - 1].second;
+                k = same;
+            }
+            run = run_end;
+        }
+        distinct_in_bucket[bucket] = kept - begin;
+    };
+    ChunkQueue buckets(bucket_end.size(), 1);
+    run_sharing(std::min(threads, bucket_end.size()), buckets, [&] {
+        for (ChunkQueue::Chunk chunk; buckets.claim(chunk);) sort_bucket(chunk.begin);
+    });
+
     std::vector<std::uint32_t> distinct;
     distinct.reserve(count);
-    for (std::size_t run = 0; run < count;) {
-        std::size_t end = run + 1;
-        while (end < count && keyed[end].first == keyed[run].first) ++end;
-        if (end - run > 1) std::sort(keyed.begin() + static_cast<std::ptrdiff_t>(run),
-                                     keyed.begin() + static_cast<std::ptrdiff_t>(end), by_text);
-        for (std::size_t k = run; k < end;) {
-            std::size_t same = k + 1;
-            while (same < end && text_of(keyed[same].second) == text_of(keyed[k].second)) ++same;
-            distinct.push_back(keep == KeepRepeat::first ? keyed[k].second : keyed[same - 1].second);
-            k = same;
-        }
-        run = end;
+    for (std::size_t bucket = 0; bucket < bucket_end.size(); ++bucket) {
+        const std::size_t begin = bucket == 0 ? 0 : bucket_end[bucket - 1];
+        for (std::size_t k = begin; k < begin + distinct_in_bucket[bucket]; ++k) distinct.push_back(keyed[k].second);
     }
     return distinct;
 }

@@ -7,8 +7,9 @@
 
 namespace morvanex {
 
-std::vector<std::uint32_t> InsertedStrings::members_in_byte_order() const {
-    return distinct_in_byte_order(size(), [this](std::uint32_t p) { return strings_[p]; }, KeepRepeat::first);
+std::vector<std::uint32_t> InsertedStrings::members_in_byte_order(std::size_t threads) const {
+    return distinct_in_byte_order(
+        size(), [this](std::uint32_t p) { return strings_[p]; }, KeepRepeat::first, threads);
 }
 
 void InsertedStrings::drop_repeats() {
@@ -22,8 +23,9 @@ void InsertedStrings::drop_repeats() {
     drop_repeats_beyond_ = std::max(drop_repeats_beyond_, 2 * strings_.size());
 }
 
-std::vector<std::uint32_t> InsertedScores::entries_in_byte_order() const {
-    return distinct_in_byte_order(size(), [this](std::uint32_t p) { return keys_[p]; }, KeepRepeat::last);
+std::vector<std::uint32_t> InsertedScores::entries_in_byte_order(std::size_t threads) const {
+    return distinct_in_byte_order(
+        size(), [this](std::uint32_t p) { return keys_[p]; }, KeepRepeat::last, threads);
 }
 
 }  // namespace morvanex

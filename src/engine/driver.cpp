@@ -83,16 +83,17 @@ double updated_score(double previous, double best_cover, std::size_t length) {
 ResultTable run_scoring_iteration(InsertedStrings root_candidates, InsertedStrings affix_candidates,
                                   InsertedScores scores, InsertedStrings one_char_whitelist,
                                   std::size_t worker_threads) {
-    // Three independent preparations: the byte order of each candidate set
-    // and the piece trie.
+    // The keys in byte order, sorted on every thread; then three independent
+    // preparations: the piece trie and the byte order of each candidate set.
+    const std::vector<std::uint32_t> keys = scores.entries_in_byte_order(worker_threads);
     std::vector<std::uint32_t> root_order, affix_order;
     std::optional<PieceIndex> pieces;
     ChunkQueue preparations(3, 1);
     run_sharing(std::min<std::size_t>(worker_threads, 3), preparations, [&] {
         for (ChunkQueue::Chunk chunk; preparations.claim(chunk);) {
             switch (chunk.begin) {  // the longest first
-                case 0: root_order = root_candidates.members_in_byte_order(); break;
-                case 1: pieces.emplace(scores, one_char_whitelist); break;
+                case 0: pieces.emplace(scores, keys, one_char_whitelist); break;
+                case 1: root_order = root_candidates.members_in_byte_order(); break;
                 default: affix_order = affix_candidates.members_in_byte_order(); break;
             }
         }

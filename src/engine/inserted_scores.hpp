@@ -37,8 +37,8 @@ public:
     void prefetch_text(std::size_t position) const { keys_.prefetch_text(position); }
 
     // The position of each distinct key's last insertion, ordered by the
-    // keys' bytes.
-    std::vector<std::uint32_t> entries_in_byte_order() const;
+    // keys' bytes. Sorted on up to `threads` threads.
+    std::vector<std::uint32_t> entries_in_byte_order(std::size_t threads = 1) const;
 
 private:
     StringList keys_;

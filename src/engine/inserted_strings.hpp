@@ -37,8 +37,9 @@ public:
     const StringList& strings() const { return strings_; }
 
     // The position of each distinct member (its first insertion), ordered by
-    // the members' bytes, which for UTF-8 is code point order.
-    std::vector<std::uint32_t> members_in_byte_order() const;
+    // the members' bytes, which for UTF-8 is code point order. Sorted on up
+    // to `threads` threads.
+    std::vector<std::uint32_t> members_in_byte_order(std::size_t threads = 1) const;
 
 private:
     // Keeps the first insertion of each string, in insertion order.

@@ -1,6 +1,7 @@
 #include "piece_index.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <string_view>
 #include <utility>
 
@@ -28,7 +29,9 @@ std::vector<char32_t> one_char_members(const InsertedStrings& whitelist) {
 
 }  // namespace
 
-PieceIndex::PieceIndex(const InsertedScores& scores, const InsertedStrings& whitelist) : tails_(1, '\0') {
+PieceIndex::PieceIndex(const InsertedScores& scores, const std::vector<std::uint32_t>& keys,
+                       const InsertedStrings& whitelist)
+    : tails_(1, '\0') {
     // Keys arrive in byte order. A key shares exactly its common prefix with
     // the key before it and parts from both neighbours one past the longer
     // of its common prefixes with them; it needs nodes from the first to the
@@ -37,7 +40,7 @@ PieceIndex::PieceIndex(const InsertedScores& scores, const InsertedStrings& whit
     // writes each node straight into its final place, so that building
     // needs no more memory than the finished trie.
     const std::vector<char32_t> whitelisted = one_char_members(whitelist);
-    const std::vector<std::uint32_t> keys = scores.entries_in_byte_order();
+    assert(keys.size() <= scores.size());
     auto read_ahead = [&](std::size_t index) {  // keys are read far from their stored order
         prefetch_ahead(
             keys, index, [&](std::uint32_t key) { scores.prefetch_entry(key); },

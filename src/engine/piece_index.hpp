@@ -68,8 +68,10 @@ public:
         bool exists_ = false, keyed_ = false, scored_ = false, continues_ = false;
     };
 
-    // Builds the trie of the keys of `scores`; keeps no reference to either.
-    PieceIndex(const InsertedScores& scores, const InsertedStrings& whitelist);
+    // Builds the trie of the keys of `scores`, given as their
+    // entries_in_byte_order(); keeps no reference to any argument.
+    PieceIndex(const InsertedScores& scores, const std::vector<std::uint32_t>& keys,
+               const InsertedStrings& whitelist);
 
     // The length in characters of the longest key.
     std::size_t longest_key() const { return longest_key_; }

@@ -18,7 +18,7 @@ TEST(Differential, FastScorerMatchesLiteralBitForBit) {
     std::size_t compared = 0, covered = 0;
     for (int round = 0; round < 400; ++round) {
         RandomInputs inputs = make_random_inputs(rng);
-        PieceIndex pieces(inputs.scores, inputs.whitelist);
+        PieceIndex pieces(inputs.scores, inputs.scores.entries_in_byte_order(), inputs.whitelist);
         literal::Lookup tables(inputs.scores, inputs.whitelist);
         // Each candidate also comes between neighbours that share its
         // beginning, as byte order brings them, for the walks a root takes

@@ -26,7 +26,7 @@ inline InsertedStrings set_of(std::initializer_list<const char*> members) {
 
 inline double fast_score(std::string_view candidate, const InsertedScores& scores, const InsertedStrings& whitelist,
                          bool is_affix) {
-    PieceIndex pieces(scores, whitelist);
+    PieceIndex pieces(scores, scores.entries_in_byte_order(), whitelist);
     ScorerScratch scratch;
     decode_into(candidate, scratch.chars);
     return best_segmentation_score(scratch.chars, pieces, is_affix, scratch).best_cover;
