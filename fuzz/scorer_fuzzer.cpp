@@ -6,10 +6,11 @@
 //      reused scratch) as a root and as an affix, and each result must equal
 //      the literal scorer's bit for bit (NaN payloads and the sign of zero
 //      included), be -1.0 or above it, and never be NaN;
-//   2. the driver runs on copies of the inputs, and its result must hold
-//      exactly the distinct non-empty candidates, each with the value of the
-//      update rule applied to the literal scorer's cover (the affix cover for
-//      strings in both sets) and the previous score.
+//   2. the driver runs on copies of the inputs, on one to three threads, and
+//      its result must hold exactly the distinct non-empty candidates, each
+//      with the value of the update rule applied to the literal scorer's
+//      cover (the affix cover for strings in both sets) and the previous
+//      score.
 // Any disagreement prints the case and aborts, which libFuzzer records as a
 // crash together with the input.
 //
@@ -223,7 +224,8 @@ void check_scorer(const Case& c, const morvanex::literal::Lookup& lookup,
 void check_driver(const Case& c, const morvanex::literal::Lookup& lookup,
                   const std::map<std::string, double>& root_covers,
                   const std::map<std::string, double>& affix_covers) {
-    auto result = morvanex::run_scoring_iteration(c.roots, c.affixes, c.scores, c.whitelist);
+    // One to three threads, as the case falls: the result must not change.
+    auto result = morvanex::run_scoring_iteration(c.roots, c.affixes, c.scores, c.whitelist, 1 + c.roots.size() % 3);
 
     std::map<std::string, double> expected;
     auto expect = [&](const InsertedStrings& set, const std::map<std::string, double>& covers) {
