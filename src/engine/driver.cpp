@@ -85,19 +85,21 @@ ResultTable run_scoring_iteration(InsertedStrings root_candidates, InsertedStrin
                                   std::size_t worker_threads) {
     // The keys in byte order, sorted on every thread; then three independent
     // preparations: the piece trie and the byte order of each candidate set.
-    const std::vector<std::uint32_t> keys = scores.entries_in_byte_order(worker_threads);
     std::vector<std::uint32_t> root_order, affix_order;
     std::optional<PieceIndex> pieces;
-    ChunkQueue preparations(3, 1);
-    run_sharing(std::min<std::size_t>(worker_threads, 3), preparations, [&] {
-        for (ChunkQueue::Chunk chunk; preparations.claim(chunk);) {
-            switch (chunk.begin) {  // the longest first
-                case 0: pieces.emplace(scores, keys, one_char_whitelist); break;
-                case 1: root_order = root_candidates.members_in_byte_order(); break;
-                default: affix_order = affix_candidates.members_in_byte_order(); break;
+    {
+        const std::vector<std::uint32_t> keys = scores.entries_in_byte_order(worker_threads);
+        ChunkQueue preparations(3, 1);
+        run_sharing(std::min<std::size_t>(worker_threads, 3), preparations, [&] {
+            for (ChunkQueue::Chunk chunk; preparations.claim(chunk);) {
+                switch (chunk.begin) {  // the longest first
+                    case 0: pieces.emplace(scores, keys, one_char_whitelist); break;
+                    case 1: root_order = root_candidates.members_in_byte_order(); break;
+                    default: affix_order = affix_candidates.members_in_byte_order(); break;
+                }
             }
-        }
-    });
+        });
+    }  // the keys' order is not needed past the trie
     ResultTable result(std::move(root_candidates), std::move(root_order), std::move(affix_candidates),
                        std::move(affix_order));
     if (result.size() != 0) score_all(result, *pieces, worker_threads);
