@@ -3,8 +3,9 @@
 //
 // Every non-empty candidate gets a new score from its best cover N and its
 // previous score P (its value in `scores`, else +0.0): P when N < 0 or
-// P >= N, else (1.0 / L) / (N + 1.0) with L its length in characters. Roots
-// are scored first, then affixes; a string in both sets keeps the affix value.
+// P >= N, else (1.0 / L) / (N + 1.0) with L its length in characters. A
+// string in both sets gets its value as an affix, as if roots were scored
+// first and affixes after them.
 // The result iterates in first-insertion order: roots in the order of
 // `root_candidates`, then the affixes that were not roots.
 #include "inserted_scores.hpp"
