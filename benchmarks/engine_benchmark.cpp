@@ -256,7 +256,7 @@ void iteration_workload(const char* path, std::size_t threads) {
     };
     std::optional<ResultTable> serial_result, parallel_result;
     double serial = 1e300, parallel = 1e300, serial_cpu = 0, parallel_cpu = 0;
-    for (int k = 0; k < 3; ++k) {  // interleaved, so that both see the same machine
+    for (int k = 0; k < 5; ++k) {  // interleaved, so that both see the same machine
         double cpu;
         double wall = run(1, k == 0 ? &serial_result : nullptr, cpu);
         if (wall < serial) serial = wall, serial_cpu = cpu;
