@@ -5,15 +5,13 @@
 #include "failure.hpp"
 #include "object_text.hpp"
 #include "pending_error.hpp"
+#include "type_mismatch.hpp"
 #include "type_tests.hpp"
 
 namespace morvanex::binding {
 namespace {
 
-// Message of the internal failure for an exception raised by a set's iterator.
-std::string unwrap_message(ErrorValue&& error) {
-    return "called `Result::unwrap()` on an `Err` value: " + diagnostic_text(error);
-}
+constexpr const char* unwrap_context = "called `Result::unwrap()` on an `Err` value";
 
 }  // namespace
 
@@ -24,7 +22,7 @@ Utf8Text::Utf8Text(OwnedRef bytes) : bytes_(std::move(bytes)) {
 }
 
 Result<Utf8Text> string_from_object(PyObject* object) {
-    if (!is_str(object)) return ErrorValue::type_mismatch(object, "PyString");
+    if (!is_str(object)) return type_mismatch_error(object, "PyString");
     OwnedRef bytes = OwnedRef::steal(PyUnicode_AsUTF8String(object));
     if (!bytes) return fetch_failed_call_error();
     return Utf8Text(std::move(bytes));
@@ -41,14 +39,14 @@ Result<double> double_from_object(PyObject* object) {
 
 Result<StringSet> string_set_from_object(PyObject* object) {
     // A frozenset takes the same path as a set; the mismatch names PySet.
-    if (!is_set(object) && !is_frozenset(object)) return ErrorValue::type_mismatch(object, "PySet");
+    if (!is_set(object) && !is_frozenset(object)) return type_mismatch_error(object, "PySet");
 
     OwnedRef iterator;
     Py_ssize_t expected = 0;
     {
         OwnedRef held = OwnedRef::borrow(object);
         iterator = OwnedRef::steal(PyObject_GetIter(held.get()));
-        if (!iterator) fail(unwrap_message(fetch_failed_call_error()));
+        if (!iterator) fail_with_error(unwrap_context, fetch_failed_call_error());
         // Only an estimate: a subclass's iterator may yield something else.
         expected = PySet_Size(held.get());
     }
@@ -58,7 +56,7 @@ Result<StringSet> string_set_from_object(PyObject* object) {
         OwnedRef item = OwnedRef::steal(PyIter_Next(iterator.get()));
         if (!item) {
             if (std::optional<ErrorValue> error = fetch_pending_error())
-                fail(unwrap_message(std::move(*error)));
+                fail_with_error(unwrap_context, std::move(*error));
             break;  // exhausted
         }
         Result<Utf8Text> text = string_from_object(item.get());
@@ -69,7 +67,7 @@ Result<StringSet> string_set_from_object(PyObject* object) {
 }
 
 Result<ScoreTable> score_table_from_object(PyObject* object) {
-    if (!is_dict(object)) return ErrorValue::type_mismatch(object, "PyDict");
+    if (!is_dict(object)) return type_mismatch_error(object, "PyDict");
 
     const Py_ssize_t recorded_size = PyDict_Size(object);
     ScoreTable table(static_cast<std::size_t>(recorded_size));
@@ -106,10 +104,8 @@ OwnedRef dict_from_score_table(ResultTable table) {
         OwnedRef key = expect_created(
             PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
         OwnedRef value = expect_created(PyFloat_FromDouble(table.value(position)));
-        if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) {
-            ErrorValue error = fetch_failed_call_error();
-            fail("Failed to set_item on dict: " + diagnostic_text(error));
-        }
+        if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0)
+            fail_with_error("Failed to set_item on dict", fetch_failed_call_error());
     }
     return dict;
 }

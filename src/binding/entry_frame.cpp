@@ -30,8 +30,9 @@ public:
     LockDepthScope& operator=(const LockDepthScope&) = delete;
 };
 
-ErrorValue reported_panic(std::string message, const std::source_location& where) {
-    write_failure_report(message, where, raised_note);
+ErrorValue reported_panic(std::string message, const std::source_location& where,
+                          const platform::NativeStack* stack = nullptr) {
+    write_failure_report(message, where, raised_note, stack);
     return ErrorValue::panic(std::move(message));
 }
 
@@ -61,6 +62,8 @@ PyObject* run_in_entry_frame(EntryBody body, void* context) noexcept {
             error.emplace(outcome.take_error());
         } catch (const ResumedPanic& panic) {
             error.emplace(ErrorValue::panic(panic.message()));
+        } catch (const BindingFailure& failure) {
+            error.emplace(reported_panic(failure.message(), failure.where(), &failure.stack()));
         } catch (const InternalFailure& failure) {
             error.emplace(reported_panic(failure.message(), failure.where()));
         } catch (const std::bad_alloc&) {

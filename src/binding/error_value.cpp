@@ -5,7 +5,6 @@
 #include "failure.hpp"
 #include "object_text.hpp"
 #include "panic_exception.hpp"
-#include "type_mismatch.hpp"
 
 namespace morvanex::binding {
 namespace {
@@ -32,19 +31,11 @@ OwnedRef str_from_message(const std::string& message) {
 }  // namespace
 
 ErrorValue ErrorValue::with_message(PyObject* exception_type, std::string message) {
-    return ErrorValue(Lazy{Lazy::Kind::message, OwnedRef::borrow(exception_type),
-                           std::move(message), OwnedRef(), nullptr});
+    return ErrorValue(Lazy{Lazy::Kind::message, OwnedRef::borrow(exception_type), std::move(message)});
 }
 
 ErrorValue ErrorValue::panic(std::string message) {
-    return ErrorValue(Lazy{Lazy::Kind::panic, OwnedRef(), std::move(message), OwnedRef(), nullptr});
-}
-
-ErrorValue ErrorValue::type_mismatch(PyObject* object, const char* target) {
-    return ErrorValue(Lazy{Lazy::Kind::type_mismatch, OwnedRef::borrow(PyExc_TypeError),
-                           std::string(),
-                           OwnedRef::borrow(reinterpret_cast<PyObject*>(Py_TYPE(object))),
-                           target});
+    return ErrorValue(Lazy{Lazy::Kind::panic, OwnedRef(), std::move(message)});
 }
 
 ErrorValue ErrorValue::none_was_set() {
@@ -73,11 +64,6 @@ ErrorValue::Triple& ErrorValue::normalized_triple() {
             PyTuple_SetItem(value.get(), 0, text.release());  // steals
             break;
         }
-        case Lazy::Kind::type_mismatch:
-            type = lazy->type.share();
-            value = str_from_message(type_mismatch_message(lazy->mismatched_type.get(), lazy->target));
-            lazy->mismatched_type.reset();
-            break;
         }
         PyErr_SetObject(type.get(), value.get());
         std::optional<ErrorValue> raised = take_pending_error_raw();

@@ -7,9 +7,7 @@
 //               is built only when the error is normalised or raised. Every
 //               error the module makes itself is lazy: a message error
 //               (TypeError, ImportError, SystemError) whose value is a str, a
-//               PanicException whose value is a one-element tuple, and a type
-//               mismatch whose message is composed from the offending type's
-//               __qualname__ at that moment;
+//               PanicException whose value is a one-element tuple;
 //   fetched     the type / value / traceback triple taken with PyErr_Fetch,
 //               possibly not normalised;
 //   normalised  exception type, exception instance and traceback (or none).
@@ -30,10 +28,6 @@ public:
     static ErrorValue with_message(PyObject* exception_type, std::string message);
     // Lazy PanicException carrying `message`.
     static ErrorValue panic(std::string message);
-    // Lazy TypeError "'<qualified type name>' object cannot be converted to
-    // '<target>'". Holds a strong reference to the type of `object` (borrowed)
-    // until the message is made; `target` must be a static string.
-    static ErrorValue type_mismatch(PyObject* object, const char* target);
     // SystemError for a CPython call that failed without setting an exception.
     static ErrorValue none_was_set();
     // A triple as PyErr_Fetch returned it; `type` is not null.
@@ -59,11 +53,9 @@ public:
 
 private:
     struct Lazy {
-        enum class Kind { message, panic, type_mismatch } kind;
-        OwnedRef type;              // exception class; empty for a panic
-        std::string message;        // message and panic kinds
-        OwnedRef mismatched_type;   // type_mismatch kind
-        const char* target = nullptr;
+        enum class Kind { message, panic } kind;
+        OwnedRef type;  // exception class; empty for a panic
+        std::string message;
     };
     struct Triple {
         OwnedRef type;

@@ -1,23 +1,13 @@
 #include "failure.hpp"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
 #include <string>
-
-#if defined(__linux__)
-#include <sys/syscall.h>
-#include <unistd.h>
-#endif
 
 namespace morvanex::binding {
 namespace {
-
-// The name used for the calling thread in a failure report.
-const char* thread_label() noexcept {
-#if defined(__linux__)
-    if (static_cast<pid_t>(syscall(SYS_gettid)) == getpid()) return "main";
-#endif
-    return "<unnamed>";
-}
 
 // Source paths as the compiler saw them may be absolute build paths; the
 // report shows them from the project's src/ directory on, which is where the
@@ -29,14 +19,28 @@ std::string_view source_path(const char* file_name) noexcept {
     return path;
 }
 
+bool backtrace_requested() noexcept {
+    const char* setting = std::getenv("MORVANEX_BACKTRACE");
+    return setting != nullptr && *setting != '\0' && std::strcmp(setting, "0") != 0;
+}
+
 }  // namespace
 
+BindingFailure::BindingFailure(std::string message, std::source_location where)
+    : InternalFailure(std::move(message), where) {
+    if (backtrace_requested()) stack_ = platform::capture_native_stack();
+}
+
 void fail(std::string message, std::source_location where) {
-    throw InternalFailure(std::move(message), where);
+    throw BindingFailure(std::move(message), where);
 }
 
 OwnedRef expect_created(PyObject* created, std::source_location where) {
     if (created == nullptr) {
+        if (PyErr_ExceptionMatches(PyExc_MemoryError)) {
+            PyErr_Clear();
+            throw std::bad_alloc();
+        }
         PyErr_Print();
         fail("Python API call failed", where);
     }
@@ -44,12 +48,26 @@ OwnedRef expect_created(PyObject* created, std::source_location where) {
 }
 
 void write_failure_report(std::string_view message, const std::source_location& where,
-                          std::string_view consequence) noexcept {
+                          std::string_view consequence, const platform::NativeStack* stack) noexcept {
     std::string_view path = source_path(where.file_name());
-    std::fprintf(stderr, "thread '%s' panicked at %.*s:%u:\n%.*s\nnote: %.*s\n", thread_label(),
+    std::fprintf(stderr, "thread '%s' panicked at %.*s:%u:\n%.*s\nnote: %.*s\n", platform::thread_label(),
                  static_cast<int>(path.size()), path.data(), static_cast<unsigned>(where.line()),
                  static_cast<int>(message.size()), message.data(),
                  static_cast<int>(consequence.size()), consequence.data());
+    if (!platform::native_stack_available()) {
+        std::fputs("note: no native call stack is available on this platform\n", stderr);
+    } else if (!backtrace_requested()) {
+        std::fputs("note: run with the environment variable MORVANEX_BACKTRACE=1 to print the native call stack\n",
+                   stderr);
+    } else if (stack != nullptr && stack->depth > 0) {
+        std::fputs("stack backtrace:\n", stderr);
+        std::fflush(stderr);
+        platform::write_native_stack(*stack);
+    } else {
+        std::fputs("stack backtrace (where the failure was caught):\n", stderr);
+        std::fflush(stderr);
+        platform::write_native_stack(platform::capture_native_stack());
+    }
     std::fflush(stderr);
 }
 

@@ -11,11 +11,25 @@
 #include <string_view>
 
 #include "internal_failure.hpp"  // the engine's InternalFailure
+#include "platform.hpp"
 #include "py_ref.hpp"
 
 namespace morvanex::binding {
 
 using morvanex::InternalFailure;
+
+// An internal failure detected by the binding. When MORVANEX_BACKTRACE asks
+// for it, the native stack is taken where the failure happens, before the
+// unwinding discards it.
+class BindingFailure : public InternalFailure {
+public:
+    BindingFailure(std::string message, std::source_location where);
+    // Empty unless a backtrace was asked for.
+    const platform::NativeStack& stack() const noexcept { return stack_; }
+
+private:
+    platform::NativeStack stack_;
+};
 
 // A PanicException raised by Python code and fetched again by the module. It
 // continues as an internal failure with the original message; its report has
@@ -35,9 +49,13 @@ public:
 OwnedRef expect_created(PyObject* created,
                         std::source_location where = std::source_location::current());
 
-// Writes the failure report for `message` raised at `where` to standard error.
-// `consequence` completes the closing note line.
+// Writes the failure report for `message` raised at `where` to standard error:
+// thread, position and message, a note saying `consequence`, and how to get
+// the native call stack. With MORVANEX_BACKTRACE set (not "0") the report
+// ends with `stack`, or with the stack of the caller when `stack` is null or
+// empty.
 void write_failure_report(std::string_view message, const std::source_location& where,
-                          std::string_view consequence) noexcept;
+                          std::string_view consequence,
+                          const platform::NativeStack* stack = nullptr) noexcept;
 
 }  // namespace morvanex::binding

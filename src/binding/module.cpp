@@ -12,6 +12,7 @@
 #include "interned_names.hpp"
 #include "object_text.hpp"
 #include "pending_error.hpp"
+#include "type_mismatch.hpp"
 #include "type_tests.hpp"
 
 namespace morvanex::binding {
@@ -64,7 +65,7 @@ Result<Done> add_function(PyObject* module) {
 
     OwnedRef function_name = OwnedRef::steal(PyObject_GetAttr(function.get(), interned::name()));
     if (!function_name) return fetch_failed_call_error();
-    if (!is_str(function_name.get())) return ErrorValue::type_mismatch(function_name.get(), "PyString");
+    if (!is_str(function_name.get())) return type_mismatch_error(function_name.get(), "PyString");
 
     OwnedRef all = OwnedRef::steal(PyObject_GetAttr(module, interned::all()));
     if (!all) {
@@ -73,13 +74,11 @@ Result<Done> add_function(PyObject* module) {
         all = expect_created(PyList_New(0));
         if (PyObject_SetAttr(module, interned::all(), all.get()) < 0) return fetch_failed_call_error();
     } else if (!is_list(all.get())) {
-        return ErrorValue::type_mismatch(all.get(), "PyList");
+        return type_mismatch_error(all.get(), "PyList");
     }
 
-    if (PyList_Append(all.get(), function_name.get()) < 0) {
-        ErrorValue error = fetch_failed_call_error();
-        fail("could not append __name__ to __all__: " + diagnostic_text(error));
-    }
+    if (PyList_Append(all.get(), function_name.get()) < 0)
+        fail_with_error("could not append __name__ to __all__", fetch_failed_call_error());
     if (PyObject_SetAttr(module, function_name.get(), function.get()) < 0)
         return fetch_failed_call_error();
     return Done{};

@@ -1,7 +1,10 @@
 #include "object_text.hpp"
 
+#include <new>
+
 #include "failure.hpp"
 #include "interned_names.hpp"
+#include "pending_error.hpp"
 #include "type_tests.hpp"
 
 namespace morvanex::binding {
@@ -9,25 +12,22 @@ namespace {
 
 constexpr std::string_view replacement = "\xEF\xBF\xBD";  // U+FFFD
 
-// Text of a str object (borrowed), via a surrogatepass UTF-8 encoding.
-std::string text_of_str(PyObject* text) {
-    OwnedRef bytes = expect_created(PyUnicode_AsEncodedString(text, "utf-8", "surrogatepass"));
-    const char* data = PyBytes_AsString(bytes.get());
-    Py_ssize_t size = PyBytes_Size(bytes.get());
-    return utf8_lossy(std::string_view(data, static_cast<std::size_t>(size)));
-}
-
 std::string render(PyObject* object, PyObject* (*to_str)(PyObject*)) {
     OwnedRef text = OwnedRef::steal(to_str(object));
-    if (text) return text_of_str(text.get());
+    if (text) return str_text(text.get());
 
     // The exception from str()/repr() is still pending: report it as
-    // unraisable, then name the object by its type.
+    // unraisable, then name the object by its type. Out of memory, the text
+    // is not worth more than the call.
+    if (PyErr_ExceptionMatches(PyExc_MemoryError)) {
+        PyErr_Clear();
+        throw std::bad_alloc();
+    }
     PyErr_WriteUnraisable(object);
     OwnedRef name = OwnedRef::steal(
         PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(object)), interned::name()));
     if (!name) {
-        discard_pending_error();
+        drop_pending_error();
         return "<unprintable object>";
     }
     if (!is_str(name.get())) return "<unprintable object>";
@@ -66,6 +66,13 @@ long sequence_length(std::string_view rest) {
 }
 
 }  // namespace
+
+std::string str_text(PyObject* text) {
+    OwnedRef bytes = expect_created(PyUnicode_AsEncodedString(text, "utf-8", "surrogatepass"));
+    const char* data = PyBytes_AsString(bytes.get());
+    Py_ssize_t size = PyBytes_Size(bytes.get());
+    return utf8_lossy(std::string_view(data, static_cast<std::size_t>(size)));
+}
 
 std::string utf8_lossy(std::string_view bytes) {
     std::string out;

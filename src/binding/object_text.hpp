@@ -17,6 +17,10 @@ namespace morvanex::binding {
 // the type's __name__ is not a str). `object` is borrowed.
 std::string object_text(PyObject* object);
 
+// The characters of `text` (borrowed), a str or a str subclass, as object_text
+// renders them, without calling its __str__.
+std::string str_text(PyObject* text);
+
 // As object_text, with repr() in place of str().
 std::string object_repr_text(PyObject* object);
 

@@ -2,7 +2,7 @@
 
 #include "error_value.hpp"
 #include "failure.hpp"
-#include "object_text.hpp"
+#include "pending_error.hpp"
 
 namespace morvanex::binding {
 namespace {
@@ -30,7 +30,7 @@ PyObject* panic_exception_type() {
         // Taken raw: checking it for a PanicException would need this very type.
         std::optional<ErrorValue> error = take_pending_error_raw();
         ErrorValue reason = error ? std::move(*error) : ErrorValue::none_was_set();
-        fail("Failed to initialize new exception type.: " + diagnostic_text(reason));
+        fail_with_error("Failed to initialize new exception type.", std::move(reason));
     }
     // Creating a class can run Python code; if that code filled the slot
     // meanwhile, the first type stays and this one is dropped.

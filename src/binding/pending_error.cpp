@@ -1,6 +1,7 @@
 #include "pending_error.hpp"
 
 #include <cstdio>
+#include <new>
 #include <string>
 
 #include "failure.hpp"
@@ -13,11 +14,12 @@ namespace {
 [[noreturn]] void resume_panic(OwnedRef type, OwnedRef value, OwnedRef traceback) {
     std::string message = "Unwrapped panic from Python code";
     if (value) {
+        // The characters of one str() of the value, taken as they are.
         OwnedRef text = OwnedRef::steal(PyObject_Str(value.get()));
         if (text)
-            message = object_text(text.get());
+            message = str_text(text.get());
         else
-            discard_pending_error();
+            drop_pending_error();
     }
     std::fputs("--- PyO3 is resuming a panic after fetching a PanicException from Python. ---\n"
                "Python stack trace below:\n",
@@ -42,6 +44,19 @@ ErrorValue fetch_failed_call_error() {
     std::optional<ErrorValue> error = fetch_pending_error();
     if (error) return std::move(*error);
     return ErrorValue::none_was_set();
+}
+
+void drop_pending_error() {
+    std::optional<ErrorValue> error = fetch_pending_error();
+    if (error && error->matches(PyExc_MemoryError)) throw std::bad_alloc();
+}
+
+void fail_with_error(std::string_view context, ErrorValue error, std::source_location where) {
+    if (error.matches(PyExc_MemoryError)) throw std::bad_alloc();
+    std::string message(context);
+    message += ": ";
+    message += diagnostic_text(error);
+    fail(std::move(message), where);
 }
 
 }  // namespace morvanex::binding

@@ -8,6 +8,8 @@
 // (ResumedPanic) with the same message, so the caller sees a new
 // PanicException.
 #include <optional>
+#include <source_location>
+#include <string_view>
 
 #include "error_value.hpp"
 
@@ -21,5 +23,16 @@ std::optional<ErrorValue> fetch_pending_error();
 // SystemError "attempted to fetch exception but none was set" when the call
 // left none. May throw ResumedPanic.
 ErrorValue fetch_failed_call_error();
+
+// Discards the pending exception, if any, where the module does without the
+// value that failed. A PanicException is resumed instead, and a MemoryError
+// unwinds as exhausted memory (std::bad_alloc).
+void drop_pending_error();
+
+// Ends the call because of `error`: with exhausted memory (std::bad_alloc)
+// when it is a MemoryError, else with the internal failure
+// "<context>: <diagnostic rendering of error>".
+[[noreturn]] void fail_with_error(std::string_view context, ErrorValue error,
+                                  std::source_location where = std::source_location::current());
 
 }  // namespace morvanex::binding
