@@ -1,6 +1,10 @@
 #include "call_boundary.hpp"
 
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
 #include <string>
+#include <thread>
 
 #include "argument_binding.hpp"
 #include "conversion.hpp"
@@ -10,6 +14,52 @@
 
 namespace morvanex::binding {
 namespace {
+
+constexpr const char* threads_variable = "MORVANEX_NUM_THREADS";
+
+// How many threads may score, from MORVANEX_NUM_THREADS, read on every call:
+// unset, empty or "1" is the calling thread alone; "0" is one per core; a
+// positive integer is that many. Anything else is a ValueError.
+Result<std::size_t> scoring_threads() {
+    const char* setting = std::getenv(threads_variable);
+    if (setting == nullptr || *setting == '\0') return std::size_t{1};
+    std::size_t count = 0;
+    for (const char* digit = setting; *digit != '\0'; ++digit) {
+        bool fits = count <= (std::numeric_limits<std::size_t>::max() - 9) / 10;
+        if (*digit < '0' || *digit > '9' || !fits)
+            return ErrorValue::with_message(
+                PyExc_ValueError, std::string(threads_variable) +
+                                      " must be unset, empty, 0 (one thread per core) or a positive integer, not '" +
+                                      setting + "'");
+        count = count * 10 + static_cast<std::size_t>(*digit - '0');
+    }
+    if (count == 0) count = std::max(1u, std::thread::hardware_concurrency());
+    return count;
+}
+
+// Lets other Python threads run while it lives. It is left by destruction
+// only, so an exception from the work inside re-acquires the interpreter lock
+// before it unwinds any further. No Python object may be touched meanwhile.
+class InterpreterLockReleased {
+public:
+    InterpreterLockReleased() noexcept : thread_state_(PyEval_SaveThread()) {}
+    ~InterpreterLockReleased() { PyEval_RestoreThread(thread_state_); }
+    InterpreterLockReleased(const InterpreterLockReleased&) = delete;
+    InterpreterLockReleased& operator=(const InterpreterLockReleased&) = delete;
+
+private:
+    PyThreadState* thread_state_;
+};
+
+ResultTable score(StringSet roots, StringSet affixes, ScoreTable scores, StringSet whitelist,
+                  std::size_t threads) {
+    if (threads == 1)
+        return morvanex::run_scoring_iteration(std::move(roots), std::move(affixes), std::move(scores),
+                                               std::move(whitelist));
+    InterpreterLockReleased released;
+    return morvanex::run_scoring_iteration(std::move(roots), std::move(affixes), std::move(scores),
+                                           std::move(whitelist), threads);
+}
 
 Result<OwnedRef> call_body(PyObject* positional, PyObject* keywords) {
     Result<BoundArguments> bound = bind_arguments(positional, keywords);
@@ -27,9 +77,12 @@ Result<OwnedRef> call_body(PyObject* positional, PyObject* keywords) {
     Result<StringSet> whitelist = string_set_from_object(argument[3].get());
     if (!whitelist.ok()) return tie_error_to_argument(parameter_names[3], whitelist.take_error());
 
-    ResultTable result = morvanex::run_scoring_iteration(
-        std::move(roots).value(), std::move(affixes).value(), std::move(scores).value(),
-        std::move(whitelist).value());
+    // Read after the conversions, so that every argument error comes first.
+    Result<std::size_t> threads = scoring_threads();
+    if (!threads.ok()) return threads.take_error();
+
+    ResultTable result = score(std::move(roots).value(), std::move(affixes).value(), std::move(scores).value(),
+                               std::move(whitelist).value(), threads.value());
     return dict_from_score_table(std::move(result));
 }
 
