@@ -1,10 +1,12 @@
 #include "conversion.hpp"
 
+#include <cstdlib>
 #include <string>
 
 #include "failure.hpp"
 #include "object_text.hpp"
 #include "pending_error.hpp"
+#include "platform.hpp"
 #include "type_mismatch.hpp"
 #include "type_tests.hpp"
 
@@ -13,19 +15,38 @@ namespace {
 
 constexpr const char* unwrap_context = "called `Result::unwrap()` on an `Err` value";
 
-}  // namespace
+using Utf8AndSize = const char* (*)(PyObject*, Py_ssize_t*);
 
-Utf8Text::Utf8Text(OwnedRef bytes) : bytes_(std::move(bytes)) {
-    const char* data = PyBytes_AsString(bytes_.get());
-    Py_ssize_t size = PyBytes_Size(bytes_.get());
-    view_ = std::string_view(data, static_cast<std::size_t>(size));
+// PyUnicode_AsUTF8AndSize joined the stable ABI in 3.10; the module is built
+// for 3.8, so it is looked up in the running interpreter instead of linked.
+// It spares a bytes object per string, at the price of a UTF-8 copy that the
+// interpreter keeps inside each non-ASCII str for the str's life.
+Utf8AndSize utf8_and_size_function() {
+    static const Utf8AndSize function = []() -> Utf8AndSize {
+        const char* version = Py_GetVersion();  // "3.11.7 (main, ..."
+        char* rest = nullptr;
+        long major = std::strtol(version, &rest, 10);
+        long minor = *rest == '.' ? std::strtol(rest + 1, nullptr, 10) : 0;
+        if (major < 3 || (major == 3 && minor < 10)) return nullptr;
+        return reinterpret_cast<Utf8AndSize>(platform::interpreter_function("PyUnicode_AsUTF8AndSize"));
+    }();
+    return function;
 }
+
+}  // namespace
 
 Result<Utf8Text> string_from_object(PyObject* object) {
     if (!is_str(object)) return type_mismatch_error(object, "PyString");
+    if (Utf8AndSize utf8_and_size = utf8_and_size_function()) {
+        Py_ssize_t size = 0;
+        const char* data = utf8_and_size(object, &size);
+        if (data == nullptr) return fetch_failed_call_error();
+        return Utf8Text(std::string_view(data, static_cast<std::size_t>(size)), OwnedRef());
+    }
     OwnedRef bytes = OwnedRef::steal(PyUnicode_AsUTF8String(object));
     if (!bytes) return fetch_failed_call_error();
-    return Utf8Text(std::move(bytes));
+    std::string_view view(PyBytes_AsString(bytes.get()), static_cast<std::size_t>(PyBytes_Size(bytes.get())));
+    return Utf8Text(view, std::move(bytes));
 }
 
 Result<double> double_from_object(PyObject* object) {

@@ -24,12 +24,14 @@
 
 namespace morvanex::binding {
 
-// The strict UTF-8 form of a str. The bytes live in the temporary bytes object
-// made by PyUnicode_AsUTF8String, which this value owns; the engine copies
-// them when it stores them.
+// The strict UTF-8 form of a str, valid while that str lives. On interpreters
+// from 3.10 on it is the str's own UTF-8 form (PyUnicode_AsUTF8AndSize, kept
+// inside the str by the interpreter); before, the bytes live in a temporary
+// bytes object that this value owns. The engine copies them when it stores
+// them.
 class Utf8Text {
 public:
-    explicit Utf8Text(OwnedRef bytes);
+    Utf8Text(std::string_view view, OwnedRef bytes) : bytes_(std::move(bytes)), view_(view) {}
     std::string_view view() const { return view_; }
 
 private:
