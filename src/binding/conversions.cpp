@@ -1,19 +1,29 @@
-#include "conversion.hpp"
+#include "conversions.hpp"
 
 #include <cstdlib>
+#include <new>
 #include <string>
-
-#include "failure.hpp"
-#include "object_text.hpp"
-#include "pending_error.hpp"
-#include "platform.hpp"
-#include "type_mismatch.hpp"
-#include "type_tests.hpp"
 
 namespace morvanex::binding {
 namespace {
 
 constexpr const char* unwrap_context = "called `Result::unwrap()` on an `Err` value";
+
+std::string type_name_for_message(PyObject* type) {
+    static constexpr const char* unknown = "<failed to extract type name>";
+    OwnedRef qualname = OwnedRef::steal(PyObject_GetAttr(type, interned::qualname()));
+    if (!qualname) {
+        ignore_error(fetch_pending_error());
+        return unknown;
+    }
+    if (!is_str(qualname.get())) return unknown;
+    Result<Utf8Text> text = string_from_object(qualname.get());
+    if (!text.ok()) {
+        ignore_error(text.take_error());
+        return unknown;
+    }
+    return std::string(text.value().view());
+}
 
 using Utf8AndSize = const char* (*)(PyObject*, Py_ssize_t*);
 
@@ -35,26 +45,34 @@ Utf8AndSize utf8_and_size_function() {
 
 }  // namespace
 
+ErrorValue type_mismatch_error(PyObject* object, const char* target) {
+    OwnedRef type = OwnedRef::borrow(reinterpret_cast<PyObject*>(Py_TYPE(object)));
+    std::string message = "'";
+    message += type_name_for_message(type.get());
+    message += "' object cannot be converted to '";
+    message += target;
+    message += "'";
+    return ErrorValue::with_message(PyExc_TypeError, std::move(message));
+}
+
 Result<Utf8Text> string_from_object(PyObject* object) {
     if (!is_str(object)) return type_mismatch_error(object, "PyString");
     if (Utf8AndSize utf8_and_size = utf8_and_size_function()) {
         Py_ssize_t size = 0;
         const char* data = utf8_and_size(object, &size);
-        if (data == nullptr) return fetch_failed_call_error();
+        if (data == nullptr) return fetch_pending_error();
         return Utf8Text(std::string_view(data, static_cast<std::size_t>(size)), OwnedRef());
     }
     OwnedRef bytes = OwnedRef::steal(PyUnicode_AsUTF8String(object));
-    if (!bytes) return fetch_failed_call_error();
+    if (!bytes) return fetch_pending_error();
     std::string_view view(PyBytes_AsString(bytes.get()), static_cast<std::size_t>(PyBytes_Size(bytes.get())));
     return Utf8Text(view, std::move(bytes));
 }
 
 Result<double> double_from_object(PyObject* object) {
     double value = PyFloat_AsDouble(object);
-    if (value == -1.0) {
-        // -1.0 is also the failure signal; only a pending exception tells.
-        if (std::optional<ErrorValue> error = fetch_pending_error()) return std::move(*error);
-    }
+    // -1.0 is also the failure signal; only a pending exception tells.
+    if (value == -1.0 && PyErr_Occurred() != nullptr) return fetch_pending_error();
     return value;
 }
 
@@ -67,7 +85,7 @@ Result<StringSet> string_set_from_object(PyObject* object) {
     {
         OwnedRef held = OwnedRef::borrow(object);
         iterator = OwnedRef::steal(PyObject_GetIter(held.get()));
-        if (!iterator) fail_with_error(unwrap_context, fetch_failed_call_error());
+        if (!iterator) fail_with_error(unwrap_context, fetch_pending_error());
         // Only an estimate: a subclass's iterator may yield something else.
         expected = PySet_Size(held.get());
     }
@@ -76,8 +94,7 @@ Result<StringSet> string_set_from_object(PyObject* object) {
     for (;;) {
         OwnedRef item = OwnedRef::steal(PyIter_Next(iterator.get()));
         if (!item) {
-            if (std::optional<ErrorValue> error = fetch_pending_error())
-                fail_with_error(unwrap_context, std::move(*error));
+            if (PyErr_Occurred() != nullptr) fail_with_error(unwrap_context, fetch_pending_error());
             break;  // exhausted
         }
         Result<Utf8Text> text = string_from_object(item.get());
@@ -98,8 +115,7 @@ Result<ScoreTable> score_table_from_object(PyObject* object) {
     for (;;) {
         // A value's __float__ is Python code that may change the dict (or let
         // another thread change it) between two steps of the walk.
-        if (PyDict_Size(dict.get()) != recorded_size)
-            fail("dictionary changed size during iteration");
+        if (PyDict_Size(dict.get()) != recorded_size) fail("dictionary changed size during iteration");
         if (remaining == -1) fail("dictionary keys changed during iteration");
 
         PyObject* borrowed_key = nullptr;
@@ -122,11 +138,11 @@ OwnedRef dict_from_score_table(ResultTable table) {
     OwnedRef dict = expect_created(PyDict_New());
     for (std::size_t position = 0; position < table.size(); ++position) {
         std::string_view text = table.key(position);
-        OwnedRef key = expect_created(
-            PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+        OwnedRef key =
+            expect_created(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
         OwnedRef value = expect_created(PyFloat_FromDouble(table.value(position)));
         if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0)
-            fail_with_error("Failed to set_item on dict", fetch_failed_call_error());
+            fail_with_error("Failed to set_item on dict", fetch_pending_error());
     }
     return dict;
 }
