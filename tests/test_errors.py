@@ -320,12 +320,15 @@ import morvanex
 
 f = morvanex.run_scoring_iteration
 PHASE = "PHASE_UNDER_TEST"
+if PHASE == "engine-parallel":
+    # Exhausted while the interpreter lock is released around the engine.
+    os.environ["MORVANEX_NUM_THREADS"] = "2"
 
 if PHASE in ("arguments", "result-keys"):
     # Distinct long strings: copies and result keys in large blocks.
     candidates = {("%06d" % i) * 4000 for i in range(4000)}
     scores = {}
-elif PHASE == "engine":
+elif PHASE in ("engine", "engine-parallel"):
     # One long candidate: the scorer's work array (a double per character)
     # dwarfs the copy of the string and its result key.
     candidates = {"ab" * 4000000}
@@ -395,7 +398,7 @@ print(outcome_in_child(extra, with_result), then if PHASE != "arguments" else "r
 
 # The failure lands while converting the arguments, in the engine, while
 # making the result's keys, and among the result's small objects and dict slots.
-@pytest.mark.parametrize("phase", ["arguments", "engine", "result-keys", "result-small-objects"])
+@pytest.mark.parametrize("phase", ["arguments", "engine", "engine-parallel", "result-keys", "result-small-objects"])
 def test_exhausted_memory_in_each_phase_raises_memory_error(run_python, phase):
     if not hasattr(os, "fork"):
         pytest.skip("needs os.fork")
