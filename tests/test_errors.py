@@ -233,11 +233,11 @@ class PanicsForQualname(type):
             raise PANIC_TO_RAISE
         return type.__getattribute__(cls, name)
 
-arguments = {
-    "__float__": (set(), set(), {"q": Raising()}, set()),
+if "RAISING_FUNCTION" == "__float__":
+    arguments = (set(), set(), {"q": Raising()}, set())
+else:
     # The type-mismatch message reads the type's __qualname__.
-    "__getattribute__": (PanicsForQualname("Odd", (), {})(), set(), {}, set()),
-}["RAISING_FUNCTION"]
+    arguments = (PanicsForQualname("Odd", (), {})(), set(), {}, set())
 raised = PANIC_TO_RAISE
 print("---", flush=True)
 try:
