@@ -29,23 +29,15 @@ std::string utf8_lossy(std::string_view bytes);
 
 // --- making the value of a lazy error -----------------------------------------------
 
-// Checks an object made for the value of a lazy error. Making one fails only
-// when the interpreter is out of memory; that is exhausted memory, raised as
-// MemoryError, not an internal failure, which would be fatal while the entry
-// frame is raising the error.
-OwnedRef value_part(PyObject* created) {
-    if (created == nullptr && PyErr_ExceptionMatches(PyExc_MemoryError)) {
-        (void)take_error_indicator();
-        throw std::bad_alloc();
-    }
-    return expect_created(created);
-}
-
+// Making the value of a lazy error fails only when the interpreter is out of
+// memory, which expect_created turns into exhausted memory (raised as
+// MemoryError), not into an internal failure, which would be fatal while the
+// entry frame is raising the error.
 OwnedRef str_from_message(const std::string& message) {
     // Messages may quote text from outside the module; make sure the bytes
     // handed to the interpreter are UTF-8.
     std::string text = utf8_lossy(message);
-    return value_part(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    return expect_created(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
 // --- resumed panics ---------------------------------------------------------------------
@@ -69,8 +61,8 @@ OwnedRef str_from_message(const std::string& message) {
     throw ResumedPanic(std::move(message));
 }
 
-// With the exception from a failed str()/repr() pending: unwinds as exhausted
-// memory when it is a MemoryError, since no text is worth more than the call.
+// With the exception of a failed CPython call pending: unwinds as exhausted
+// memory when it is a MemoryError.
 void unwind_if_out_of_memory() {
     if (PyErr_ExceptionMatches(PyExc_MemoryError)) {
         (void)take_error_indicator();
@@ -87,7 +79,8 @@ std::string render(PyObject* object, PyObject* (*to_str)(PyObject*)) {
     if (text) return str_text(text.get());
 
     // The exception from str()/repr() is still pending: report it as
-    // unraisable, then name the object by its type.
+    // unraisable, then name the object by its type. Out of memory, no text is
+    // worth more than the call.
     unwind_if_out_of_memory();
     PyErr_WriteUnraisable(object);
     OwnedRef name = OwnedRef::steal(
@@ -262,7 +255,7 @@ ErrorValue::Triple& ErrorValue::normalized_triple() {
         } else {
             type = OwnedRef::borrow(panic_exception_type());
             OwnedRef text = str_from_message(lazy->message);
-            value = value_part(PyTuple_New(1));
+            value = expect_created(PyTuple_New(1));
             PyTuple_SetItem(value.get(), 0, text.release());  // steals
         }
         PyErr_SetObject(type.get(), value.get());
@@ -344,10 +337,7 @@ void fail_with_error(std::string_view context, ErrorValue error, std::source_loc
 
 OwnedRef expect_created(PyObject* created, std::source_location where) {
     if (created == nullptr) {
-        if (PyErr_ExceptionMatches(PyExc_MemoryError)) {
-            (void)take_error_indicator();
-            throw std::bad_alloc();
-        }
+        unwind_if_out_of_memory();
         PyErr_Print();
         fail("Python API call failed", where);
     }
