@@ -1,5 +1,6 @@
 """How failures reach Python: rewording, PanicException, resumed panics, reports."""
 
+import os
 import pathlib
 import re
 
@@ -157,15 +158,19 @@ def test_every_failure_raises_the_same_class(panic_exception):
     assert type(caught.value) is panic_exception
 
 
-def test_failure_report_on_standard_error(run_python):
+@pytest.mark.parametrize("backtrace", [None, "0", "1"], ids=["default", "off", "on"])
+def test_failure_report_on_standard_error(run_python, backtrace):
     process = run_python(
-        """
+        f"""
+        import os
+        os.environ.pop("MORVANEX_BACKTRACE", None)
+        os.environ.update({{"MORVANEX_BACKTRACE": {backtrace!r}}} if {backtrace!r} else {{}})
         import morvanex
         class IterRaises(set):
             def __iter__(self):
                 raise ValueError("x")
         try:
-            morvanex.run_scoring_iteration(set(), set(), {}, IterRaises())
+            morvanex.run_scoring_iteration(set(), set(), {{}}, IterRaises())
         except BaseException as error:
             print(type(error).__module__, type(error).__name__)
             print(error.args[0])
@@ -175,17 +180,23 @@ def test_failure_report_on_standard_error(run_python):
     kind, message = process.stdout.splitlines()
     assert kind == "pyo3_runtime PanicException"
     report = re.fullmatch(
-        r"thread '([^']+)' panicked at (src/\S+):(\d+):\n(.*)\nnote: (.*)\n", process.stderr
+        r"thread '([^']+)' panicked at (src/\S+):(\d+):\n(.*)\nnote: (.*)\n(note: .*\n|stack backtrace:\n(?s:.*))",
+        process.stderr,
     )
     assert report, process.stderr
-    thread, path, line, reported_message, note = report.groups()
+    thread, path, line, reported_message, note, hint = report.groups()
     assert thread == "main"
     assert reported_message == message
     source = REPO / path
     assert source.is_file()
     assert 1 <= int(line) <= len(source.read_text().splitlines())
     assert "PanicException" in note
-    assert "BACKTRACE" not in note
+    if backtrace == "1":
+        # One line per native frame, the module's own among them.
+        frames = hint.splitlines()[1:]
+        assert sum("morvanex" in frame for frame in frames) >= 3, hint
+    else:
+        assert hint == "note: run with the environment variable MORVANEX_BACKTRACE=1 to print the native call stack\n"
 
 
 RESUME_SCRIPT = """
@@ -204,14 +215,33 @@ class Unprintable:
     def __str__(self):
         raise RuntimeError("no text")
 
+class OwnText(str):
+    def __str__(self):
+        return "second str()"
+
+class TextIsOwnText:
+    def __str__(self):
+        return OwnText("first str()")
+
 class Raising:
     def __float__(self):
         raise PANIC_TO_RAISE
 
+class PanicsForQualname(type):
+    def __getattribute__(cls, name):
+        if name == "__qualname__":
+            raise PANIC_TO_RAISE
+        return type.__getattribute__(cls, name)
+
+if "RAISING_FUNCTION" == "__float__":
+    arguments = (set(), set(), {"q": Raising()}, set())
+else:
+    # The type-mismatch message reads the type's __qualname__.
+    arguments = (PanicsForQualname("Odd", (), {})(), set(), {}, set())
 raised = PANIC_TO_RAISE
 print("---", flush=True)
 try:
-    morvanex.run_scoring_iteration(set(), set(), {"q": Raising()}, set())
+    morvanex.run_scoring_iteration(*arguments)
 except BaseException as error:
     print(type(error) is Panic, error is raised, error.args)
 """
@@ -224,17 +254,23 @@ except BaseException as error:
         ('Panic("first", "second")', "('first', 'second')"),
         ("Panic()", ""),
         ("Panic(Unprintable())", "Unwrapped panic from Python code"),
+        # The characters of one str() of the value, not of a second one.
+        ("Panic(TextIsOwnText())", "first str()"),
     ],
 )
-def test_panic_raised_by_python_code_is_resumed(run_python, panic_expression, message):
-    process = run_python(RESUME_SCRIPT.replace("PANIC_TO_RAISE", panic_expression))
+@pytest.mark.parametrize("raising_function", ["__float__", "__getattribute__"])
+def test_panic_raised_by_python_code_is_resumed(run_python, panic_expression, message, raising_function):
+    process = run_python(
+        RESUME_SCRIPT.replace("PANIC_TO_RAISE", panic_expression).replace("RAISING_FUNCTION", raising_function)
+    )
     assert process.returncode == 0, process.stderr
     assert process.stdout.splitlines()[-1] == f"True False {(message,)!r}"
-    stderr_after_first_call = process.stderr.split("note: ", 1)[1].split("\n", 1)[1]
+    first_report_end = re.search(r"^note: run with .*\n", process.stderr, re.MULTILINE).end()
+    stderr_after_first_call = process.stderr[first_report_end:]
     assert stderr_after_first_call.startswith(BANNER)
     traceback = stderr_after_first_call[len(BANNER):]
     assert traceback.startswith("Traceback (most recent call last):\n")
-    assert "in __float__" in traceback
+    assert f"in {raising_function}" in traceback
     last_line = traceback.rstrip("\n").splitlines()[-1]
     assert last_line.startswith("pyo3_runtime.PanicException")
     # A resumed panic gets no second failure report.
@@ -275,6 +311,102 @@ def test_diagnostic_rendering_of_an_unprintable_exception(panic_exception, monke
 
 
 # --- exhausted memory ------------------------------------------------------------
+
+
+OUT_OF_MEMORY_SCRIPT = """
+import os
+import resource
+import morvanex
+
+f = morvanex.run_scoring_iteration
+PHASE = "PHASE_UNDER_TEST"
+if PHASE == "engine-parallel":
+    # Exhausted while the interpreter lock is released around the engine.
+    os.environ["MORVANEX_NUM_THREADS"] = "2"
+
+if PHASE in ("arguments", "result-keys"):
+    # Distinct long strings: copies and result keys in large blocks.
+    candidates = {("%06d" % i) * 4000 for i in range(4000)}
+    scores = {}
+elif PHASE in ("engine", "engine-parallel"):
+    # One long candidate: the scorer's work array (a double per character)
+    # dwarfs the copy of the string and its result key.
+    candidates = {"ab" * 4000000}
+    scores = {"ab": 0.5, "ba": 0.25}
+else:
+    # Many short candidates: the result is mostly small str and float
+    # objects and the dict's own table.
+    candidates = {"w%07d" % i for i in range(600000)}
+    scores = {}
+# The same conversions and engine work, once without a result to build.
+without_result = (set(), set(), scores, candidates)
+with_result = (candidates, set(), scores, set())
+expected = {id(without_result): f(*without_result), id(with_result): f(*with_result)}
+
+
+def address_space():
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith("VmSize:"):
+                return int(line.split()[1]) * 1024
+
+
+def outcome_in_child(extra, *arguments):
+    # Each attempt in a child process of its own, with `extra` bytes of
+    # address space beyond what it holds when it starts.
+    child = os.fork()
+    if child == 0:
+        code = 3
+        try:
+            resource.setrlimit(resource.RLIMIT_AS, (address_space() + extra, resource.RLIM_INFINITY))
+            for call in arguments:
+                try:
+                    code = 0 if f(*call) == expected[id(call)] else 2
+                except MemoryError:
+                    code = 1
+                if code == 2:
+                    break
+        finally:
+            os._exit(code)
+    return ["result", "MemoryError", "wrong", "other"][os.WEXITSTATUS(os.waitpid(child, 0)[1])]
+
+
+def smallest_extra(arguments):
+    # The least extra address space (to 1 MiB) under which the call succeeds.
+    low, high = 0, 1024
+    while high - low > 1:
+        middle = (low + high) // 2
+        outcome = outcome_in_child(middle << 20, arguments)
+        assert outcome in ("result", "MemoryError"), outcome
+        low, high = (low, middle) if outcome == "result" else (middle, high)
+    return high << 20
+
+
+needed_without_result = smallest_extra(without_result)
+needed_with_result = smallest_extra(with_result)
+assert needed_without_result < needed_with_result, (needed_without_result, needed_with_result)
+if PHASE == "arguments":
+    extra = needed_without_result // 2
+else:
+    extra = (needed_without_result + needed_with_result) // 2
+# The call fails; everything it held is released, so a call that needs no
+# more than the failed one had got succeeds under the same limit.
+then = outcome_in_child(extra, with_result, without_result)
+print(outcome_in_child(extra, with_result), then if PHASE != "arguments" else "result")
+"""
+
+
+# The failure lands while converting the arguments, in the engine, while
+# making the result's keys, and among the result's small objects and dict slots.
+@pytest.mark.parametrize("phase", ["arguments", "engine", "engine-parallel", "result-keys", "result-small-objects"])
+def test_exhausted_memory_in_each_phase_raises_memory_error(run_python, phase):
+    if not hasattr(os, "fork"):
+        pytest.skip("needs os.fork")
+    if "libasan" in os.environ.get("LD_PRELOAD", ""):
+        pytest.skip("AddressSanitizer reserves terabytes of address space and reports a failed operator new")
+    process = run_python(OUT_OF_MEMORY_SCRIPT.replace("PHASE_UNDER_TEST", phase), timeout=600)
+    assert process.returncode == 0, process.stderr
+    assert process.stdout.split() == ["MemoryError", "result"]
 
 
 def test_exhausted_memory_raises_memory_error_and_the_interpreter_goes_on(run_python):

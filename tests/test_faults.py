@@ -7,6 +7,7 @@ exception; the interpreter always goes on.
 
 import json
 import signal
+import sys
 import textwrap
 
 import pytest
@@ -26,7 +27,7 @@ except ImportError:
 
 ALLOCATION_SWEEP = textwrap.dedent(
     """
-    import json, sys
+    import json, re, sys
     import _testcapi
     import morvanex
 
@@ -66,10 +67,17 @@ ALLOCATION_SWEEP = textwrap.dedent(
     whitelist = {"a", "b", "😀", "x"}
     args, kwargs = [roots, affixes, scores, whitelist], {}
     SCENARIO
+
+
+    def described(error):
+        # Type and message; object addresses differ from one attempt to the next.
+        return re.sub(r" at 0x[0-9a-f]+", "", "%s: %s" % (type(error).__name__, error))
+
+
     try:
         expected = ("result", f(*args, **kwargs))
     except BaseException as error:
-        expected = ("error", type(error).__name__)
+        expected = ("error", described(error))
 
 
     def attempt(start):
@@ -81,8 +89,10 @@ ALLOCATION_SWEEP = textwrap.dedent(
         _testcapi.set_nomemory(start, start + 1)
         try:
             return ("result", f(*args, **kwargs))
+        except MemoryError:
+            return ("error", "MemoryError")
         except BaseException as error:
-            return ("error", type(error).__name__)
+            return ("error", described(error))
         finally:
             _testcapi.remove_mem_hooks()
 
@@ -125,14 +135,21 @@ ALLOCATION_SCENARIOS = {
 @pytest.mark.skipif(
     _testcapi is None or not hasattr(_testcapi, "set_nomemory"), reason="needs _testcapi.set_nomemory"
 )
-@pytest.mark.parametrize("scenario", list(ALLOCATION_SCENARIOS.values()), ids=list(ALLOCATION_SCENARIOS))
+@pytest.mark.parametrize("scenario", list(ALLOCATION_SCENARIOS))
 def test_each_failed_allocation_ends_in_an_exception_or_the_right_result(run_python, scenario):
-    process = run_python(ALLOCATION_SWEEP.replace("SCENARIO", scenario), timeout=600)
+    process = run_python(ALLOCATION_SWEEP.replace("SCENARIO", ALLOCATION_SCENARIOS[scenario]), timeout=600)
     # A crash or an abort shows here, with the module's report on stderr.
     assert process.returncode == 0, process.stderr[-4000:]
     report = json.loads(process.stdout.splitlines()[-1])
     outcomes = report["outcomes"]
-    assert "WRONG RESULT" not in outcomes
+    # Each attempt ends as the call ends without the failure, or in a
+    # MemoryError: never in another exception, another message or a wrong result.
+    allowed = {report["expected"], "MemoryError", "MemoryError outside the call"}
+    if scenario == "value-type-error" and sys.version_info < (3, 9):
+        # CPython 3.8 raises its TypeError without a message when it cannot
+        # allocate the message.
+        allowed.add("TypeError: argument 'scores': ")
+    assert set(outcomes) <= allowed, sorted(set(outcomes) - allowed)
     # The sweep met the call's allocations (some attempts failed differently)
     # and went past the last one.
     assert any(outcome != report["expected"] for outcome in outcomes)

@@ -130,6 +130,80 @@ def test_failures_in_several_threads_at_once(short_switch_interval, panic_except
         assert all(message.startswith("argument 'scores': ") for _, message in outcomes[0::2])
 
 
+# --- parallel scoring (MORVANEX_NUM_THREADS) ---------------------------------------
+
+
+def parallel_workload():
+    letters = "abcdeéΩ😀ж"
+    roots = {a + b + c + d for a in letters for b in letters for c in letters for d in letters[:4]}
+    affixes = {a + b + c for a in letters for b in letters for c in letters[:3]}
+    scores = {a + b: (ord(a) % 7) / 3.0 - 0.5 for a in letters for b in letters}
+    scores.update({c: 0.25 * (k % 4) for k, c in enumerate(letters)})
+    scores.update({w: 0.1 for w in list(roots)[::7]})
+    scores["ab"] = float("nan")
+    scores["cd"] = -0.0
+    return roots, affixes, scores, set(letters[:6])
+
+
+def test_parallel_scoring_gives_the_serial_result_whatever_the_thread_count(monkeypatch):
+    args = parallel_workload()
+    assert len(args[0]) + len(args[1]) > 3000
+    monkeypatch.delenv("MORVANEX_NUM_THREADS", raising=False)
+    expected = list(bits(f(*args)).items())  # values and key order
+    for setting in ["", "1", "2", "0", "64"]:
+        monkeypatch.setenv("MORVANEX_NUM_THREADS", setting)
+        assert list(bits(f(*args)).items()) == expected, setting
+
+
+@pytest.mark.parametrize("setting, releases", [(None, False), ("1", False), ("2", True)])
+def test_other_threads_run_only_while_parallel_scoring_runs(monkeypatch, setting, releases):
+    roots = {"%d-%s" % (i, "ab" * (i % 40)) for i in range(40000)}
+    args = (roots, set(), {"ab": 0.5, "ba": 0.25, "-": 0.1}, set())
+    monkeypatch.delenv("MORVANEX_NUM_THREADS", raising=False)
+    if setting is not None:
+        monkeypatch.setenv("MORVANEX_NUM_THREADS", setting)
+    count = 0
+    stop = False
+
+    def counter():
+        nonlocal count
+        while not stop:
+            count += 1
+            time.sleep(0)  # hands the lock back as soon as the call wants it
+
+    # No forced switches: the counter runs only when this thread lets go of
+    # the interpreter lock.
+    previous = sys.getswitchinterval()
+    sys.setswitchinterval(1000.0)
+    thread = threading.Thread(target=counter)
+    try:
+        thread.start()
+        before = count
+        result = f(*args)
+        during = count - before
+    finally:
+        stop = True
+        sys.setswitchinterval(previous)
+        thread.join()
+    assert len(result) == len(roots)
+    assert (during > 0) == releases, during
+
+
+@pytest.mark.parametrize(
+    "setting", ["-1", "abc", "2x", " 2", "2 ", "+2", "1.5", "0x10", "99999999999999999999999", "é"]
+)
+def test_bad_thread_count_is_a_value_error(monkeypatch, setting):
+    monkeypatch.setenv("MORVANEX_NUM_THREADS", setting)
+    with pytest.raises(ValueError) as caught:
+        f({"ab"}, set(), {"a": 1.0, "b": 2.0}, {"a", "b"})
+    assert caught.value.args == (
+        f"MORVANEX_NUM_THREADS must be unset, empty, 0 (one thread per core) or a positive integer, not '{setting}'",
+    )
+    # Every argument error comes first.
+    with pytest.raises(TypeError, match="^argument 'scores': "):
+        f({"ab"}, set(), [], {"a", "b"})
+
+
 # --- calls nested inside a call ----------------------------------------------------
 
 

@@ -4,8 +4,6 @@
 #include <string>
 #include <string_view>
 
-#include "object_text.hpp"
-#include "type_tests.hpp"
 
 namespace morvanex::binding {
 namespace {
@@ -62,7 +60,7 @@ Result<BoundArguments> bind_arguments(PyObject* positional, PyObject* keywords) 
             if (!is_str(key.get())) return unexpected_keyword(key.get());
             OwnedRef utf8 = OwnedRef::steal(PyUnicode_AsUTF8String(key.get()));
             if (!utf8) {
-                discard_pending_error();
+                ignore_error(fetch_pending_error());
                 return unexpected_keyword(key.get());
             }
             std::string_view text(PyBytes_AsString(utf8.get()),

@@ -1,10 +1,13 @@
 #pragma once
 // Binding the positional tuple and keyword dict of a call to the four
 // parameters of run_scoring_iteration, with CPython-style TypeError messages.
+//
+// Ownership contract: the tuple and the dict are borrowed; each filled slot
+// holds a strong reference of its own (see BoundArguments).
 #include <array>
 #include <cstddef>
 
-#include "result.hpp"
+#include "errors.hpp"
 
 namespace morvanex::binding {
 

@@ -1,21 +1,132 @@
-// Module initialisation: PyInit_morvanex, the module's only exported symbol.
+// Module initialisation (PyInit_morvanex, the module's only exported symbol)
+// and the call entry of run_scoring_iteration.
 //
 // The module uses single-phase initialisation and keeps process-wide state
-// (this module slot, the PanicException type, the interned names), so it is
+// (the module slot, the PanicException type, the interned names), so it is
 // initialised once per process; every later attempt, for instance from
 // another interpreter, fails with ImportError.
-#include <memory>
+//
+// Ownership contract of a call: the arguments are borrowed from CPython and
+// held by the bound slots for the whole call; the engine containers are owned
+// by value and released before the call returns, on every path; the result
+// dict is the only reference handed back.
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <thread>
 
-#include "call_boundary.hpp"
-#include "entry_frame.hpp"
-#include "failure.hpp"
-#include "interned_names.hpp"
-#include "object_text.hpp"
-#include "pending_error.hpp"
-#include "type_tests.hpp"
+#include "argument_binding.hpp"
+#include "conversions.hpp"
+#include "driver.hpp"
+#include "errors.hpp"
 
 namespace morvanex::binding {
 namespace {
+
+// --- the call entry -----------------------------------------------------------------------
+
+constexpr const char* threads_variable = "MORVANEX_NUM_THREADS";
+
+// How many threads may score, from MORVANEX_NUM_THREADS, read on every call:
+// unset, empty or "1" is the calling thread alone; "0" is one per core; a
+// positive integer is that many. Anything else is a ValueError.
+Result<std::size_t> scoring_threads() {
+    const char* setting = std::getenv(threads_variable);
+    if (setting == nullptr || *setting == '\0') return std::size_t{1};
+    std::size_t count = 0;
+    for (const char* digit = setting; *digit != '\0'; ++digit) {
+        bool fits = count <= (std::numeric_limits<std::size_t>::max() - 9) / 10;
+        if (*digit < '0' || *digit > '9' || !fits)
+            return ErrorValue::with_message(PyExc_ValueError,
+                                            std::string(threads_variable) +
+                                                " must be unset, empty, 0 (one thread per core) or a positive "
+                                                "integer, not '" +
+                                                setting + "'");
+        count = count * 10 + static_cast<std::size_t>(*digit - '0');
+    }
+    if (count == 0) count = std::max(1u, std::thread::hardware_concurrency());
+    return count;
+}
+
+// Lets other Python threads run while it lives. It is left by destruction
+// only, so an exception from the work inside re-acquires the interpreter lock
+// before it unwinds any further. No Python object may be touched meanwhile.
+class InterpreterLockReleased {
+public:
+    InterpreterLockReleased() noexcept : thread_state_(PyEval_SaveThread()) {}
+    ~InterpreterLockReleased() { PyEval_RestoreThread(thread_state_); }
+    InterpreterLockReleased(const InterpreterLockReleased&) = delete;
+    InterpreterLockReleased& operator=(const InterpreterLockReleased&) = delete;
+
+private:
+    PyThreadState* thread_state_;
+};
+
+ResultTable score(InsertedStrings roots, InsertedStrings affixes, InsertedScores scores, InsertedStrings whitelist, std::size_t threads) {
+    if (threads == 1)
+        return morvanex::run_scoring_iteration(std::move(roots), std::move(affixes), std::move(scores),
+                                               std::move(whitelist));
+    InterpreterLockReleased released;
+    return morvanex::run_scoring_iteration(std::move(roots), std::move(affixes), std::move(scores),
+                                           std::move(whitelist), threads);
+}
+
+// Ties the conversion error of one argument to its parameter: an error of
+// exactly TypeError becomes a new TypeError "argument '<parameter>': <message>"
+// that keeps the original's __cause__ (None when it has none) and suppresses
+// the context; any other error is returned unchanged.
+ErrorValue tie_error_to_argument(std::string_view parameter, ErrorValue error) {
+    // Only exactly TypeError is reworded; its subclasses pass unchanged.
+    if (error.normalized_type() != PyExc_TypeError) return error;
+    PyObject* original = error.normalized_value();
+    if (original == nullptr) return error;
+
+    std::string message = "argument '";
+    message += parameter;
+    message += "': ";
+    message += object_text(original);
+    ErrorValue reworded = ErrorValue::with_message(PyExc_TypeError, std::move(message));
+    // PyException_SetCause steals the cause and marks __suppress_context__,
+    // also when the cause is null (then __cause__ reads None).
+    OwnedRef cause = OwnedRef::steal(PyException_GetCause(original));
+    PyException_SetCause(reworded.normalized_value(), cause.release());
+    return reworded;
+}
+
+Result<OwnedRef> call_body(PyObject* positional, PyObject* keywords) {
+    Result<BoundArguments> bound = bind_arguments(positional, keywords);
+    if (!bound.ok()) return bound.take_error();
+    const BoundArguments& argument = bound.value();
+
+    // Converted in parameter order; the first failure ends the call and the
+    // containers built so far are released on the way out.
+    Result<InsertedStrings> roots = string_set_from_object(argument[0].get());
+    if (!roots.ok()) return tie_error_to_argument(parameter_names[0], roots.take_error());
+    Result<InsertedStrings> affixes = string_set_from_object(argument[1].get());
+    if (!affixes.ok()) return tie_error_to_argument(parameter_names[1], affixes.take_error());
+    Result<InsertedScores> scores = score_table_from_object(argument[2].get());
+    if (!scores.ok()) return tie_error_to_argument(parameter_names[2], scores.take_error());
+    Result<InsertedStrings> whitelist = string_set_from_object(argument[3].get());
+    if (!whitelist.ok()) return tie_error_to_argument(parameter_names[3], whitelist.take_error());
+
+    // Read after the conversions, so that every argument error comes first.
+    Result<std::size_t> threads = scoring_threads();
+    if (!threads.ok()) return threads.take_error();
+
+    ResultTable result = score(std::move(roots).value(), std::move(affixes).value(), std::move(scores).value(),
+                               std::move(whitelist).value(), threads.value());
+    return dict_from_score_table(std::move(result));
+}
+
+// CPython calls this with the module as `self`, the positional tuple and the
+// keyword dict or null.
+PyObject* run_scoring_iteration_entry(PyObject* /*self*/, PyObject* positional, PyObject* keywords) noexcept {
+    return entry_frame([&] { return call_body(positional, keywords); });
+}
+
+// --- module initialisation ---------------------------------------------------------------
 
 PyModuleDef module_definition = {
     PyModuleDef_HEAD_INIT,
@@ -42,58 +153,48 @@ const PyMethodDef function_template = {
     "run_scoring_iteration(root_candidates, affix_candidates, scores, one_char_whitelist)\n--\n\n",
 };
 
-// The heap copy of the method definition that the function object uses. It is
-// never freed; keeping it here keeps it reachable (for leak checkers) after the
-// interpreter has released the function object at exit. Nothing reads it, so
-// it is volatile: otherwise the compiler drops the store.
-PyMethodDef* volatile method_definition_block = nullptr;
-
 // Adds run_scoring_iteration to `module` (borrowed) and lists it in __all__.
 Result<Done> add_function(PyObject* module) {
-    OwnedRef module_name = OwnedRef::steal(PyModule_GetNameObject(module));
-    if (!module_name) return fetch_failed_call_error();
-
     // The function object refers to its method definition for as long as it
-    // lives, which is the life of the process: the heap copy is never freed
-    // once the function exists.
-    auto definition = std::make_unique<PyMethodDef>(function_template);
-    OwnedRef function = OwnedRef::steal(PyCFunction_NewEx(definition.get(), module, module_name.get()));
+    // lives, which is the life of the process, so the heap copy is made once
+    // and never freed. This static pointer keeps it reachable for leak
+    // checkers after the interpreter has released the function object at exit.
+    static PyMethodDef* const method_definition = new PyMethodDef(function_template);
+
+    OwnedRef module_name = OwnedRef::steal(PyModule_GetNameObject(module));
+    if (!module_name) return fetch_pending_error();
+    OwnedRef function = OwnedRef::steal(PyCFunction_NewEx(method_definition, module, module_name.get()));
     module_name.reset();
-    if (!function) return fetch_failed_call_error();
-    method_definition_block = definition.release();
+    if (!function) return fetch_pending_error();
 
     OwnedRef function_name = OwnedRef::steal(PyObject_GetAttr(function.get(), interned::name()));
-    if (!function_name) return fetch_failed_call_error();
-    if (!is_str(function_name.get())) return ErrorValue::type_mismatch(function_name.get(), "PyString");
+    if (!function_name) return fetch_pending_error();
+    if (!is_str(function_name.get())) return type_mismatch_error(function_name.get(), "PyString");
 
     OwnedRef all = OwnedRef::steal(PyObject_GetAttr(module, interned::all()));
     if (!all) {
-        ErrorValue error = fetch_failed_call_error();
+        ErrorValue error = fetch_pending_error();
         if (!error.matches(PyExc_AttributeError)) return error;
         all = expect_created(PyList_New(0));
-        if (PyObject_SetAttr(module, interned::all(), all.get()) < 0) return fetch_failed_call_error();
+        if (PyObject_SetAttr(module, interned::all(), all.get()) < 0) return fetch_pending_error();
     } else if (!is_list(all.get())) {
-        return ErrorValue::type_mismatch(all.get(), "PyList");
+        return type_mismatch_error(all.get(), "PyList");
     }
 
-    if (PyList_Append(all.get(), function_name.get()) < 0) {
-        ErrorValue error = fetch_failed_call_error();
-        fail("could not append __name__ to __all__: " + diagnostic_text(error));
-    }
-    if (PyObject_SetAttr(module, function_name.get(), function.get()) < 0)
-        return fetch_failed_call_error();
+    if (PyList_Append(all.get(), function_name.get()) < 0)
+        fail_with_error("could not append __name__ to __all__", fetch_pending_error());
+    if (PyObject_SetAttr(module, function_name.get(), function.get()) < 0) return fetch_pending_error();
     return Done{};
 }
 
 Result<OwnedRef> initialise_module() {
     if (module_slot != nullptr)
-        return ErrorValue::with_message(
-            PyExc_ImportError,
-            "PyO3 modules compiled for CPython 3.8 or older may only be initialized once per "
-            "interpreter process");
+        return ErrorValue::with_message(PyExc_ImportError,
+                                        "PyO3 modules compiled for CPython 3.8 or older may only be initialized "
+                                        "once per interpreter process");
 
     OwnedRef module = OwnedRef::steal(PyModule_Create2(&module_definition, PYTHON_ABI_VERSION));
-    if (!module) return fetch_failed_call_error();
+    if (!module) return fetch_pending_error();
     Result<Done> added = add_function(module.get());
     if (!added.ok()) return added.take_error();  // the new module is released
 
@@ -107,6 +208,5 @@ Result<OwnedRef> initialise_module() {
 }  // namespace morvanex::binding
 
 MORVANEX_MODULE_INIT PyInit_morvanex() {
-    auto body = [] { return morvanex::binding::initialise_module(); };
-    return morvanex::binding::entry_frame(body);
+    return morvanex::binding::entry_frame([] { return morvanex::binding::initialise_module(); });
 }

@@ -1,8 +1,8 @@
-#include "interned_names.hpp"
+#include "python_handles.hpp"
 
 #include <string_view>
 
-#include "failure.hpp"
+#include "errors.hpp"
 
 namespace morvanex::binding::interned {
 namespace {

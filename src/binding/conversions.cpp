@@ -1,0 +1,150 @@
+#include "conversions.hpp"
+
+#include <cstdlib>
+#include <new>
+#include <string>
+
+namespace morvanex::binding {
+namespace {
+
+constexpr const char* unwrap_context = "called `Result::unwrap()` on an `Err` value";
+
+std::string type_name_for_message(PyObject* type) {
+    static constexpr const char* unknown = "<failed to extract type name>";
+    OwnedRef qualname = OwnedRef::steal(PyObject_GetAttr(type, interned::qualname()));
+    if (!qualname) {
+        ignore_error(fetch_pending_error());
+        return unknown;
+    }
+    if (!is_str(qualname.get())) return unknown;
+    Result<Utf8Text> text = string_from_object(qualname.get());
+    if (!text.ok()) {
+        ignore_error(text.take_error());
+        return unknown;
+    }
+    return std::string(text.value().view());
+}
+
+using Utf8AndSize = const char* (*)(PyObject*, Py_ssize_t*);
+
+// PyUnicode_AsUTF8AndSize joined the stable ABI in 3.10; the module is built
+// for 3.8, so it is looked up in the running interpreter instead of linked.
+// It spares a bytes object per string, at the price of a UTF-8 copy that the
+// interpreter keeps inside each non-ASCII str for the str's life.
+Utf8AndSize utf8_and_size_function() {
+    static const Utf8AndSize function = []() -> Utf8AndSize {
+        const char* version = Py_GetVersion();  // "3.11.7 (main, ..."
+        char* rest = nullptr;
+        long major = std::strtol(version, &rest, 10);
+        long minor = *rest == '.' ? std::strtol(rest + 1, nullptr, 10) : 0;
+        if (major < 3 || (major == 3 && minor < 10)) return nullptr;
+        return reinterpret_cast<Utf8AndSize>(platform::interpreter_function("PyUnicode_AsUTF8AndSize"));
+    }();
+    return function;
+}
+
+}  // namespace
+
+ErrorValue type_mismatch_error(PyObject* object, const char* target) {
+    OwnedRef type = OwnedRef::borrow(reinterpret_cast<PyObject*>(Py_TYPE(object)));
+    std::string message = "'";
+    message += type_name_for_message(type.get());
+    message += "' object cannot be converted to '";
+    message += target;
+    message += "'";
+    return ErrorValue::with_message(PyExc_TypeError, std::move(message));
+}
+
+Result<Utf8Text> string_from_object(PyObject* object) {
+    if (!is_str(object)) return type_mismatch_error(object, "PyString");
+    if (Utf8AndSize utf8_and_size = utf8_and_size_function()) {
+        Py_ssize_t size = 0;
+        const char* data = utf8_and_size(object, &size);
+        if (data == nullptr) return fetch_pending_error();
+        return Utf8Text(std::string_view(data, static_cast<std::size_t>(size)), OwnedRef());
+    }
+    OwnedRef bytes = OwnedRef::steal(PyUnicode_AsUTF8String(object));
+    if (!bytes) return fetch_pending_error();
+    std::string_view view(PyBytes_AsString(bytes.get()), static_cast<std::size_t>(PyBytes_Size(bytes.get())));
+    return Utf8Text(view, std::move(bytes));
+}
+
+Result<double> double_from_object(PyObject* object) {
+    double value = PyFloat_AsDouble(object);
+    // -1.0 is also the failure signal; only a pending exception tells.
+    if (value == -1.0 && PyErr_Occurred() != nullptr) return fetch_pending_error();
+    return value;
+}
+
+Result<InsertedStrings> string_set_from_object(PyObject* object) {
+    // A frozenset takes the same path as a set; the mismatch names PySet.
+    if (!is_set(object) && !is_frozenset(object)) return type_mismatch_error(object, "PySet");
+
+    OwnedRef iterator;
+    Py_ssize_t expected = 0;
+    {
+        OwnedRef held = OwnedRef::borrow(object);
+        iterator = OwnedRef::steal(PyObject_GetIter(held.get()));
+        if (!iterator) fail_with_error(unwrap_context, fetch_pending_error());
+        // Only an estimate: a subclass's iterator may yield something else.
+        expected = PySet_Size(held.get());
+    }
+
+    InsertedStrings set(expected > 0 ? static_cast<std::size_t>(expected) : 0);
+    for (;;) {
+        OwnedRef item = OwnedRef::steal(PyIter_Next(iterator.get()));
+        if (!item) {
+            if (PyErr_Occurred() != nullptr) fail_with_error(unwrap_context, fetch_pending_error());
+            break;  // exhausted
+        }
+        Result<Utf8Text> text = string_from_object(item.get());
+        if (!text.ok()) return text.take_error();
+        set.insert(text.value().view());
+    }
+    return set;
+}
+
+Result<InsertedScores> score_table_from_object(PyObject* object) {
+    if (!is_dict(object)) return type_mismatch_error(object, "PyDict");
+
+    const Py_ssize_t recorded_size = PyDict_Size(object);
+    InsertedScores table(static_cast<std::size_t>(recorded_size));
+    OwnedRef dict = OwnedRef::borrow(object);
+    Py_ssize_t cursor = 0;
+    Py_ssize_t remaining = recorded_size;
+    for (;;) {
+        // A value's __float__ is Python code that may change the dict (or let
+        // another thread change it) between two steps of the walk.
+        if (PyDict_Size(dict.get()) != recorded_size) fail("dictionary changed size during iteration");
+        if (remaining == -1) fail("dictionary keys changed during iteration");
+
+        PyObject* borrowed_key = nullptr;
+        PyObject* borrowed_value = nullptr;
+        if (!PyDict_Next(dict.get(), &cursor, &borrowed_key, &borrowed_value)) break;
+        --remaining;
+        OwnedRef key = OwnedRef::borrow(borrowed_key);
+        OwnedRef value = OwnedRef::borrow(borrowed_value);
+
+        Result<Utf8Text> text = string_from_object(key.get());
+        if (!text.ok()) return text.take_error();
+        Result<double> number = double_from_object(value.get());
+        if (!number.ok()) return number.take_error();
+        table.insert(text.value().view(), number.value());
+    }
+    return table;
+}
+
+OwnedRef dict_from_score_table(ResultTable table) {
+    OwnedRef dict = expect_created(PyDict_New());
+    for (std::size_t position = 0; position < table.size(); ++position) {
+        std::string_view text = table.key(position);
+        OwnedRef key =
+            expect_created(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+        OwnedRef value = expect_created(PyFloat_FromDouble(table.value(position)));
+        if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0)
+            fail_with_error("Failed to set_item on dict", fetch_pending_error());
+    }
+    return dict;
+}
+
+}  // namespace morvanex::binding

@@ -1,0 +1,79 @@
+#pragma once
+// Conversions between Python values and the engine's containers, and the
+// type-mismatch TypeError they report.
+//
+// Ownership contract:
+//   - input objects are borrowed from the caller and never modified; any
+//     reference a conversion takes of its own (to the object, an iterator, an
+//     item, a key or value, a temporary bytes object) is held in an OwnedRef
+//     and released before the conversion returns, on success, on a conversion
+//     error and on an internal failure alike;
+//   - the engine containers returned own copies of all strings: no reference
+//     to a Python object outlives the conversion;
+//   - a conversion error is an ErrorValue owned by the caller (a type
+//     mismatch TypeError, or the exception a CPython call raised, passed
+//     through unchanged); everything else unwinds as an internal failure or
+//     as exhausted memory.
+// All conversions run with the interpreter lock held, inside an entry frame,
+// and may run Python code (a set subclass's __iter__, a value's __float__, a
+// metaclass's __qualname__).
+#include <string_view>
+
+#include "errors.hpp"
+#include "inserted_scores.hpp"
+#include "inserted_strings.hpp"
+#include "result_table.hpp"
+
+namespace morvanex::binding {
+
+// The type-mismatch TypeError for `object`:
+//   "'<qualified type name>' object cannot be converted to '<target>'".
+// The type name is the __qualname__ of the object's type, converted strictly
+// to UTF-8; when it cannot be read, is not a str or has no UTF-8 form it is
+// "<failed to extract type name>". The message is made at once; a
+// PanicException raised meanwhile by Python code is resumed.
+ErrorValue type_mismatch_error(PyObject* object, const char* target);
+
+// The strict UTF-8 form of a str, valid while that str lives. On interpreters
+// from 3.10 on it is the str's own UTF-8 form (PyUnicode_AsUTF8AndSize, kept
+// inside the str by the interpreter); before, the bytes live in a temporary
+// bytes object that this value owns. The engine copies them when it stores
+// them.
+class Utf8Text {
+public:
+    Utf8Text(std::string_view view, OwnedRef bytes) : bytes_(std::move(bytes)), view_(view) {}
+    std::string_view view() const { return view_; }
+
+private:
+    OwnedRef bytes_;
+    std::string_view view_;
+};
+
+// `object` must be a str or a str subclass; its stored code points are
+// encoded strictly, U+0000 included. A non-str gives the "PyString" type
+// mismatch; a lone surrogate gives the interpreter's UnicodeEncodeError.
+Result<Utf8Text> string_from_object(PyObject* object);
+
+// `object` as PyFloat_AsDouble reads it; the exception it raises is the
+// conversion error. Any double, NaN and -1.0 included, is a value.
+Result<double> double_from_object(PyObject* object);
+
+// `object` must be a set or frozenset (or a subclass); its elements are what
+// PyObject_GetIter yields, each converted by string_from_object. A non-set
+// gives the "PySet" type mismatch; the first failing element ends the
+// conversion with its error. An exception from the iterator itself is an
+// internal failure with the unwrap message.
+Result<InsertedStrings> string_set_from_object(PyObject* object);
+
+// `object` must be a dict or a dict subclass; its stored entries
+// (PyDict_Next) become the table, each key converted before its value. A
+// non-dict gives the "PyDict" type mismatch. A change of the dict's size, or
+// more entries than it had at the start, during the walk is an internal
+// failure.
+Result<InsertedScores> score_table_from_object(PyObject* object);
+
+// Consumes the engine's result table and returns a new dict with its keys in
+// the table's order. Every failure is an internal failure or exhausted memory.
+OwnedRef dict_from_score_table(ResultTable table);
+
+}  // namespace morvanex::binding

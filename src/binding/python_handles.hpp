@@ -1,0 +1,121 @@
+#pragma once
+// Python handles: the binding's only door to the CPython C API, the owner of
+// every strong reference, the type tests and the interned attribute names.
+//
+// Stable-ABI policy. The module ships as one abi3 wheel that loads into every
+// CPython from 3.8 on, so the binding is compiled with
+// Py_LIMITED_API = 0x03080000 (set by the build) and uses nothing else:
+//   - only functions and data that the 3.8 stable ABI exports; newer ones are
+//     looked up at run time (platform::interpreter_function), never linked;
+//   - no struct fields beyond ob_refcnt / ob_type (read through Py_TYPE);
+//   - reference counts change only through the exported Py_IncRef and
+//     Py_DecRef, never through inline macros, so the compiled code stays
+//     valid for interpreters with a different object layout (immortal
+//     objects, free threading).
+//
+// Ownership contract. Every PyObject* that the binding owns lives in an
+// OwnedRef, so a reference is released exactly once, on every path, including
+// unwinding from an internal failure. A raw PyObject* is always borrowed.
+// Releasing a reference may run arbitrary Python code (a __del__), so an
+// OwnedRef must only die while the thread holds the interpreter lock, which
+// is the case inside an entry frame (errors.hpp) outside the engine call.
+//
+// Only files under src/binding/ include this header.
+#if !defined(Py_LIMITED_API)
+#error "the binding must be compiled against the stable ABI (Py_LIMITED_API)"
+#elif Py_LIMITED_API != 0x03080000
+#error "the binding targets the stable ABI of CPython 3.8 exactly"
+#endif
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <utility>
+
+// The module's init function, exported whatever the build's default
+// visibility. CPython 3.8's headers define PyMODINIT_FUNC without a visibility
+// attribute (3.9 added one), so a hidden-visibility build made with them would
+// export nothing and fail to import everywhere.
+#if defined(_WIN32)
+#define MORVANEX_MODULE_INIT PyMODINIT_FUNC
+#else
+#define MORVANEX_MODULE_INIT extern "C" __attribute__((visibility("default"))) PyObject*
+#endif
+
+namespace morvanex::binding {
+
+// The one owner of a strong Python reference. Construction says where the
+// reference comes from:
+//   OwnedRef::steal(p)   takes over a new reference (the result of a CPython
+//                        call documented as "new reference"); p may be null;
+//   OwnedRef::borrow(p)  takes a new reference of its own to a borrowed
+//                        pointer (Py_IncRef); p may be null.
+// release() hands the reference on to a caller or a stealing CPython call.
+class OwnedRef {
+public:
+    OwnedRef() noexcept = default;
+
+    [[nodiscard]] static OwnedRef steal(PyObject* object) noexcept { return OwnedRef(object); }
+    [[nodiscard]] static OwnedRef borrow(PyObject* object) noexcept {
+        Py_IncRef(object);
+        return OwnedRef(object);
+    }
+
+    OwnedRef(OwnedRef&& other) noexcept : object_(other.release()) {}
+    OwnedRef& operator=(OwnedRef&& other) noexcept {
+        if (this != &other) {
+            reset();
+            object_ = other.release();
+        }
+        return *this;
+    }
+    OwnedRef(const OwnedRef&) = delete;
+    OwnedRef& operator=(const OwnedRef&) = delete;
+    ~OwnedRef() { reset(); }
+
+    PyObject* get() const noexcept { return object_; }
+    explicit operator bool() const noexcept { return object_ != nullptr; }
+
+    // A second strong reference to the same object.
+    [[nodiscard]] OwnedRef share() const noexcept { return borrow(object_); }
+
+    // Gives up ownership without releasing; the caller now owns the reference.
+    [[nodiscard]] PyObject* release() noexcept { return std::exchange(object_, nullptr); }
+
+    void reset() noexcept {
+        // Cleared before the release, which may run Python code.
+        Py_DecRef(std::exchange(object_, nullptr));
+    }
+
+private:
+    explicit OwnedRef(PyObject* object) noexcept : object_(object) {}
+
+    PyObject* object_ = nullptr;
+};
+
+// Type tests. Each accepts subclasses, with the meaning of CPython's
+// PySet_Check, PyFrozenSet_Check, PyDict_Check, PyUnicode_Check and
+// PyList_Check, written with stable-ABI calls only.
+inline bool has_type_flag(PyObject* object, unsigned long flag) {
+    return (PyType_GetFlags(Py_TYPE(object)) & flag) != 0;
+}
+inline bool is_str(PyObject* object) { return has_type_flag(object, Py_TPFLAGS_UNICODE_SUBCLASS); }
+inline bool is_dict(PyObject* object) { return has_type_flag(object, Py_TPFLAGS_DICT_SUBCLASS); }
+inline bool is_list(PyObject* object) { return has_type_flag(object, Py_TPFLAGS_LIST_SUBCLASS); }
+inline bool is_set(PyObject* object) {
+    return Py_TYPE(object) == &PySet_Type || PyType_IsSubtype(Py_TYPE(object), &PySet_Type);
+}
+inline bool is_frozenset(PyObject* object) {
+    return Py_TYPE(object) == &PyFrozenSet_Type || PyType_IsSubtype(Py_TYPE(object), &PyFrozenSet_Type);
+}
+
+// Interned attribute names, each made once per process on first use and kept
+// for the life of the process (borrowed references). A failure to make one is
+// an internal failure.
+namespace interned {
+PyObject* name();      // "__name__"
+PyObject* all();       // "__all__"
+PyObject* qualname();  // "__qualname__"
+}  // namespace interned
+
+}  // namespace morvanex::binding
