@@ -75,8 +75,9 @@ make_venv() {
     shift 2
     "$python" -m venv --clear "$venv"
     "$venv/bin/python" -m pip install -qq --upgrade pip
-    (($#)) && "$venv/bin/python" -m pip install -qq "$@"
-    return 0
+    if (($#)); then
+        "$venv/bin/python" -m pip install -qq "$@"
+    fi
 }
 
 # CMake, Ninja and the packaging tools from PyPI, in build/tools (made once).
@@ -318,7 +319,11 @@ list_stages() {
     done
 }
 
-if (($# == 0)) || [[ "$1" == "--list" || "$1" == "--help" || "$1" == "-h" ]]; then
+if (($# == 0)); then
+    list_stages >&2
+    exit 2
+fi
+if [[ "$1" == "--list" || "$1" == "--help" || "$1" == "-h" ]]; then
     list_stages
     exit 0
 fi
