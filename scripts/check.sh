@@ -129,7 +129,7 @@ stage_engine-tsan() {
 }
 
 stage_wheels() {
-    need_packages g++
+    need_packages g++ unzip
     tools
     rm -rf build/dist build/wheelhouse
     log_step "sdist"
