@@ -51,8 +51,8 @@ prefixes and suffixes of 1-5 characters (shorter than the word) shared by one wo
 40,000 words (at least twice) and each letter, by relative frequency among the pieces of
 its length, and every second word (1 / number of words); the letters as the whitelist.
 Counting runs collections.Counter over slices of at most 200,000 evenly spaced words, so
-even the 4.3 M-word list builds in seconds. long-N: one candidate of N characters over
-'acgt', 2,000 random keys of 2-8 letters and the four letters.
+even the 4.3 M-word list builds in well under a minute ("built in"). long-N: one
+candidate of N characters over 'acgt', 2,000 random keys of 2-8 letters and the letters.
 
 Floor: `dict(scores)` plus `{w: 0.5 for w in candidates}` over the same objects. One call
 runs with MORVANEX_NUM_THREADS unset, the parallel call with MORVANEX_NUM_THREADS=0. Every
