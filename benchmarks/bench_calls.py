@@ -281,11 +281,11 @@ def report(rows, command, repeats, loads):
             f"| {secs(r['result out'])} | {r['result out'] / r['cpu floor result']:.1f}× "
             f"| {secs(r['scoring'])} ({r['scoring'] / r['cpu call']:.0%}) | {secs(r['scoring wall'])} "
             f"| {secs(r['parallel scoring wall'])} |")
-    long_rows = [r for r in rows if r["workload"].startswith("long-")]
-    if len(long_rows) > 1:
-        slope = loglog_slope([(r["characters"], r["call"] - r["scores in"]) for r in long_rows])
-        lines += ["", f"Long candidates: the call less scores in grows with length at a log-log slope of "
-                      f"{slope:.2f} (1 = linear)."]
+    growth = [(r["characters"], r["cpu call"] - r["cpu scores in"]) for r in rows if r["workload"].startswith("long-")]
+    if len([seconds for _, seconds in growth if seconds > 0]) > 1:
+        slope = loglog_slope([(length, seconds) for length, seconds in growth if seconds > 0])
+        lines += ["", f"Long candidates: the call less scores in (thread CPU) grows with length at a log-log "
+                      f"slope of {slope:.2f} (1 = linear)."]
     return "\n".join(lines + ["", METHODS, ""])
 
 
