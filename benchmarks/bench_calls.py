@@ -73,7 +73,8 @@ many more affixes (over 100 characters: the plain-Python version, itself checked
 the model on every shorter one); the parallel result equals it in values and key order.
 Peak MiB: in a fresh interpreter per workload and setting, the highest resident memory
 during one call (VmHWM, reset through /proc/self/clear_refs just before it) less the
-resident memory before it; the result dict is included."""
+resident memory before it; the result dict is included. Result dict MiB: sys.getsizeof of
+the dict and its keys, plus 24 bytes per float value."""
 
 
 def log(message):
@@ -209,6 +210,7 @@ def measure(name, args, built, repeats, sample_size):
     row["verified"] = (single.keys() == candidates
                        and bits(single[s] for s in checked) == bits(model) == bits(plain)
                        and list(single) == list(parallel) and bits(single.values()) == bits(parallel.values()))
+    row["result MiB"] = (sys.getsizeof(single) + sum(map(sys.getsizeof, single)) + 24 * len(single)) / 2**20
     del single, parallel
 
     empty, one_letter, disjoint = set(), {"a"}, {"\x01" + w for w in candidates}
@@ -259,15 +261,16 @@ def report(rows, command, repeats, loads):
         f"`{command}` on {machine()}; load average {loads[0]:.1f} at the start, {loads[1]:.1f} at the end "
         f"(the machine is shared); medians of {repeats} runs.", "",
         "| workload | built in | candidates | scores | floor | one call | call / floor | parallel call "
-        "| parallel / floor | plain Python | plain Python / call | peak MiB (1 thread / parallel) | verified |",
-        "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|",
+        "| parallel / floor | plain Python | plain Python / call | peak MiB (1 thread / parallel) | result dict MiB "
+        "| verified |",
+        "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|",
     ]
     for r in rows:
         lines.append(
             f"| {r['workload']} | {secs(r['built'])} | {r['candidates']:,} | {r['scores']:,} | {secs(r['floor'])} "
             f"| {secs(r['call'])} | {r['call'] / r['floor']:.1f}× | {secs(r['parallel'])} "
             f"| {r['parallel'] / r['floor']:.1f}× | {secs(r['plain Python'])} | {r['plain Python'] / r['call']:.0f}× "
-            f"| {mib(r['memory'])} / {mib(r['parallel memory'])} | {'yes' if r['verified'] else 'NO'} |")
+            f"| {mib(r['memory'])} / {mib(r['parallel memory'])} | {mib(r['result MiB'])} | {'yes' if r['verified'] else 'NO'} |")
     lines += ["", "Where one call goes, each part in thread CPU time against its own floor; scoring also "
                   "in wall time, single-threaded and parallel:", "",
               "| workload | one call | / floor | scores in | / dict(scores) | candidates in | / set(candidates) | result out "
