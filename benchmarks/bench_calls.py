@@ -270,11 +270,13 @@ def report(rows, command, repeats, loads):
             f"| {r['workload']} | {secs(r['built'])} | {r['candidates']:,} | {r['scores']:,} | {secs(r['floor'])} "
             f"| {secs(r['call'])} | {r['call'] / r['floor']:.1f}× | {secs(r['parallel'])} "
             f"| {r['parallel'] / r['floor']:.1f}× | {secs(r['plain Python'])} | {r['plain Python'] / r['call']:.0f}× "
-            f"| {mib(r['memory'])} / {mib(r['parallel memory'])} | {mib(r['result MiB'])} | {'yes' if r['verified'] else 'NO'} |")
+            f"| {mib(r['memory'])} / {mib(r['parallel memory'])} | {mib(r['result MiB'])} "
+            f"| {'yes' if r['verified'] else 'NO'} |")
     lines += ["", "Where one call goes, each part in thread CPU time against its own floor; scoring also "
                   "in wall time, single-threaded and parallel:", "",
-              "| workload | one call | / floor | scores in | / dict(scores) | candidates in | / set(candidates) | result out "
-              "| / {w: 0.5 for w in candidates} | scoring (share of call) | scoring, wall | parallel, wall |",
+              "| workload | one call | / floor | scores in | / dict(scores) | candidates in | / set(candidates) "
+              "| result out | / {w: 0.5 for w in candidates} | scoring (share of call) | scoring, wall "
+              "| parallel, wall |",
               "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"]
     for r in rows:
         lines.append(
@@ -285,8 +287,9 @@ def report(rows, command, repeats, loads):
             f"| {secs(r['scoring'])} ({r['scoring'] / r['cpu call']:.0%}) | {secs(r['scoring wall'])} "
             f"| {secs(r['parallel scoring wall'])} |")
     growth = [(r["characters"], r["cpu call"] - r["cpu scores in"]) for r in rows if r["workload"].startswith("long-")]
-    if len([seconds for _, seconds in growth if seconds > 0]) > 1:
-        slope = loglog_slope([(length, seconds) for length, seconds in growth if seconds > 0])
+    growth = [(length, seconds) for length, seconds in growth if seconds > 0]  # lost in noise otherwise
+    if len(growth) > 1:
+        slope = loglog_slope(growth)
         lines += ["", f"Long candidates: the call less scores in (thread CPU) grows with length at a log-log "
                       f"slope of {slope:.2f} (1 = linear)."]
     return "\n".join(lines + ["", METHODS, ""])
