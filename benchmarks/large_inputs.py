@@ -3,6 +3,9 @@
     python benchmarks/large_inputs.py            # every case, each in its own process
     python benchmarks/large_inputs.py --case NAME
 
+Every case runs single-threaded (MORVANEX_NUM_THREADS unset) and with parallel
+scoring (MORVANEX_NUM_THREADS=0), each in its own process.
+
 Cases:
   long-candidate     one candidate of 1,000,000 characters (as a root and as an
                      affix) over 64 characters of one to four UTF-8 bytes, every
@@ -17,6 +20,7 @@ are figures to read, not limits.
 
 import argparse
 import gc
+import os
 import random
 import resource
 import subprocess
@@ -80,8 +84,9 @@ def run_case(name):
     expected_keys = len((roots | affixes) - {""})
     assert len(result) == expected_keys and all(type(v) is float for v in result.values())
     longest = max(len(word) for word in roots | affixes)
+    threads = os.environ.get("MORVANEX_NUM_THREADS")
     print(
-        f"{name}: {len(roots):,} roots, {len(affixes):,} affixes, {len(scores):,} scores, "
+        f"{name}, {'MORVANEX_NUM_THREADS=' + threads if threads else 'single-threaded'}: {len(roots):,} roots, {len(affixes):,} affixes, {len(scores):,} scores, "
         f"longest candidate {longest:,} characters\n"
         f"  arguments built in {built:.2f} s; call {elapsed:.3f} s; {len(result):,} results\n"
         f"  peak resident memory {rss_before:.0f} MiB before the call, {rss_during:.0f} MiB by its end"
@@ -95,8 +100,10 @@ def main():
     if options.case:
         run_case(options.case)
         return
+    single = {key: value for key, value in os.environ.items() if key != "MORVANEX_NUM_THREADS"}
     for name in CASES:
-        subprocess.run([sys.executable, __file__, "--case", name], check=True)
+        for env in (single, dict(single, MORVANEX_NUM_THREADS="0")):
+            subprocess.run([sys.executable, __file__, "--case", name], check=True, env=env)
 
 
 if __name__ == "__main__":
