@@ -124,8 +124,8 @@ stage_engine-clang() {
 }
 
 stage_engine-tsan() {
-    engine_tests_in engine-tests-tsan engine_tests -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread
+    TSAN_OPTIONS=halt_on_error=1 engine_tests_in engine-tests-tsan engine_tests -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DMORVANEX_SANITIZE=thread
 }
 
 stage_wheels() {

@@ -6,6 +6,12 @@ import textwrap
 
 import pytest
 
+# Tests that make allocations fail by limiting the address space (RLIMIT_AS)
+# and read the process's memory from /proc: Linux only.
+linux_only = pytest.mark.skipif(
+    not sys.platform.startswith("linux"), reason="limits the address space with RLIMIT_AS and reads /proc"
+)
+
 
 @pytest.fixture
 def run_python():

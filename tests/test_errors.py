@@ -7,6 +7,7 @@ import re
 import pytest
 
 import morvanex
+from conftest import linux_only
 
 f = morvanex.run_scoring_iteration
 
@@ -398,6 +399,7 @@ print(outcome_in_child(extra, with_result), then if PHASE != "arguments" else "r
 
 # The failure lands while converting the arguments, in the engine, while
 # making the result's keys, and among the result's small objects and dict slots.
+@linux_only
 @pytest.mark.parametrize("phase", ["arguments", "engine", "engine-parallel", "result-keys", "result-small-objects"])
 def test_exhausted_memory_in_each_phase_raises_memory_error(run_python, phase):
     if not hasattr(os, "fork"):
@@ -409,6 +411,7 @@ def test_exhausted_memory_in_each_phase_raises_memory_error(run_python, phase):
     assert process.stdout.split() == ["MemoryError", "result"]
 
 
+@linux_only
 def test_exhausted_memory_raises_memory_error_and_the_interpreter_goes_on(run_python):
     process = run_python(
         """

@@ -18,7 +18,6 @@ import gc
 import itertools
 import os
 import random
-import resource
 import sys
 import textwrap
 import time
@@ -26,6 +25,7 @@ import time
 import pytest
 
 import morvanex
+from conftest import linux_only
 from probe_values import Number, text
 
 f = morvanex.run_scoring_iteration
@@ -447,6 +447,7 @@ MEMORY_ERROR_SCRIPT = textwrap.dedent(
 )
 
 
+@linux_only
 @pytest.mark.skipif(
     UNDER_SANITIZERS,
     reason="under AddressSanitizer a failed operator new is reported and ends the process instead of throwing",
@@ -465,6 +466,8 @@ def test_repeated_memory_errors_leave_references_and_memory_unchanged(run_python
 
 
 def resident_bytes():
+    import resource  # POSIX only; the test that uses it runs on Linux alone
+
     with open("/proc/self/statm") as statm:
         return int(statm.read().split()[1]) * resource.getpagesize()
 
@@ -483,7 +486,7 @@ def large_arguments():
     return roots, affixes, scores, whitelist
 
 
-@pytest.mark.skipif(not os.path.exists("/proc/self/statm"), reason="needs /proc/self/statm")
+@linux_only
 @pytest.mark.skipif(UNDER_SANITIZERS, reason="AddressSanitizer's quarantine keeps freed memory resident on purpose")
 def test_resident_memory_stays_flat_over_a_thousand_calls_on_a_large_input():
     args = large_arguments()

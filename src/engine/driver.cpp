@@ -83,6 +83,10 @@ double updated_score(double previous, double best_cover, std::size_t length) {
 ResultTable run_scoring_iteration(InsertedStrings root_candidates, InsertedStrings affix_candidates,
                                   InsertedScores scores, InsertedStrings one_char_whitelist,
                                   std::size_t worker_threads) {
+    // Far more threads than cores buy nothing and each costs a stack; an
+    // absurd request must not try to start millions of them.
+    constexpr std::size_t most_worker_threads = 1024;
+    worker_threads = std::clamp<std::size_t>(worker_threads, 1, most_worker_threads);
     // The keys in byte order, sorted on every thread; then three independent
     // preparations: the piece trie and the byte order of each candidate set.
     std::vector<std::uint32_t> root_order, affix_order;
