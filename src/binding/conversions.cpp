@@ -1,6 +1,5 @@
 #include "conversions.hpp"
 
-#include <cstdlib>
 #include <new>
 #include <string>
 
@@ -25,24 +24,6 @@ std::string type_name_for_message(PyObject* type) {
     return std::string(text.value().view());
 }
 
-using Utf8AndSize = const char* (*)(PyObject*, Py_ssize_t*);
-
-// PyUnicode_AsUTF8AndSize joined the stable ABI in 3.10; the module is built
-// for 3.8, so it is looked up in the running interpreter instead of linked.
-// It spares a bytes object per string, at the price of a UTF-8 copy that the
-// interpreter keeps inside each non-ASCII str for the str's life.
-Utf8AndSize utf8_and_size_function() {
-    static const Utf8AndSize function = []() -> Utf8AndSize {
-        const char* version = Py_GetVersion();  // "3.11.7 (main, ..."
-        char* rest = nullptr;
-        long major = std::strtol(version, &rest, 10);
-        long minor = *rest == '.' ? std::strtol(rest + 1, nullptr, 10) : 0;
-        if (major < 3 || (major == 3 && minor < 10)) return nullptr;
-        return reinterpret_cast<Utf8AndSize>(platform::interpreter_function("PyUnicode_AsUTF8AndSize"));
-    }();
-    return function;
-}
-
 }  // namespace
 
 ErrorValue type_mismatch_error(PyObject* object, const char* target) {
@@ -57,12 +38,6 @@ ErrorValue type_mismatch_error(PyObject* object, const char* target) {
 
 Result<Utf8Text> string_from_object(PyObject* object) {
     if (!is_str(object)) return type_mismatch_error(object, "PyString");
-    if (Utf8AndSize utf8_and_size = utf8_and_size_function()) {
-        Py_ssize_t size = 0;
-        const char* data = utf8_and_size(object, &size);
-        if (data == nullptr) return fetch_pending_error();
-        return Utf8Text(std::string_view(data, static_cast<std::size_t>(size)), OwnedRef());
-    }
     OwnedRef bytes = OwnedRef::steal(PyUnicode_AsUTF8String(object));
     if (!bytes) return fetch_pending_error();
     std::string_view view(PyBytes_AsString(bytes.get()), static_cast<std::size_t>(PyBytes_Size(bytes.get())));

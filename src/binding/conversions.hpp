@@ -34,11 +34,8 @@ namespace morvanex::binding {
 // PanicException raised meanwhile by Python code is resumed.
 ErrorValue type_mismatch_error(PyObject* object, const char* target);
 
-// The strict UTF-8 form of a str, valid while that str lives. On interpreters
-// from 3.10 on it is the str's own UTF-8 form (PyUnicode_AsUTF8AndSize, kept
-// inside the str by the interpreter); before, the bytes live in a temporary
-// bytes object that this value owns. The engine copies them when it stores
-// them.
+// The strict UTF-8 form of a str, held in the temporary bytes object that
+// this value owns. The engine copies the bytes when it stores them.
 class Utf8Text {
 public:
     Utf8Text(std::string_view view, OwnedRef bytes) : bytes_(std::move(bytes)), view_(view) {}

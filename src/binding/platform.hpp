@@ -26,9 +26,4 @@ NativeStack capture_native_stack() noexcept;
 // Writes one line per frame to standard error.
 void write_native_stack(const NativeStack& stack) noexcept;
 
-// The address of the exported function `name` of the running interpreter, or
-// null when it has none. Lets the binding use C API that is newer than the
-// stable ABI it links against, without linking it.
-void* interpreter_function(const char* name) noexcept;
-
 }  // namespace morvanex::binding::platform

@@ -5,8 +5,7 @@
 // Stable-ABI policy. The module ships as one abi3 wheel that loads into every
 // CPython from 3.8 on, so the binding is compiled with
 // Py_LIMITED_API = 0x03080000 (set by the build) and uses nothing else:
-//   - only functions and data that the 3.8 stable ABI exports; newer ones are
-//     looked up at run time (platform::interpreter_function), never linked;
+//   - only functions and data that the 3.8 stable ABI exports;
 //   - no struct fields beyond ob_refcnt / ob_type (read through Py_TYPE);
 //   - reference counts change only through the exported Py_IncRef and
 //     Py_DecRef, never through inline macros, so the compiled code stays

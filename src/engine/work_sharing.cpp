@@ -25,11 +25,19 @@ void run_sharing(std::size_t threads, ChunkQueue& queue, const std::function<voi
         }
     };
     {
-        std::vector<std::jthread> helpers;  // joined when the block ends, on every path
-        helpers.reserve(threads - 1);
+        // Joined when the block ends, on every path. Plain threads rather than
+        // std::jthread: its shared stop state would tie the module to a newer
+        // C library than the rest of it needs.
+        struct Helpers {
+            std::vector<std::thread> threads;
+            ~Helpers() {
+                for (std::thread& helper : threads) helper.join();
+            }
+        } helpers;
+        helpers.threads.reserve(threads - 1);
         for (std::size_t k = 1; k < threads; ++k) {
             try {
-                helpers.emplace_back(guarded);
+                helpers.threads.emplace_back(guarded);
             } catch (const std::system_error&) {
                 break;  // no more threads to be had: the ones running share the work
             }
