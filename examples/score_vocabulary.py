@@ -105,20 +105,17 @@ def initial_scores(words, max_length, step=None):
     return {piece: count / totals[len(piece)] for piece, count in counts.items()}
 
 
-def _same_bits(a, b):
-    return struct.pack("<d", a) == struct.pack("<d", b)
+def _same_value(a, b):
+    """Whether two doubles are bit for bit the same."""
+    # Equal non-zero doubles have equal bits; only zeros (sign) and unequal
+    # values (NaN) need the bit comparison.
+    return (a == b and a != 0.0) or struct.pack("<d", a) == struct.pack("<d", b)
 
 
 def count_changed(previous, result):
     """Entries of `result` whose value is not bit for bit the one in `previous` (or that it lacks)."""
-    changed = 0
-    for text, value in result.items():
-        old = previous.get(text)
-        # Equal non-zero doubles have equal bits; only zeros (sign) and
-        # unequal values (NaN) need the bit comparison.
-        if old is None or ((old != value or value == 0.0) and not _same_bits(old, value)):
-            changed += 1
-    return changed
+    return sum(1 for text, value in result.items()
+               if text not in previous or not _same_value(previous[text], value))
 
 
 Session = collections.namedtuple("Session", "scores iterations converged")
@@ -166,14 +163,12 @@ def own_best_cover(scoring_iteration, words, affixes, scores, whitelist):
     """
     used = set("".join(words)) | set("".join(affixes)) | set("".join(scores))
     mark = next(chr(code) for code in range(0x110000) if chr(code) not in used)
-    marked = {}
-    for piece, value in scores.items():
-        if len(piece) > 1 or piece in whitelist:  # a one-character piece must stay whitelisted
-            marked[piece + mark] = value
+    marked = {piece + mark: value for piece, value in scores.items()
+              if len(piece) > 1 or piece in whitelist}  # a one-character piece must stay whitelisted
     marked.update(scores)
     result = scoring_iteration(frozenset(word + mark for word in words),
                                frozenset(affix + mark for affix in affixes), marked, frozenset(whitelist))
-    kept = {text[:-1] for text, value in result.items() if _same_bits(value, scores.get(text[:-1], 0.0))}
+    kept = {text[:-1] for text, value in result.items() if _same_value(value, scores.get(text[:-1], 0.0))}
     # A one-character candidate off the whitelist has no cover at all (its
     # marked form would wrongly have one), so it keeps its score.
     return kept | {text for text in set(words) | set(affixes) if len(text) == 1 and text not in whitelist}
