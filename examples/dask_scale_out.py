@@ -47,6 +47,15 @@ def _partition(strings, parts):
     return [frozenset(ordered[k::parts]) for k in range(min(parts, len(ordered)))]
 
 
+def _score_partition(part, is_affix, scores, whitelist):
+    """One call on a worker, its result pickled: Dask moves bytes as they are, a large dict slowly."""
+    import morvanex
+
+    result = morvanex.run_scoring_iteration(_EMPTY if is_affix else part, part if is_affix else _EMPTY,
+                                            scores, whitelist)
+    return pickle.dumps(result, pickle.HIGHEST_PROTOCOL)
+
+
 def _load_scores(payload):
     return pickle.loads(payload)
 
@@ -107,7 +116,6 @@ class DistributedSession:
 
     def iterate(self):
         """One scoring iteration on the workers; returns its result and merges it into ``scores``."""
-        import morvanex
         from dask.distributed import wait
 
         client = self.client
@@ -128,11 +136,11 @@ class DistributedSession:
         shipped = time.perf_counter()
 
         futures = [
-            client.submit(morvanex.run_scoring_iteration, *((part, _EMPTY) if kind == "root" else (_EMPTY, part)),
-                          self._scores_on[worker], self._whitelist, workers=[worker], pure=False)
+            client.submit(_score_partition, part, kind == "affix", self._scores_on[worker], self._whitelist,
+                          workers=[worker], pure=False)
             for worker, part, kind in self._tasks
         ]
-        results = client.gather(futures)
+        results = [pickle.loads(payload) for payload in client.gather(futures)]
         scored = time.perf_counter()
 
         merged = {}
