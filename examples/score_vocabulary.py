@@ -354,7 +354,14 @@ def main(argv=None):
         print(f"found the candidates that are their own best cover in {_seconds_since(checking):.2f} s")
         write_results(output, words, affixes, scores, kept)
     print(f"total: {_seconds_since(started):.2f} s (preparation, iterations and results)")
+    print_findings(args, words, affixes, scores, whitelist, kept)
+    print(f"\nfinal scores of {len(set(words) | affixes)} candidates written to {output_path} "
+          f"(tab-separated: {', '.join(TSV_COLUMNS)})")
+    return 0
 
+
+def print_findings(args, words, affixes, scores, whitelist, kept):
+    """How to read the scores, the candidates that are their own best cover, sample covers."""
     print("\nHow to read a score: when a cover of a candidate by other pieces (value N, the sum of\n"
           "their scores) beats its own score, its new score is (1/L)/(N+1) with L its length;\n"
           "otherwise it keeps its score.  A high score mostly means a short string, so compare\n"
@@ -393,10 +400,6 @@ def main(argv=None):
         else:
             how = f"its own best cover (score {own:.4g})"
         print(f"  {word:<{word_width}}  {' + '.join(pieces) or '-':<{cover_width}}  {how}")
-
-    print(f"\nfinal scores of {len(roots | affixes)} candidates written to {output_path} "
-          f"(tab-separated: {', '.join(TSV_COLUMNS)})")
-    return 0
 
 
 if __name__ == "__main__":
