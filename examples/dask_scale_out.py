@@ -47,13 +47,20 @@ def _partition(strings, parts):
     return [frozenset(ordered[k::parts]) for k in range(min(parts, len(ordered)))]
 
 
-def _score_partition(part, is_affix, scores, whitelist):
-    """One call on a worker, its result pickled: Dask moves bytes as they are, a large dict slowly."""
+def _score_partition(part, is_affix, scores, whitelist, affixes):
+    """One call on a worker: its result and the entries by which it changes `scores`, both pickled.
+
+    Dask moves bytes as they are, a large dict far more slowly.  A root that
+    is also an affix candidate ends with its affix value, so its change is
+    for the affix partition to report.
+    """
     import morvanex
 
     result = morvanex.run_scoring_iteration(_EMPTY if is_affix else part, part if is_affix else _EMPTY,
                                             scores, whitelist)
-    return pickle.dumps(result, pickle.HIGHEST_PROTOCOL)
+    changes = {text: value for text, value in result.items()
+               if (is_affix or text not in affixes) and _differs(scores.get(text), value)}
+    return pickle.dumps(result, pickle.HIGHEST_PROTOCOL), pickle.dumps(changes, pickle.HIGHEST_PROTOCOL)
 
 
 def _load_scores(payload):
@@ -109,8 +116,8 @@ class DistributedSession:
                 [future] = client.scatter([part], workers=[worker], hash=False)
                 self._tasks.append((worker, future, kind))
         self._workers = sorted({worker for worker, _, _ in self._tasks})
-        [self._whitelist] = client.scatter([frozenset(whitelist)], workers=self._workers or None,
-                                           broadcast=True, hash=False)
+        [self._whitelist, self._affixes] = client.scatter([frozenset(whitelist), frozenset(affixes)],
+                                                          workers=self._workers or None, broadcast=True, hash=False)
         self._scores_on = {}  # worker: future of its copy of the scores
         self._pending = self.scores  # what the workers lack: everything, at first
 
@@ -137,26 +144,26 @@ class DistributedSession:
 
         futures = [
             client.submit(_score_partition, part, kind == "affix", self._scores_on[worker], self._whitelist,
-                          workers=[worker], pure=False)
+                          self._affixes, workers=[worker], pure=False)
             for worker, part, kind in self._tasks
         ]
-        results = [pickle.loads(payload) for payload in client.gather(futures)]
+        outcomes = client.gather(futures)
         scored = time.perf_counter()
 
         merged = {}
-        for (_, _, kind), result in zip(self._tasks, results):
-            if kind == "root":
-                merged.update(result)
-        for (_, _, kind), result in zip(self._tasks, results):
-            if kind == "affix":  # after every root: the affix value wins
-                merged.update(result)
-        self._pending = {text: value for text, value in merged.items() if _differs(self.scores.get(text), value)}
+        for merged_kind in ("root", "affix"):  # affixes after every root: the affix value wins
+            for (_, _, kind), (result, _) in zip(self._tasks, outcomes):
+                if kind == merged_kind:
+                    merged.update(pickle.loads(result))
+        self._pending = {}
+        for _, changes in outcomes:
+            self._pending.update(pickle.loads(changes))
         self.scores.update(self._pending)
         self.timings = {"ship": shipped - started, "score": scored - shipped, "merge": time.perf_counter() - scored}
         return merged
 
     def close(self):
-        self._tasks, self._scores_on, self._whitelist = [], {}, None
+        self._tasks, self._scores_on, self._whitelist, self._affixes = [], {}, None, None
 
     def __enter__(self):
         return self
