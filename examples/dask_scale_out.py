@@ -22,11 +22,11 @@ string that is both a root and an affix candidate ends with its affix value,
 exactly as in a single call: the merged dict has the same keys and values as
 the single call, bit for bit; only the key order differs.
 
-Workers must be able to import morvanex; the client needs
-``dask[distributed]``.  Every worker holds a whole copy of ``scores`` and
-converts it in each call, so this pays only when scoring dominates: many
-candidates against a moderate ``scores`` and more worker processes than one
-machine's few cores.  Try it on a local cluster:
+Workers must be able to import morvanex, and everything needs
+``dask[distributed]``.  Pickling, shipping and merging grow with the number of
+candidates and run on one core, so this pays only when scoring a candidate is
+expensive (long candidates), with several workers, or in late iterations that
+change few scores (the README has measurements).  Try it on a local cluster:
 
     python examples/dask_scale_out.py --workers 2 --iterations 3
 """
@@ -52,7 +52,8 @@ def _score_partition(part, is_affix, scores, whitelist, affixes):
 
     Dask moves bytes as they are, a large dict far more slowly.  A root that
     is also an affix candidate ends with its affix value, so its change is
-    for the affix partition to report.
+    for the affix partition to report.  When most entries change, the changes
+    are None: the merged result then serves as the changes, at no extra cost.
     """
     import morvanex
 
@@ -60,7 +61,8 @@ def _score_partition(part, is_affix, scores, whitelist, affixes):
                                             scores, whitelist)
     changes = {text: value for text, value in result.items()
                if (is_affix or text not in affixes) and _differs(scores.get(text), value)}
-    return pickle.dumps(result, pickle.HIGHEST_PROTOCOL), pickle.dumps(changes, pickle.HIGHEST_PROTOCOL)
+    return (pickle.dumps(result, pickle.HIGHEST_PROTOCOL),
+            None if 2 * len(changes) > len(result) else pickle.dumps(changes, pickle.HIGHEST_PROTOCOL))
 
 
 def _load_scores(payload):
@@ -155,9 +157,12 @@ class DistributedSession:
             for (_, _, kind), (result, _) in zip(self._tasks, outcomes):
                 if kind == merged_kind:
                     merged.update(pickle.loads(result))
-        self._pending = {}
-        for _, changes in outcomes:
-            self._pending.update(pickle.loads(changes))
+        if any(changes is None for _, changes in outcomes):
+            self._pending = dict(merged)  # re-sending an unchanged score is harmless; the caller owns merged
+        else:
+            self._pending = {}
+            for _, changes in outcomes:
+                self._pending.update(pickle.loads(changes))
         self.scores.update(self._pending)
         self.timings = {"ship": shipped - started, "score": scored - shipped, "merge": time.perf_counter() - scored}
         return merged
