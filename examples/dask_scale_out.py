@@ -48,7 +48,8 @@ def _partition(strings, parts):
 
 
 def _score_partition(part, is_affix, scores, whitelist, affixes):
-    """One call on a worker: its result and the entries by which it changes `scores`, both pickled.
+    """One call on a worker: its result and the entries by which it changes `scores`, both pickled,
+    and the seconds the call took.
 
     Dask moves bytes as they are, a large dict far more slowly.  A root that
     is also an affix candidate ends with its affix value, so its change is
@@ -57,12 +58,14 @@ def _score_partition(part, is_affix, scores, whitelist, affixes):
     """
     import morvanex
 
+    started = time.perf_counter()
     result = morvanex.run_scoring_iteration(_EMPTY if is_affix else part, part if is_affix else _EMPTY,
                                             scores, whitelist)
+    seconds = time.perf_counter() - started
     changes = {text: value for text, value in result.items()
                if (is_affix or text not in affixes) and _differs(scores.get(text), value)}
     return (pickle.dumps(result, pickle.HIGHEST_PROTOCOL),
-            None if 2 * len(changes) > len(result) else pickle.dumps(changes, pickle.HIGHEST_PROTOCOL))
+            None if 2 * len(changes) > len(result) else pickle.dumps(changes, pickle.HIGHEST_PROTOCOL), seconds)
 
 
 def _load_scores(payload):
@@ -93,8 +96,9 @@ class DistributedSession:
     partitions against its copy of the scores.  ``timings`` holds the seconds
     of the last iteration by stage: ship (pickling and sending the scores or
     their changes), score (on the workers, results back to the client
-    included) and merge.  Use it as a context manager, or call ``close()``,
-    to free the workers' memory.
+    included) and merge; calls is the part of score that the busiest worker
+    spent in morvanex.  Use it as a context manager, or call ``close()``, to
+    free the workers' memory.
     """
 
     def __init__(self, client, roots, affixes, scores, whitelist, partitions=None):
@@ -154,17 +158,21 @@ class DistributedSession:
 
         merged = {}
         for merged_kind in ("root", "affix"):  # affixes after every root: the affix value wins
-            for (_, _, kind), (result, _) in zip(self._tasks, outcomes):
+            for (_, _, kind), (result, _, _) in zip(self._tasks, outcomes):
                 if kind == merged_kind:
                     merged.update(pickle.loads(result))
-        if any(changes is None for _, changes in outcomes):
+        if any(changes is None for _, changes, _ in outcomes):
             self._pending = dict(merged)  # re-sending an unchanged score is harmless; the caller owns merged
         else:
             self._pending = {}
-            for _, changes in outcomes:
+            for _, changes, _ in outcomes:
                 self._pending.update(pickle.loads(changes))
         self.scores.update(self._pending)
-        self.timings = {"ship": shipped - started, "score": scored - shipped, "merge": time.perf_counter() - scored}
+        calls = {}
+        for (worker, _, _), (_, _, seconds) in zip(self._tasks, outcomes):
+            calls[worker] = calls.get(worker, 0.0) + seconds
+        self.timings = {"ship": shipped - started, "score": scored - shipped, "merge": time.perf_counter() - scored,
+                        "calls": max(calls.values(), default=0.0)}
         return merged
 
     def close(self):
