@@ -76,3 +76,22 @@ def test_empty_candidate_sets(client):
 def test_partitions_must_be_positive(client):
     with pytest.raises(ValueError, match="partitions must be at least 1"):
         recipe.score_distributed(client, {"a"}, set(), {}, set(), partitions=0)
+
+
+@pytest.mark.parametrize("partitions", [None, 3], ids=["one-per-worker", "three"])
+def test_session_iterations_equal_single_calls(client, partitions):
+    # Each iteration's result feeds the next: the workers' copies of the
+    # scores must follow exactly the changes the merges made.
+    roots, affixes, scores, whitelist = _random_arguments(5)
+    given = dict(scores)
+    expected_scores = dict(scores)
+    with recipe.DistributedSession(client, roots, affixes, scores, whitelist, partitions) as session:
+        for _ in range(3):
+            merged = session.iterate()
+            single = morvanex.run_scoring_iteration(roots, affixes, expected_scores, whitelist)
+            expected_scores.update(single)
+            assert merged.keys() == single.keys()
+            assert [key for key in single if _bits(merged[key]) != _bits(single[key])] == []
+        assert session.scores.keys() == expected_scores.keys()
+        assert [k for k in expected_scores if _bits(session.scores[k]) != _bits(expected_scores[k])] == []
+    assert scores.keys() == given.keys() and [k for k in given if _bits(scores[k]) != _bits(given[k])] == []

@@ -26,7 +26,7 @@ requires_module = pytest.mark.skipif(morvanex is None, reason="morvanex is not i
 example = load_example("score_vocabulary.py")
 
 
-def run_script(*args):
+def run_script(*args, env=None):
     return subprocess.run(
         [sys.executable, SCRIPT, *args],
         capture_output=True,
@@ -34,20 +34,31 @@ def run_script(*args):
         encoding="utf-8",
         timeout=300,
         cwd=REPO,
+        env=env,
     )
 
 
-def top_section(stdout, title):
-    """(text, score) pairs listed under 'top N <title>:'."""
-    lines = stdout.splitlines()
-    start = next(k for k, line in enumerate(lines) if re.fullmatch(rf"top \d+ {title}:", line))
-    entries = []
-    for line in lines[start + 1 :]:
-        match = re.fullmatch(r"\s*\d+  (\S+)  (.+)", line)
-        if not match:
-            break
-        entries.append((match.group(2), float(match.group(1))))
-    return entries
+def read_results(path):
+    """{candidate: (kind, score, own best cover)} from the example's tab-separated results file."""
+    with open(path, encoding="utf-8") as handle:
+        header, *lines = handle.read().splitlines()
+    assert header == "candidate\tkind\tlength\tscore\town_best_cover"
+    results = {}
+    for line in lines:
+        text, kind, length, score, own = line.split("\t")
+        assert int(length) == len(text) and own in ("yes", "no")
+        results[text] = (kind, float(score), own == "yes")
+    return results
+
+
+def own_best_cover_by_model(candidates, affixes, scores, whitelist):
+    """Candidates whose score an iteration keeps: no cover, or a cover no better than the score."""
+    kept = set()
+    for text in candidates:
+        cover = reference_model.best_segmentation_score(text, scores, whitelist, text in affixes)
+        if cover < 0.0 or scores[text] >= cover:
+            kept.add(text)
+    return kept
 
 
 def bundled_words():
@@ -60,29 +71,39 @@ def bundled_words():
 
 
 @requires_module
-def test_bundled_word_list_session():
-    result = run_script("--iterations", "2", "--top", "7")
+@pytest.mark.parametrize("iterations", [None, 2], ids=["until-converged", "forced"])
+def test_bundled_word_list_session(tmp_path, iterations):
+    output = tmp_path / "scores.tsv"
+    forced = ["--iterations", str(iterations)] if iterations else []
+    result = run_script("--output", str(output), *forced)
     assert result.returncode == 0, result.stderr
-    assert "Traceback" not in result.stderr
+    assert result.stderr == ""  # no progress bar when standard error is not a terminal
     words = bundled_words()
-    assert result.stdout.startswith(f"{len(words)} root candidates, ")
-    assert re.search(r"^iteration 1/2: \d+ candidates scored in [\d.]+ ms, \d+ changed$", result.stdout, re.M)
-    assert re.search(r"^iteration 2/2: ", result.stdout, re.M)
+    assert result.stdout.startswith(f"read {len(words)} words from {BUNDLED}\n")
+    numbers = [int(n) for n in re.findall(r"^iteration (\d+)(?:/\d+)?: \d+ candidates scored in [\d.]+ ms, \d+ changed$",
+                                          result.stdout, re.M)]
+    converged = re.search(r"^converged: iteration (\d+) changed no score$", result.stdout, re.M)
+    if iterations:
+        assert numbers == [1, 2] and not converged
+    else:
+        assert converged and numbers == list(range(1, int(converged.group(1)) + 1))
+        assert re.search(rf"^iteration {numbers[-1]}: .* 0 changed$", result.stdout, re.M)
+        assert not re.search(rf"^iteration {numbers[-2]}: .* 0 changed$", result.stdout, re.M)
+    assert result.stdout.endswith(f"written to {output} (tab-separated: candidate, kind, length, score, "
+                                  "own_best_cover)\n")
 
-    roots = top_section(result.stdout, "roots")
-    affixes = top_section(result.stdout, "affixes")
-    assert len(roots) == len(affixes) == 7
-    assert {text for text, _ in roots} <= set(words)
-    for listing in (roots, affixes):
-        values = [value for _, value in listing]
-        assert values == sorted(values, reverse=True)
-    # Affix candidates: 1 to 5 characters, a proper prefix or suffix of at least 20 words.
-    for affix, _ in affixes:
-        assert 1 <= len(affix) <= 5
-        sharing = [w for w in words if len(w) > len(affix) and (w.startswith(affix) or w.endswith(affix))]
-        assert max(
-            sum(w.startswith(affix) for w in sharing), sum(w.endswith(affix) for w in sharing)
-        ) >= 20
+    # The file holds what the same number of direct calls gives.
+    affixes = example.affix_candidates(words, 20, 5)
+    scores = example.initial_scores(words, 8)
+    whitelist = {c for w in words for c in w}
+    for _ in numbers:
+        scores.update(morvanex.run_scoring_iteration(set(words), affixes, scores, whitelist))
+    written = read_results(output)
+    assert written.keys() == set(words) | affixes
+    assert [t for t, (_, value, _) in written.items() if struct.pack("<d", value) != struct.pack("<d", scores[t])] == []
+    assert {t for t, (kind, _, _) in written.items() if kind == "both"} == set(words) & affixes
+    assert {t for t, (_, _, own) in written.items() if own} == own_best_cover_by_model(
+        written, affixes, scores, whitelist)
 
 
 @requires_module
@@ -91,15 +112,22 @@ def test_custom_word_file(tmp_path):
     lines = ["Walking", "walked", "", "  TALKING  ", "talked", "walked", "naïve", "naïvely", "😀ing", "😀ed"]
     path.write_bytes(b"\xef\xbb\xbf" + "\n".join(lines).encode("utf-8") + b"\n")
 
-    result = run_script("--words", str(path), "--min-shared", "2", "--iterations", "3", "--top", "50")
+    result = run_script("--words", str(path), "--min-shared", "2", "--iterations", "3", "--whitelist", "😀d",
+                        "--output", str(tmp_path / "out.tsv"))
     assert result.returncode == 0, result.stderr
     expected_words = {"walking", "walked", "talking", "talked", "naïve", "naïvely", "😀ing", "😀ed"}
-    assert result.stdout.startswith(f"{len(expected_words)} root candidates, ")
+    assert result.stdout.startswith(f"read {len(expected_words)} words from {path}\n")
     assert re.search(r"^iteration 3/3: ", result.stdout, re.M)
-    assert {text for text, _ in top_section(result.stdout, "roots")} == expected_words
-    affixes = {text for text, _ in top_section(result.stdout, "affixes")}
+    written = read_results(tmp_path / "out.tsv")
+    assert {t for t, (kind, _, _) in written.items() if kind != "affix"} == expected_words
+    affixes = {t for t, (kind, _, _) in written.items() if kind != "root"}
     assert {"ed", "ing", "😀", "naïv", "walk", "talk"} <= affixes
     assert "ly" not in affixes  # only naïvely ends with it
+    # One-character candidates off the whitelist (n, g, ...) have no cover and keep their score.
+    scores = example.initial_scores(sorted(expected_words), 8)
+    scores.update((t, value) for t, (_, value, _) in written.items())
+    assert {t for t, (_, _, own) in written.items() if own} == own_best_cover_by_model(
+        written, affixes, scores, {"😀", "d"})
 
 
 @pytest.mark.parametrize(
@@ -127,6 +155,24 @@ def test_bad_option_values_are_usage_errors(option, value):
     assert result.returncode == 2
     assert f"argument {option}:" in result.stderr
     assert "Traceback" not in result.stderr
+
+
+@pytest.mark.parametrize(
+    "raised, message",
+    [
+        ("ImportError('dynamic module does not define module export function (PyInit_morvanex)', name='morvanex')",
+         "ImportError: dynamic module does not define module export function (PyInit_morvanex)"),
+        ("ModuleNotFoundError(\"No module named 'morvanex'\", name='morvanex')",
+         "ModuleNotFoundError: No module named 'morvanex' (install it: python -m pip install <path to morvanex>)"),
+    ],
+    ids=["broken-build", "not-installed"],
+)
+def test_import_failure_shows_its_cause(tmp_path, raised, message):
+    (tmp_path / "morvanex.py").write_text(f"raise {raised}\n", encoding="utf-8")
+    result = run_script(env={**os.environ, "PYTHONPATH": str(tmp_path)})
+    assert result.returncode == 1
+    assert result.stdout == ""
+    assert result.stderr == f"score_vocabulary.py: error: cannot import morvanex: {message}\n"
 
 
 def _write(path, data):
@@ -172,9 +218,10 @@ def test_session_on_bundled_words_matches_model():
     scores = example.initial_scores(words, 8)
     whitelist = {c for w in words for c in w}
     seen = []
-    actual = example.run_session(morvanex.run_scoring_iteration, words, affixes, scores, whitelist, 3,
-                                 lambda number, result, changed, seconds: seen.append((number, len(result))))
-    expected = example.run_session(reference_model.run_scoring_iteration, words, affixes, scores, whitelist, 3)
+    session = example.run_session(morvanex.run_scoring_iteration, words, affixes, scores, whitelist, 3,
+                                  lambda number, result, changed, seconds: seen.append((number, len(result))))
+    actual = session.scores
+    expected = example.run_session(reference_model.run_scoring_iteration, words, affixes, scores, whitelist, 3).scores
     assert actual.keys() == expected.keys()
     assert [k for k in expected if struct.pack("<d", actual[k]) != struct.pack("<d", expected[k])] == []
     candidates = len(set(words) | affixes)
