@@ -92,18 +92,25 @@ ResultTable run_scoring_iteration(InsertedStrings root_candidates, InsertedStrin
     std::vector<std::uint32_t> root_order, affix_order;
     std::optional<PieceIndex> pieces;
     {
-        const std::vector<std::uint32_t> keys = scores.entries_in_byte_order(worker_threads);
+        std::vector<std::uint32_t> keys = scores.entries_in_byte_order(worker_threads);
         ChunkQueue preparations(3, 1);
         run_sharing(std::min<std::size_t>(worker_threads, 3), preparations, [&] {
             for (ChunkQueue::Chunk chunk; preparations.claim(chunk);) {
                 switch (chunk.begin) {  // the longest first
-                    case 0: pieces.emplace(scores, keys, one_char_whitelist); break;
+                    case 0:
+                        pieces.emplace(scores, keys, one_char_whitelist);
+                        // The trie holds all that scoring needs of them: free
+                        // them before the candidates' orders grow.
+                        keys = std::vector<std::uint32_t>();
+                        scores = InsertedScores();
+                        one_char_whitelist = InsertedStrings();
+                        break;
                     case 1: root_order = root_candidates.members_in_byte_order(); break;
                     default: affix_order = affix_candidates.members_in_byte_order(); break;
                 }
             }
         });
-    }  // the keys' order is not needed past the trie
+    }
     ResultTable result(std::move(root_candidates), std::move(root_order), std::move(affix_candidates),
                        std::move(affix_order));
     if (result.size() != 0) score_all(result, *pieces, worker_threads);
