@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -65,10 +66,9 @@ private:
 };
 
 ResultTable score(InsertedStrings roots, InsertedStrings affixes, InsertedScores scores, InsertedStrings whitelist, std::size_t threads) {
-    if (threads == 1)
-        return morvanex::run_scoring_iteration(std::move(roots), std::move(affixes), std::move(scores),
-                                               std::move(whitelist));
-    InterpreterLockReleased released;
+    // One thread keeps the lock throughout, as a call always did.
+    std::optional<InterpreterLockReleased> released;
+    if (threads > 1) released.emplace();
     return morvanex::run_scoring_iteration(std::move(roots), std::move(affixes), std::move(scores),
                                            std::move(whitelist), threads);
 }
