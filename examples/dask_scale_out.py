@@ -8,25 +8,29 @@ So the candidates split into partitions that workers score with
 
 What moves, and how often (a ``DistributedSession``):
 
-* the candidates: partitioned once, each partition sent to one worker, where
-  it stays for every iteration;
-* ``scores``: pickled once on the client into one ``bytes`` object, sent to
-  each worker once and unpickled there once; Dask sends ``bytes`` as they are,
-  whereas a large ``dict`` costs it far more than its pickled size;
-* after each iteration only the scores that changed go to the workers, which
-  update their copy in place, so an iteration that changed little ships little.
+* the candidates, the whitelist and ``scores``, when the session starts:
+  every distinct candidate is listed once, in the key order of one call's
+  result, and partition k takes every P-th of them from the k-th on, with the
+  kinds it has (a string that is both a root and an affix stays in one
+  partition, so its call gives it the affix value, as one call does).  The
+  list, the whitelist and the scores are pickled once into one ``bytes``
+  object and sent to every worker, which keeps a copy of the scores and of the
+  list and makes the candidate sets of its partitions from the list;
+* after each call, only the new values, 8 bytes a candidate in the order of
+  the list, come back to the client; it sends them all to every worker, which
+  writes them into its copy of the scores while the client builds the result
+  from them.
 
-Roots and affixes are partitioned separately and never mixed in one call.  The
-merge applies the root results first and the affix results after them, so a
-string that is both a root and an affix candidate ends with its affix value,
-exactly as in a single call: the merged dict has the same keys and values as
-the single call, bit for bit; only the key order differs.
+Everything goes as ``bytes``, which Dask sends as they are (a large ``dict``
+costs it far more than its pickled size), and straight from the client to each
+worker: a worker never fetches from another, which could answer only after its
+current call, since a call holds the interpreter lock.
 
 Workers must be able to import morvanex, and everything needs
-``dask[distributed]``.  Pickling, shipping and merging grow with the number of
-candidates and run on one core, so this pays only when scoring a candidate is
-expensive (long candidates), with several workers, or in late iterations that
-change few scores (the README has measurements).  Try it on a local cluster:
+``dask[distributed]``.  Each worker converts and indexes all of ``scores`` on
+every call, which splitting the candidates does not shrink, so the cluster
+pays when scoring the candidates costs more than that (the README has
+measurements).  Try it on a local cluster:
 
     python examples/dask_scale_out.py --workers 2 --iterations 3
 """
@@ -34,49 +38,61 @@ change few scores (the README has measurements).  Try it on a local cluster:
 import argparse
 import os
 import pickle
-import struct
 import sys
 import time
-
-_EMPTY = frozenset()
-
-
-def _partition(strings, parts):
-    """Split `strings` into at most `parts` frozensets of similar size (none empty)."""
-    ordered = list(strings)
-    return [frozenset(ordered[k::parts]) for k in range(min(parts, len(ordered)))]
+from array import array
+from types import SimpleNamespace
 
 
-def _score_partition(part, is_affix, scores, whitelist, affixes):
-    """One call on a worker: its result and the entries by which it changes `scores`, both pickled,
-    and the seconds the call took.
+def _candidate_order(roots, affixes, root_strings):
+    """Every non-empty candidate once, and how many of them are roots: the roots, then the affixes that are not in
+    `root_strings` (the roots), each in its set's order.
 
-    Dask moves bytes as they are, a large dict far more slowly.  A root that
-    is also an affix candidate ends with its affix value, so its change is
-    for the affix partition to report.  When most entries change, the changes
-    are None: the merged result then serves as the changes, at no extra cost.
+    This is the key order of one call's result.
     """
+    ordered = [text for text in roots if text]
+    root_count = len(ordered)
+    ordered += [text for text in affixes if text and text not in root_strings]
+    return ordered, root_count
+
+
+def _partition_candidates(keys, root_count, parts, number, roots_also_affixes):
+    """The root and the affix candidates of partition `number`: those at positions number, number + parts, … of
+    `keys`, the first `root_count` of which are roots and the others affixes."""
+    roots = keys[number:root_count:parts]
+    affixes = keys[root_count + (number - root_count) % parts::parts]
+    affixes += [text for text in roots if text in roots_also_affixes]
+    return frozenset(roots), frozenset(affixes)
+
+
+def _install(own_partitions, payload):
+    """A worker's state: the candidates in order, the candidate sets of the partitions it scores, the whitelist
+    and its copy of the scores."""
+    keys, root_count, parts, roots_also_affixes, whitelist, scores = pickle.loads(payload)
+    return SimpleNamespace(
+        keys=keys, parts=parts, whitelist=whitelist, scores=scores,
+        candidates={number: _partition_candidates(keys, root_count, parts, number, roots_also_affixes)
+                    for number in own_partitions})
+
+
+def _score_partition(state, number):
+    """One call on a worker: the new values of the partition's candidates, in their order, and the call's
+    seconds."""
     import morvanex
 
+    roots, affixes = state.candidates[number]
     started = time.perf_counter()
-    result = morvanex.run_scoring_iteration(_EMPTY if is_affix else part, part if is_affix else _EMPTY,
-                                            scores, whitelist)
+    result = morvanex.run_scoring_iteration(roots, affixes, state.scores, state.whitelist)
     seconds = time.perf_counter() - started
-    changes = {text: value for text, value in result.items()
-               if (is_affix or text not in affixes) and _differs(scores.get(text), value)}
-    return (pickle.dumps(result, pickle.HIGHEST_PROTOCOL),
-            None if 2 * len(changes) > len(result) else pickle.dumps(changes, pickle.HIGHEST_PROTOCOL), seconds)
+    return array("d", map(result.__getitem__, state.keys[number::state.parts])).tobytes(), seconds
 
 
-def _load_scores(payload):
-    return pickle.loads(payload)
-
-
-def _apply_changes(scores, payload):
-    # In place: a copy of millions of entries per iteration is what the
-    # session exists to avoid.  The caller drops its reference to the old state.
-    scores.update(pickle.loads(payload))
-    return scores
+def _merge_into_scores(state, values):
+    """Writes the new values of all candidates, in their order, into the worker's copy of the scores."""
+    # In place: each result has the same keys, so from the second iteration on
+    # the copy keeps its keys and no entry is added.
+    state.scores.update(zip(state.keys, memoryview(values).cast("d")))
+    return state
 
 
 def _plain_dict(scores):
@@ -89,94 +105,109 @@ class DistributedSession:
     """Scoring iterations on the workers of `client`, candidates partitioned once.
 
     ``iterate()`` returns what ``morvanex.run_scoring_iteration(roots, affixes,
-    scores, whitelist)`` returns for the session's current scores and merges
-    that result into them, as a session on one machine does with
-    ``scores.update(result)``.  `partitions` is the number of root partitions
-    and of affix partitions (default: one per worker); each worker scores its
-    partitions against its copy of the scores.  ``timings`` holds the seconds
-    of the last iteration by stage: ship (pickling and sending the scores or
-    their changes), score (on the workers, results back to the client
-    included) and merge; calls is the part of score that the busiest worker
-    spent in morvanex.  Use it as a context manager, or call ``close()``, to
-    free the workers' memory.
+    scores, whitelist)`` returns for the session's current scores (same keys,
+    in the same order, and values bit for bit) and merges that result into
+    them, as a session on one machine does with ``scores.update(result)``;
+    ``scores`` is that merged dict.  `partitions` is the number of partitions
+    (default: one per worker); partition k goes to the k-th worker, round
+    robin, and each partition costs its worker one call.
+
+    Creating the session sends the workers everything they need
+    (``shipped_bytes`` in ``setup_seconds``).  ``timings`` holds the seconds
+    of the last iteration by stage: score (the workers' calls, until every
+    new value is on the client), merge (the client building the result while
+    every worker writes it into its copy of the scores) and calls (the part of
+    score that the busiest worker spent in morvanex).  Use it as a context
+    manager, or call ``close()``, to free the workers' memory.
     """
 
     def __init__(self, client, roots, affixes, scores, whitelist, partitions=None):
         import cloudpickle
+        from dask.distributed import wait
 
         if partitions is not None and partitions < 1:
             raise ValueError(f"partitions must be at least 1, got {partitions}")
         if __name__ in sys.modules and __name__ != "__main__":
             # Workers need not be able to import this file: ship its functions by value.
             cloudpickle.register_pickle_by_value(sys.modules[__name__])
+        started = time.perf_counter()
         self.client = client
-        workers = sorted(client.scheduler_info()["workers"])
-        parts = partitions or len(workers)
-        self.scores = dict(dict.items(scores))
         self.timings = {}
         self.shipped_bytes = 0
-        self._tasks = []  # (worker, partition future, kind)
-        for kind, strings in (("root", roots), ("affix", affixes)):
-            for number, part in enumerate(_partition(strings, parts)):
-                worker = workers[number % len(workers)]
-                [future] = client.scatter([part], workers=[worker], hash=False)
-                self._tasks.append((worker, future, kind))
-        self._workers = sorted({worker for worker, _, _ in self._tasks})
-        [self._whitelist, self._affixes] = client.scatter([frozenset(whitelist), frozenset(affixes)],
-                                                          workers=self._workers or None, broadcast=True, hash=False)
-        self._scores_on = {}  # worker: future of its copy of the scores
-        self._pending = self.scores  # what the workers lack: everything, at first
+        self.setup_seconds = 0.0
+        self._initial = dict(dict.items(scores))
+        root_strings = frozenset(roots)
+        self._keys, root_count = _candidate_order(roots, affixes, root_strings)
+        self._values = None  # the last result's values, in the order of _keys
+        self._scores = self._initial
+        workers = sorted(client.scheduler_info()["workers"])
+        self._parts = min(partitions or len(workers), len(self._keys))
+        self._owners = [workers[number % len(workers)] for number in range(self._parts)]
+        self._states = {}  # worker: its partitions' numbers, then the future of its state
+        if not self._parts:
+            return
+        for number, worker in enumerate(self._owners):
+            self._states.setdefault(worker, []).append(number)
+        data = pickle.dumps((self._keys, root_count, self._parts, root_strings & frozenset(affixes),
+                             frozenset(whitelist), _plain_dict(self._initial)), pickle.HIGHEST_PROTOCOL)
+        self.shipped_bytes = len(data)
+        self._send_to_workers(_install, data)
+        del data
+        wait(list(self._states.values()))
+        self.setup_seconds = time.perf_counter() - started
+
+    def _send_to_workers(self, function, data):
+        """Sends `data` to each worker and makes its state function(state, data) there.
+
+        Each worker gets its own copy from the client: a worker that had to
+        fetch it from another would wait until that one's current call ends.
+        """
+        for worker, state in self._states.items():
+            [future] = self.client.scatter([data], workers=[worker], hash=False)
+            self._states[worker] = self.client.submit(function, state, future, workers=[worker], pure=False)
+
+    @property
+    def scores(self):
+        """The scores after the last iteration: the initial ones with each result merged in (a dict kept until
+        the next iteration)."""
+        if self._scores is None:
+            self._scores = dict(self._initial)
+            self._scores.update(zip(self._keys, self._values))
+        return self._scores
 
     def iterate(self):
         """One scoring iteration on the workers; returns its result and merges it into ``scores``."""
         from dask.distributed import wait
 
+        if not self._parts:
+            self.timings = {"score": 0.0, "merge": 0.0, "calls": 0.0}
+            return {}
         client = self.client
         started = time.perf_counter()
-        self.shipped_bytes = 0
-        if self._tasks and (self._pending or not self._scores_on):
-            data = pickle.dumps(_plain_dict(self._pending), pickle.HIGHEST_PROTOCOL)
-            self.shipped_bytes = len(data)
-            [payload] = client.scatter([data], workers=self._workers, broadcast=True, hash=False)
-            del data
-            for worker in self._workers:
-                previous = self._scores_on.get(worker)
-                self._scores_on[worker] = (
-                    client.submit(_load_scores, payload, workers=[worker], pure=False) if previous is None
-                    else client.submit(_apply_changes, previous, payload, workers=[worker], pure=False))
-            wait(list(self._scores_on.values()))  # unpickled everywhere: shipping done
-            del payload
-        shipped = time.perf_counter()
-
-        futures = [
-            client.submit(_score_partition, part, kind == "affix", self._scores_on[worker], self._whitelist,
-                          self._affixes, workers=[worker], pure=False)
-            for worker, part, kind in self._tasks
-        ]
+        futures = [client.submit(_score_partition, self._states[worker], number, workers=[worker], pure=False)
+                   for number, worker in enumerate(self._owners)]
         outcomes = client.gather(futures)
+        del futures
         scored = time.perf_counter()
 
-        merged = {}
-        for merged_kind in ("root", "affix"):  # affixes after every root: the affix value wins
-            for (_, _, kind), (result, _, _) in zip(self._tasks, outcomes):
-                if kind == merged_kind:
-                    merged.update(pickle.loads(result))
-        if any(changes is None for _, changes, _ in outcomes):
-            self._pending = dict(merged)  # re-sending an unchanged score is harmless; the caller owns merged
-        else:
-            self._pending = {}
-            for _, changes, _ in outcomes:
-                self._pending.update(pickle.loads(changes))
-        self.scores.update(self._pending)
+        values = array("d", bytes(8 * len(self._keys)))
+        for number, (data, _) in enumerate(outcomes):
+            values[number::self._parts] = array("d", data)
+        # The workers write the new values into their copies of the scores
+        # while the client builds the result from them.
+        self._send_to_workers(_merge_into_scores, values.tobytes())
+        result = dict(zip(self._keys, values))
+        self._values, self._scores = values, None
+        wait(list(self._states.values()))
         calls = {}
-        for (worker, _, _), (_, _, seconds) in zip(self._tasks, outcomes):
+        for worker, (_, seconds) in zip(self._owners, outcomes):
             calls[worker] = calls.get(worker, 0.0) + seconds
-        self.timings = {"ship": shipped - started, "score": scored - shipped, "merge": time.perf_counter() - scored,
-                        "calls": max(calls.values(), default=0.0)}
-        return merged
+        self.timings = {"score": scored - started, "merge": time.perf_counter() - scored,
+                        "calls": max(calls.values())}
+        return result
 
     def close(self):
-        self._tasks, self._scores_on, self._whitelist, self._affixes = [], {}, None, None
+        self._states = {}
 
     def __enter__(self):
         return self
@@ -185,24 +216,22 @@ class DistributedSession:
         self.close()
 
 
-def _differs(old, new):
-    """Whether `new` is not bit for bit `old` (None: no old value)."""
-    # Equal non-zero doubles have equal bits; only zeros (sign) and unequal
-    # values (NaN) need the bit comparison.
-    return old is None or ((old != new or new == 0.0)
-                           and struct.pack("<d", old) != struct.pack("<d", new))
-
-
 def score_distributed(client, roots, affixes, scores, whitelist, partitions=None):
     """One scoring iteration computed on the workers of `client`.
 
-    Returns a dict with the keys and values that
+    Returns a dict with the keys (in the same order) and values that
     ``morvanex.run_scoring_iteration(roots, affixes, scores, whitelist)``
     returns.  For several iterations use a DistributedSession, which keeps the
     candidates and the scores on the workers between them.
     """
     with DistributedSession(client, roots, affixes, scores, whitelist, partitions) as session:
         return session.iterate()
+
+
+def _same(expected, result):
+    """Whether `result` has `expected`'s keys in its order and its values bit for bit."""
+    return list(expected) == list(result) and (array("d", expected.values()).tobytes()
+                                               == array("d", result.values()).tobytes())
 
 
 def main(argv=None):
@@ -236,31 +265,32 @@ def main(argv=None):
           f"prepared in {time.perf_counter() - started:.1f} s", flush=True)
 
     single_scores = dict(scores)
-    single = []
+    single, single_seconds = [], []
     for number in range(1, args.iterations + 1):
         started = time.perf_counter()
         single.append(morvanex.run_scoring_iteration(roots, affixes, single_scores, whitelist))
+        single_seconds.append(time.perf_counter() - started)
         single_scores.update(single[-1])
-        print(f"single call {number}: {time.perf_counter() - started:.2f} s", flush=True)
+        print(f"single call {number}: {single_seconds[-1]:.2f} s", flush=True)
 
     # No memory limit: a worker must not spill its copy of the scores to disk.
     with LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True, memory_limit=0,
                       dashboard_address=None) as cluster, Client(cluster) as client:
-        started = time.perf_counter()
         session = DistributedSession(client, roots, affixes, scores, whitelist)
-        print(f"{args.workers} workers: candidates partitioned and sent in {time.perf_counter() - started:.2f} s",
-              flush=True)
-        same = True
+        print(f"{args.workers} workers: candidates and scores ({session.shipped_bytes / 1e6:.0f} MB) partitioned "
+              f"and sent in {session.setup_seconds:.2f} s", flush=True)
+        same, total = True, session.setup_seconds
         for number in range(1, args.iterations + 1):
             started = time.perf_counter()
-            merged = session.iterate()
+            result = session.iterate()
+            seconds = time.perf_counter() - started
+            total += seconds
             timings = ", ".join(f"{stage} {seconds:.2f} s" for stage, seconds in session.timings.items())
-            print(f"distributed {number}: {time.perf_counter() - started:.2f} s ({timings}; "
-                  f"{session.shipped_bytes / 1e6:.1f} MB of scores shipped)", flush=True)
-            expected = single[number - 1]
-            same = same and expected.keys() == merged.keys() and not any(
-                _differs(expected[key], merged[key]) for key in expected)
+            print(f"distributed {number}: {seconds:.2f} s, {seconds / single_seconds[number - 1]:.2f} times the "
+                  f"single call ({timings})", flush=True)
+            same = same and _same(single[number - 1], result)
         session.close()
+    print(f"in all, sending included: {total:.2f} s, {total / sum(single_seconds):.2f} times the single calls")
     print("results agree" if same else "results DIFFER")
     return 0 if same else 1
 
