@@ -16,7 +16,7 @@ recipe = load_example("dask_scale_out.py")
 @pytest.fixture(scope="module")
 def client():
     with distributed.LocalCluster(
-        n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None
+        n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0"
     ) as cluster, distributed.Client(cluster) as client:
         yield client
 
