@@ -95,12 +95,6 @@ def _merge_into_scores(state, values):
     return state
 
 
-def _plain_dict(scores):
-    # The module reads a dict's stored entries, whatever a subclass overrides;
-    # a plain dict also unpickles on workers that lack the subclass.
-    return scores if type(scores) is dict else dict(dict.items(scores))
-
-
 class DistributedSession:
     """Scoring iterations on the workers of `client`, candidates partitioned once.
 
@@ -135,6 +129,9 @@ class DistributedSession:
         self.timings = {}
         self.shipped_bytes = 0
         self.setup_seconds = 0.0
+        # A copy, as a plain dict: the module reads a dict's stored entries,
+        # whatever a subclass overrides, and a plain dict also unpickles on
+        # workers that lack the subclass.
         self._initial = dict(dict.items(scores))
         root_strings = frozenset(roots)
         self._keys, root_count = _candidate_order(roots, affixes, root_strings)
@@ -149,7 +146,7 @@ class DistributedSession:
         for number, worker in enumerate(self._owners):
             self._states.setdefault(worker, []).append(number)
         data = pickle.dumps((self._keys, root_count, self._parts, root_strings & frozenset(affixes),
-                             frozenset(whitelist), _plain_dict(self._initial)), pickle.HIGHEST_PROTOCOL)
+                             frozenset(whitelist), self._initial), pickle.HIGHEST_PROTOCOL)
         self.shipped_bytes = len(data)
         self._send_to_workers(_install, data)
         del data
