@@ -30,7 +30,6 @@ values) are the binding's business and are not modelled beyond what Python
 itself raises.
 """
 
-import math
 import operator
 from typing import AbstractSet, Dict, Iterable, List, Mapping, Set
 
