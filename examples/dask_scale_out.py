@@ -131,8 +131,8 @@ class DistributedSession:
         self.setup_seconds = 0.0
         # A copy, as a plain dict: the module reads a dict's stored entries,
         # whatever a subclass overrides, and a plain dict also unpickles on
-        # workers that lack the subclass.
-        self._initial = dict(dict.items(scores))
+        # workers that lack the subclass.  Copying a plain dict is a clone.
+        self._initial = scores.copy() if type(scores) is dict else dict(dict.items(scores))
         root_strings = frozenset(roots)
         self._keys, root_count = _candidate_order(roots, affixes, root_strings)
         self._values = None  # the last result's values, in the order of _keys

@@ -46,13 +46,27 @@ def _random_arguments(seed):
     return roots, affixes, scores, whitelist
 
 
+class _HidingDict(dict):
+    """Claims to be empty; the module reads the stored entries all the same."""
+
+    def __iter__(self):
+        return iter(())
+
+    def keys(self):
+        return {}.keys()
+
+    def items(self):
+        return {}.items()
+
+
 @pytest.mark.parametrize(
-    "seed, partitions",
-    [(1, 1), (2, 3), (3, 8), (4, 1000)],
-    ids=["one-partition", "three", "eight", "more-partitions-than-candidates"],
+    "seed, partitions, scores_type",
+    [(1, 1, dict), (2, 3, dict), (3, 8, dict), (4, 1000, dict), (6, 2, _HidingDict)],
+    ids=["one-partition", "three", "eight", "more-partitions-than-candidates", "dict-subclass"],
 )
-def test_distributed_equals_single_call(client, seed, partitions):
+def test_distributed_equals_single_call(client, seed, partitions, scores_type):
     roots, affixes, scores, whitelist = _random_arguments(seed)
+    scores = scores_type(scores)
     assert roots & affixes, "the case must include strings that are both roots and affixes"
 
     merged = recipe.score_distributed(client, roots, affixes, scores, whitelist, partitions=partitions)
