@@ -225,12 +225,6 @@ def score_distributed(client, roots, affixes, scores, whitelist, partitions=None
         return session.iterate()
 
 
-def _same(expected, result):
-    """Whether `result` has `expected`'s keys in its order and its values bit for bit."""
-    return list(expected) == list(result) and (array("d", expected.values()).tobytes()
-                                               == array("d", result.values()).tobytes())
-
-
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--workers", type=int, default=os.cpu_count() or 2,
@@ -246,7 +240,7 @@ def main(argv=None):
     import morvanex
 
     sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-    from score_vocabulary import WordListError, affix_candidates, initial_scores, read_words
+    from score_vocabulary import WordListError, affix_candidates, count_changed, initial_scores, read_words
 
     try:
         words = read_words(args.words)
@@ -285,7 +279,7 @@ def main(argv=None):
             timings = ", ".join(f"{stage} {seconds:.2f} s" for stage, seconds in session.timings.items())
             print(f"distributed {number}: {seconds:.2f} s, {seconds / single_seconds[number - 1]:.2f} times the "
                   f"single call ({timings})", flush=True)
-            same = same and _same(single[number - 1], result)
+            same = same and list(result) == list(single[number - 1]) and count_changed(single[number - 1], result) == 0
         session.close()
     print(f"in all, sending included: {total:.2f} s, {total / sum(single_seconds):.2f} times the single calls")
     print("results agree" if same else "results DIFFER")

@@ -65,7 +65,8 @@ private:
     PyThreadState* thread_state_;
 };
 
-ResultTable score(InsertedStrings roots, InsertedStrings affixes, InsertedScores scores, InsertedStrings whitelist, std::size_t threads) {
+ResultTable score(InsertedStrings roots, InsertedStrings affixes, InsertedScores scores, InsertedStrings whitelist,
+                  std::size_t threads) {
     // One thread keeps the lock throughout, as a call always did.
     std::optional<InterpreterLockReleased> released;
     if (threads > 1) released.emplace();
