@@ -412,6 +412,52 @@ def test_exhausted_memory_in_each_phase_raises_memory_error(run_python, phase):
 
 
 @linux_only
+def test_first_exception_of_a_thread_unwinds_when_memory_is_exhausted(run_python):
+    # The C++ runtime allocates a thread's exception state on its first throw;
+    # under tracemalloc the interpreter's own allocations leave the module to
+    # run out first, so that first throw is the module's std::bad_alloc. Over
+    # a range of limits, each call either succeeds or raises MemoryError.
+    if not hasattr(os, "fork"):
+        pytest.skip("needs os.fork")
+    if "libasan" in os.environ.get("LD_PRELOAD", ""):
+        pytest.skip("AddressSanitizer reserves terabytes of address space and reports a failed operator new")
+    process = run_python(
+        """
+        import os, resource, tracemalloc
+        import morvanex
+
+        words = {"w%06d" % i for i in range(500000)}
+        tracemalloc.start()
+
+        def address_space():
+            with open("/proc/self/status") as status:
+                for line in status:
+                    if line.startswith("VmSize:"):
+                        return int(line.split()[1]) * 1024
+
+        outcomes = set()
+        for extra in range(0, 192, 16):
+            child = os.fork()
+            if child == 0:
+                code = 3
+                try:
+                    resource.setrlimit(resource.RLIMIT_AS, (address_space() + (extra << 20), resource.RLIM_INFINITY))
+                    code = 0 if len(morvanex.run_scoring_iteration(words, set(), {}, set())) == len(words) else 2
+                except MemoryError:
+                    code = 1
+                finally:
+                    os._exit(code)
+            status = os.waitpid(child, 0)[1]
+            outcomes.add(os.WEXITSTATUS(status) if os.WIFEXITED(status) else -os.WTERMSIG(status))
+        print(sorted(outcomes))
+        """,
+        timeout=600,
+    )
+    assert process.returncode == 0, process.stderr
+    assert process.stdout.split() == ["[0,", "1]"], process.stderr
+
+
+@linux_only
 def test_exhausted_memory_raises_memory_error_and_the_interpreter_goes_on(run_python):
     process = run_python(
         """

@@ -189,6 +189,82 @@ def test_other_threads_run_only_while_parallel_scoring_runs(monkeypatch, setting
     assert (during > 0) == releases, during
 
 
+def test_parallel_call_of_a_daemon_thread_outliving_the_interpreter_ends_quietly(run_python):
+    process = run_python(
+        """
+        import atexit, os, sys, threading, time
+        import morvanex
+
+        os.environ["MORVANEX_NUM_THREADS"] = "2"
+
+        class SlowToDelete:
+            # Deleted while the interpreter finalises; sleeping there lets the
+            # call end, and try to take the lock back, meanwhile.
+            def __del__(self, sleep=time.sleep, write=sys.stdout.write):
+                sleep(1.0)
+                write("__del__ done\\n")
+
+        keep = SlowToDelete()
+        atexit.register(print, "atexit done")
+        arguments = ({"a" * 50000}, set(), {"a" * k: 1.0 for k in range(1, 1500)}, {"a"})
+        threading.Thread(target=morvanex.run_scoring_iteration, args=arguments, daemon=True).start()
+        time.sleep(0.05)  # returns once the call has released the lock
+        """
+    )
+    assert process.returncode == 0, process.stderr
+    assert "terminate" not in process.stderr
+    assert process.stdout.split("\n")[:2] == ["atexit done", "__del__ done"]
+
+
+# One candidate whose every walk follows one long key: minutes of trie steps
+# unless a signal handler stops it.
+SIGNAL_SCRIPT = """
+import os, signal, subprocess, sys
+import morvanex
+
+n = N_UNDER_TEST
+arguments = ({"a" * n, "ab"}, {"ab", "b"}, {"a": 1.0, "a" * n: 0.5, "ab": 0.25}, {"a"})
+copies = [set(arguments[0]), set(arguments[1]), dict(arguments[2]), set(arguments[3])]
+before = [sys.getrefcount(argument) for argument in arguments]
+for setting in ("1", "2"):
+    os.environ["MORVANEX_NUM_THREADS"] = setting
+    HANDLER_UNDER_TEST
+print([sys.getrefcount(argument) for argument in arguments] == before, list(arguments) == copies)
+print(morvanex.run_scoring_iteration({"ab"}, set(), {"a": 1.0, "b": 2.0}, {"a", "b"}))
+"""
+
+
+def test_sigint_stops_a_long_call_in_either_mode(run_python):
+    # A SIGINT from another process, as Ctrl-C sends it, with the default handler.
+    handler = """
+    killer = subprocess.Popen(["sh", "-c", "sleep 0.3; kill -INT %d" % os.getpid()])
+    try:
+        morvanex.run_scoring_iteration(*arguments)
+        print("completed")
+    except KeyboardInterrupt:
+        print("KeyboardInterrupt")
+    killer.wait()"""
+    process = run_python(SIGNAL_SCRIPT.replace("N_UNDER_TEST", "300000").replace("    HANDLER_UNDER_TEST", handler))
+    assert process.returncode == 0, process.stderr
+    assert process.stdout.splitlines() == ["KeyboardInterrupt", "KeyboardInterrupt", "True True", "{'ab': 0.125}"]
+
+
+def test_a_handler_that_does_not_raise_runs_during_the_call_and_lets_it_finish(run_python):
+    # Signals that arrive while a call cannot look at them coalesce into one
+    # run of the handler after it returns; many runs show that it looked.
+    handler = """
+    expected = morvanex.run_scoring_iteration(*arguments)
+    runs = []
+    signal.signal(signal.SIGALRM, lambda number, frame: runs.append(number))
+    signal.setitimer(signal.ITIMER_REAL, 0.005, 0.005)
+    result = morvanex.run_scoring_iteration(*arguments)
+    signal.setitimer(signal.ITIMER_REAL, 0)
+    print(len(runs) >= 3, list(result.items()) == list(expected.items()))"""
+    process = run_python(SIGNAL_SCRIPT.replace("N_UNDER_TEST", "30000").replace("    HANDLER_UNDER_TEST", handler))
+    assert process.returncode == 0, process.stderr
+    assert process.stdout.splitlines() == ["True True", "True True", "True True", "{'ab': 0.125}"]
+
+
 @pytest.mark.parametrize(
     "setting", ["-1", "abc", "2x", " 2", "2 ", "+2", "1.5", "0x10", "99999999999999999999999", "é"]
 )

@@ -1,12 +1,13 @@
 #include "errors.hpp"
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <new>
 #include <stdexcept>
+
+#include "exception_state.hpp"
 
 namespace morvanex::binding {
 namespace {
@@ -176,18 +177,6 @@ void write_failure_report(std::string_view message, const std::source_location& 
 }
 
 // --- the entry frame --------------------------------------------------------------------
-
-// Entry frames active on this thread; positive means the thread runs inside
-// one of the module's entry points.
-thread_local std::intptr_t lock_depth = 0;
-
-class LockDepthScope {
-public:
-    LockDepthScope() noexcept { ++lock_depth; }
-    ~LockDepthScope() { --lock_depth; }
-    LockDepthScope(const LockDepthScope&) = delete;
-    LockDepthScope& operator=(const LockDepthScope&) = delete;
-};
 
 ErrorValue reported_panic(std::string message, const std::source_location& where,
                           const platform::NativeStack* stack = nullptr) {
@@ -416,8 +405,9 @@ PyObject* panic_exception_type() {
 
 }  // namespace
 
-PyObject* run_in_entry_frame(EntryBody body, void* context) noexcept {
-    LockDepthScope depth;
+PyObject* run_in_entry_frame(EntryBody body, void* context) {
+    // Before the body can exhaust memory, so that its std::bad_alloc unwinds.
+    reserve_exception_state();
     try {
         std::optional<ErrorValue> error;
         try {
@@ -439,6 +429,8 @@ PyObject* run_in_entry_frame(EntryBody body, void* context) noexcept {
             error.emplace(reported_panic("capacity overflow", std::source_location::current()));
         } catch (const std::exception& failure) {
             error.emplace(reported_panic(failure.what(), std::source_location::current()));
+        } catch (const platform::ThreadExitUnwinding&) {
+            throw;
         } catch (...) {
             error.emplace(reported_panic(textless_failure, std::source_location::current()));
         }
@@ -447,6 +439,8 @@ PyObject* run_in_entry_frame(EntryBody body, void* context) noexcept {
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
         return nullptr;
+    } catch (const platform::ThreadExitUnwinding&) {
+        throw;
     } catch (...) {
         abort_at_ffi_boundary();
     }

@@ -199,12 +199,15 @@ std::string object_text(PyObject* object);
 //     released everything the body held;
 //   - a failure while the frame itself is raising is fatal: a report for
 //     "uncaught panic at ffi boundary" is written and the process aborts.
-// No C++ exception ever leaves an entry frame.
+// No C++ exception ever leaves an entry frame, with one exception that is
+// not the module's: the unwinding of a thread that the C library ends
+// (platform::ThreadExitUnwinding) passes through, which is why neither is
+// noexcept.
 using EntryBody = Result<OwnedRef> (*)(void* context);
-PyObject* run_in_entry_frame(EntryBody body, void* context) noexcept;
+PyObject* run_in_entry_frame(EntryBody body, void* context);
 
 template <class Body>
-PyObject* entry_frame(Body&& body) noexcept {
+PyObject* entry_frame(Body&& body) {
     using Callable = std::remove_reference_t<Body>;
     return run_in_entry_frame(
         [](void* context) -> Result<OwnedRef> { return (*static_cast<Callable*>(context))(); },

@@ -11,6 +11,7 @@
 // by value and released before the call returns, on every path; the result
 // dict is the only reference handed back.
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <limits>
 #include <optional>
@@ -22,6 +23,8 @@
 #include "conversions.hpp"
 #include "driver.hpp"
 #include "errors.hpp"
+#include "interruption.hpp"
+#include "kept_failure.hpp"
 
 namespace morvanex::binding {
 namespace {
@@ -51,27 +54,83 @@ Result<std::size_t> scoring_threads() {
     return count;
 }
 
-// Lets other Python threads run while it lives. It is left by destruction
-// only, so an exception from the work inside re-acquires the interpreter lock
-// before it unwinds any further. No Python object may be touched meanwhile.
-class InterpreterLockReleased {
+// Asks whether a call should stop: whether a signal handler raised (the
+// default one for SIGINT raises KeyboardInterrupt). The exception it raised
+// is left pending, for the call to return once the engine has stopped. With
+// the interpreter lock released, the check takes the lock back for a moment,
+// at most once per lock_visit_period, since another Python thread may keep
+// it for up to its switch interval; once the interpreter has finished (a
+// daemon thread's call outliving the program) it no longer checks.
+class SignalCheck {
 public:
-    InterpreterLockReleased() noexcept : thread_state_(PyEval_SaveThread()) {}
-    ~InterpreterLockReleased() { PyEval_RestoreThread(thread_state_); }
-    InterpreterLockReleased(const InterpreterLockReleased&) = delete;
-    InterpreterLockReleased& operator=(const InterpreterLockReleased&) = delete;
+    static constexpr std::chrono::milliseconds lock_visit_period{20};
+
+    // `released`: the thread state saved by PyEval_SaveThread while the lock
+    // is released, or null while it is held.
+    explicit SignalCheck(PyThreadState** released) : released_(released) {}
+
+    static bool ask(void* check) { return static_cast<SignalCheck*>(check)->signal_raised(); }
 
 private:
-    PyThreadState* thread_state_;
+    bool signal_raised() {
+        if (released_ == nullptr) return PyErr_CheckSignals() < 0;
+        auto now = std::chrono::steady_clock::now();
+        if (now - last_visit_ < lock_visit_period || !Py_IsInitialized()) return false;
+        last_visit_ = now;
+        PyEval_RestoreThread(*released_);
+        bool raised = PyErr_CheckSignals() < 0;
+        *released_ = PyEval_SaveThread();
+        return raised;
+    }
+
+    PyThreadState** released_;
+    std::chrono::steady_clock::time_point last_visit_ = std::chrono::steady_clock::now();
 };
 
-ResultTable score(InsertedStrings roots, InsertedStrings affixes, InsertedScores scores, InsertedStrings whitelist,
-                  std::size_t threads) {
-    // One thread keeps the lock throughout, as a call always did.
-    std::optional<InterpreterLockReleased> released;
-    if (threads > 1) released.emplace();
-    return morvanex::run_scoring_iteration(std::move(roots), std::move(affixes), std::move(scores),
-                                           std::move(whitelist), threads);
+// Takes the interpreter lock back after work without it. Once the
+// interpreter has finished, taking it would end this thread by unwinding it
+// through frames that hold Python objects; the thread waits for the process
+// to end instead, as it does on interpreters that no longer end such threads.
+void take_lock_back(PyThreadState* released) {
+    if (!Py_IsInitialized())
+        for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+    PyEval_RestoreThread(released);
+}
+
+// Runs the engine; an interruption returns the exception that the signal
+// handler left pending. One thread keeps the lock throughout, as a call
+// always did; several release it around the engine, and whatever the engine
+// throws is kept until the lock is back.
+Result<ResultTable> score(InsertedStrings roots, InsertedStrings affixes, InsertedScores scores,
+                          InsertedStrings whitelist, std::size_t threads) {
+    auto run = [&](Interruption& interruption) {
+        return morvanex::run_scoring_iteration(std::move(roots), std::move(affixes), std::move(scores),
+                                               std::move(whitelist), threads, interruption);
+    };
+    try {
+        if (threads <= 1) {
+            SignalCheck check(nullptr);
+            Interruption interruption(&SignalCheck::ask, &check);
+            return run(interruption);
+        }
+        PyThreadState* released = PyEval_SaveThread();
+        SignalCheck check(&released);
+        Interruption interruption(&SignalCheck::ask, &check);
+        std::optional<ResultTable> table;
+        KeptFailure failure;
+        try {
+            table.emplace(run(interruption));
+        } catch (const platform::ThreadExitUnwinding&) {
+            throw;
+        } catch (...) {
+            failure.keep_current();
+        }
+        take_lock_back(released);
+        failure.rethrow_if_any();
+        return std::move(*table);
+    } catch (const Interrupted&) {
+        return fetch_pending_error();
+    }
 }
 
 // Ties the conversion error of one argument to its parameter: an error of
@@ -116,14 +175,15 @@ Result<OwnedRef> call_body(PyObject* positional, PyObject* keywords) {
     Result<std::size_t> threads = scoring_threads();
     if (!threads.ok()) return threads.take_error();
 
-    ResultTable result = score(std::move(roots).value(), std::move(affixes).value(), std::move(scores).value(),
-                               std::move(whitelist).value(), threads.value());
-    return dict_from_score_table(std::move(result));
+    Result<ResultTable> result = score(std::move(roots).value(), std::move(affixes).value(),
+                                       std::move(scores).value(), std::move(whitelist).value(), threads.value());
+    if (!result.ok()) return result.take_error();
+    return dict_from_score_table(std::move(result).value());
 }
 
 // CPython calls this with the module as `self`, the positional tuple and the
-// keyword dict or null.
-PyObject* run_scoring_iteration_entry(PyObject* /*self*/, PyObject* positional, PyObject* keywords) noexcept {
+// keyword dict or null. Not noexcept: see entry_frame.
+PyObject* run_scoring_iteration_entry(PyObject* /*self*/, PyObject* positional, PyObject* keywords) {
     return entry_frame([&] { return call_body(positional, keywords); });
 }
 

@@ -2,8 +2,22 @@
 // What the binding needs from the operating system, behind one interface so
 // that every platform-specific line lives in platform.cpp.
 #include <cstddef>
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#endif
 
 namespace morvanex::binding::platform {
+
+// The exception with which the C library ends a thread by unwinding its
+// stack: glibc's pthread_exit, which the interpreter calls when a daemon
+// thread takes its lock back after the interpreter has finished. It must
+// pass through every frame, so each catch-all handler on such a path
+// rethrows it. Elsewhere threads end without unwinding and it never arrives.
+#if defined(__GLIBCXX__)
+using ThreadExitUnwinding = abi::__forced_unwind;
+#else
+struct ThreadExitUnwinding {};
+#endif
 
 // The name of the calling thread for a failure report: "main" for the
 // process's first thread, else "<unnamed>".

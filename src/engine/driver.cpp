@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 #include <span>
+#include <thread>
 #include <utility>
 
 #include "byte_order.hpp"
@@ -29,6 +30,11 @@ double score_candidate(std::string_view candidate, bool is_affix, const PieceInd
     return updated_score(found.whole_value.value_or(0.0), found.best_cover, scratch.chars.length());
 }
 
+// Work units a candidate counts beyond its trie steps, so that a call over
+// many candidates that take no steps still looks for a stop every few
+// thousand of them.
+constexpr std::size_t units_per_candidate = 16;
+
 // Scores the members of one candidate set at `positions`, a stretch of its
 // byte order, where neighbours share most trie nodes.
 void score_stretch(ResultTable& result, bool is_affix, std::span<const std::uint32_t> positions,
@@ -39,6 +45,7 @@ void score_stretch(ResultTable& result, bool is_affix, std::span<const std::uint
         [&](std::uint32_t position) {
             ResultTable::Entry entry = is_affix ? result.affix_entry(position) : result.root_entry(position);
             if (entry == ResultTable::no_entry) return;
+            scratch.meter.count(units_per_candidate);
             result.set_value(entry, score_candidate(candidates[position], is_affix, pieces, scratch));
         },
         [&](std::uint32_t position) { candidates.strings().prefetch_record(position); },
@@ -48,14 +55,19 @@ void score_stretch(ResultTable& result, bool is_affix, std::span<const std::uint
 // Fills every entry of `result`. The distinct roots and then the distinct
 // affixes, each in byte order, form one row of candidates; threads claim
 // stretches of it. Each entry is scored once, so no two threads write the
-// same value and none depends on which thread scored it.
-void score_all(ResultTable& result, const PieceIndex& pieces, std::size_t worker_threads) {
+// same value and none depends on which thread scored it. The calling thread
+// asks `interruption` at bounded intervals of its work, also while it waits
+// for the others; they stop once it has stopped.
+void score_all(ResultTable& result, const PieceIndex& pieces, std::size_t worker_threads,
+               Interruption& interruption) {
     const std::span<const std::uint32_t> roots = result.roots_in_byte_order();
     const std::span<const std::uint32_t> affixes = result.affixes_in_byte_order();
     const std::size_t count = roots.size() + affixes.size();
     ChunkQueue queue(count, candidates_per_claim(count, worker_threads));
-    run_sharing(std::min(worker_threads, queue.chunk_count()), queue, [&] {
+    const std::thread::id calling_thread = std::this_thread::get_id();
+    auto score_claimed = [&] {
         ScorerScratch scratch;
+        scratch.meter = WorkMeter(interruption, std::this_thread::get_id() == calling_thread);
         for (ChunkQueue::Chunk chunk; queue.claim(chunk);) {
             if (chunk.begin < roots.size())
                 score_stretch(result, false,
@@ -67,7 +79,9 @@ void score_all(ResultTable& result, const PieceIndex& pieces, std::size_t worker
                               scratch);
             }
         }
-    });
+    };
+    run_sharing(std::min(worker_threads, queue.chunk_count()), queue, score_claimed,
+                [&] { interruption.ask_or_throw(); });
 }
 
 }  // namespace
@@ -82,7 +96,7 @@ double updated_score(double previous, double best_cover, std::size_t length) {
 
 ResultTable run_scoring_iteration(InsertedStrings root_candidates, InsertedStrings affix_candidates,
                                   InsertedScores scores, InsertedStrings one_char_whitelist,
-                                  std::size_t worker_threads) {
+                                  std::size_t worker_threads, Interruption& interruption) {
     // Far more threads than cores buy nothing and each costs a stack; an
     // absurd request must not try to start millions of them.
     constexpr std::size_t most_worker_threads = 1024;
@@ -111,9 +125,10 @@ ResultTable run_scoring_iteration(InsertedStrings root_candidates, InsertedStrin
             }
         });
     }
+    interruption.ask_or_throw();  // the preparations of a large call take a while
     ResultTable result(std::move(root_candidates), std::move(root_order), std::move(affix_candidates),
                        std::move(affix_order));
-    if (result.size() != 0) score_all(result, *pieces, worker_threads);
+    if (result.size() != 0) score_all(result, *pieces, worker_threads, interruption);
     return result;
 }
 

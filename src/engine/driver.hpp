@@ -8,18 +8,32 @@
 // first and affixes after them.
 // The result iterates in first-insertion order: roots in the order of
 // `root_candidates`, then the affixes that were not roots.
+#include <utility>
+
 #include "inserted_scores.hpp"
+#include "interruption.hpp"
 #include "inserted_strings.hpp"
 #include "result_table.hpp"
 
 namespace morvanex {
 
 // `worker_threads` is how many threads may work at once, the calling thread
-// included (0 or 1, the default: the calling thread alone, starting none).
-// The result does not depend on it.
+// included (0 or 1: the calling thread alone, starting none). The result
+// does not depend on it. The calling thread asks `interruption` whether to
+// stop at bounded intervals of the work; on a yes the call ends by throwing
+// Interrupted.
 ResultTable run_scoring_iteration(InsertedStrings root_candidates, InsertedStrings affix_candidates,
                                   InsertedScores scores, InsertedStrings one_char_whitelist,
-                                  std::size_t worker_threads = 1);
+                                  std::size_t worker_threads, Interruption& interruption);
+
+// The same, never interrupted.
+inline ResultTable run_scoring_iteration(InsertedStrings root_candidates, InsertedStrings affix_candidates,
+                                         InsertedScores scores, InsertedStrings one_char_whitelist,
+                                         std::size_t worker_threads = 1) {
+    Interruption never;
+    return run_scoring_iteration(std::move(root_candidates), std::move(affix_candidates), std::move(scores),
+                                 std::move(one_char_whitelist), worker_threads, never);
+}
 
 // The update rule on its own, evaluated in exactly this order of operations.
 double updated_score(double previous, double best_cover, std::size_t length);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "char_sequence.hpp"
+#include "interruption.hpp"
 #include "piece_index.hpp"
 
 namespace morvanex {
@@ -35,12 +36,13 @@ struct RootWalks {
     std::vector<PieceIndex::Cursor> states;  // states[j * stride + (i - j - 1)]: that walk at position i
 };
 
-// Working memory reused from one candidate to the next. One scratch serves
-// one piece index.
+// Working memory reused from one candidate to the next, and the meter that
+// counts the trie steps walked. One scratch serves one piece index.
 struct ScorerScratch {
     CharSequence chars;
     std::vector<double> best;
     RootWalks root_walks;
+    WorkMeter meter;
 };
 
 struct Segmentation {

@@ -1,110 +1,90 @@
 #include "work_sharing.hpp"
 
+#include <condition_variable>
 #include <mutex>
 #include <new>
-#include <optional>
-#include <stdexcept>
-#include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
 
-#include "internal_failure.hpp"
+#include "exception_state.hpp"
+#include "kept_failure.hpp"
 
 namespace morvanex {
 namespace {
 
-// What a thread threw, kept by value and thrown again on the calling thread:
-// exhausted memory, an internal failure, a size beyond a container's reach,
-// or anything else by its text. (std::exception_ptr would carry it as it is,
-// but its reference counting ties the module to a newer C++ runtime than the
-// rest of it needs.)
-class KeptFailure {
+// The threads that help the calling one. However the calling thread leaves
+// (done, or unwinding), the queue is abandoned first, so that the helpers
+// stop at their next claim, and then each is joined. Plain threads rather
+// than std::jthread, whose shared stop state needs a newer C library.
+class Helpers {
 public:
-    // Call inside a catch block only; keeps the first failure of all threads.
-    void keep_current() noexcept {
-        std::lock_guard<std::mutex> hold(lock_);
-        if (kind_ != Kind::none) return;
-        try {
-            throw;
-        } catch (const std::bad_alloc&) {
-            kind_ = Kind::out_of_memory;
-        } catch (const InternalFailure& failure) {
-            keep(Kind::internal, [&] { internal_.emplace(failure); });
-        } catch (const std::length_error& failure) {
-            keep(Kind::too_large, [&] { text_ = failure.what(); });
-        } catch (const std::exception& failure) {
-            keep(Kind::other, [&] { text_ = failure.what(); });
-        } catch (...) {
-            kind_ = Kind::other;
-        }
+    explicit Helpers(ChunkQueue& queue) : queue_(queue) {}
+    Helpers(const Helpers&) = delete;
+    Helpers& operator=(const Helpers&) = delete;
+    ~Helpers() {
+        queue_.abandon();
+        for (std::thread& helper : running_) helper.join();
     }
 
-    // Throws what was kept, if anything; call once every thread has finished.
-    void rethrow_if_any() const {
-        switch (kind_) {
-            case Kind::none: return;
-            case Kind::out_of_memory: throw std::bad_alloc();
-            case Kind::internal: throw *internal_;
-            case Kind::too_large: throw std::length_error(text_);
-            case Kind::other: throw std::runtime_error(text_);
-        }
-    }
-
-private:
-    enum class Kind { none, out_of_memory, internal, too_large, other };
-
-    // Copying the failure may itself run out of memory.
-    template <class Copy>
-    void keep(Kind kind, Copy copy) noexcept {
-        try {
-            copy();
-            kind_ = kind;
-        } catch (...) {
-            kind_ = Kind::out_of_memory;
-        }
-    }
-
-    std::mutex lock_;
-    Kind kind_ = Kind::none;
-    std::optional<InternalFailure> internal_;
-    std::string text_;
-};
-
-}  // namespace
-
-void run_sharing(std::size_t threads, ChunkQueue& queue, const std::function<void()>& work) {
-    if (threads <= 1) {
-        work();
-        return;
-    }
-    KeptFailure failure;
-    auto guarded = [&]() noexcept {
-        try {
-            work();
-        } catch (...) {
-            queue.abandon();
-            failure.keep_current();
-        }
-    };
-    {
-        // Joined when the block ends, on every path. Plain threads rather than
-        // std::jthread, whose shared stop state needs a newer C library.
-        struct Helpers {
-            std::vector<std::thread> running;
-            ~Helpers() {
-                for (std::thread& helper : running) helper.join();
+    // Starts up to `count` helpers running `work`; fewer when the system
+    // refuses more.
+    void start(std::size_t count, const std::function<void()>& work, KeptFailure& failure) {
+        auto helper = [this, &work, &failure]() noexcept {
+            reserve_exception_state();
+            try {
+                work();
+            } catch (...) {
+                queue_.abandon();
+                failure.keep_current();
             }
-        } helpers;
+            std::lock_guard<std::mutex> hold(lock_);
+            ++finished_;
+            all_finished_.notify_one();
+        };
         try {
-            helpers.running.reserve(threads - 1);
-            for (std::size_t k = 1; k < threads; ++k) helpers.running.emplace_back(guarded);
+            running_.reserve(count);
+            for (std::size_t k = 0; k < count; ++k) running_.emplace_back(helper);
         } catch (const std::system_error&) {
             // no more threads to be had: the ones running share the work
         } catch (const std::bad_alloc&) {
             // likewise
         }
-        guarded();
+    }
+
+    // Returns once every helper has finished its work, calling
+    // `while_waiting` every waiting_period meanwhile.
+    void wait(const std::function<void()>& while_waiting) {
+        std::unique_lock<std::mutex> hold(lock_);
+        while (!all_finished_.wait_for(hold, waiting_period, [this] { return finished_ == running_.size(); })) {
+            hold.unlock();
+            while_waiting();
+            hold.lock();
+        }
+    }
+
+private:
+    ChunkQueue& queue_;
+    std::vector<std::thread> running_;
+    std::mutex lock_;
+    std::condition_variable all_finished_;
+    std::size_t finished_ = 0;
+};
+
+}  // namespace
+
+void run_sharing(std::size_t threads, ChunkQueue& queue, const std::function<void()>& work,
+                 const std::function<void()>& while_waiting) {
+    if (threads <= 1) {
+        work();
+        return;
+    }
+    KeptFailure failure;
+    {
+        Helpers helpers(queue);
+        helpers.start(threads - 1, work, failure);
+        work();
+        if (while_waiting) helpers.wait(while_waiting);
     }
     failure.rethrow_if_any();
 }

@@ -3,10 +3,11 @@
 //
 // The work is a range of indices handed out in consecutive chunks, so that
 // each thread keeps the locality of what it claims. Whatever a thread
-// throws is kept and rethrown on the calling thread once every thread has
-// finished, and makes the others stop claiming.
+// throws makes the others stop claiming, and is thrown on the calling
+// thread once every thread has finished.
 #include <atomic>
 #include <cassert>
+#include <chrono>
 #include <cstddef>
 #include <functional>
 
@@ -48,8 +49,15 @@ private:
 // Runs `work` on `threads` threads at once, the calling thread being one of
 // them (threads <= 1: on the calling thread alone, starting none), until
 // each returns; `work` draws its share from `queue`. When the system refuses
-// a thread, fewer run. The first exception thrown by any of them abandons
-// the queue and is rethrown here after all have finished.
-void run_sharing(std::size_t threads, ChunkQueue& queue, const std::function<void()>& work);
+// a thread, fewer run. An exception thrown by any of them abandons the queue
+// and is thrown here after all have finished: the calling thread's own as it
+// is (it passes through untouched), another thread's by value.
+//
+// Once its own share is done, the calling thread waits for the others; with
+// `while_waiting` it calls that every `waiting_period` meanwhile, and what
+// that throws ends the sharing the same way.
+inline constexpr std::chrono::milliseconds waiting_period{20};
+void run_sharing(std::size_t threads, ChunkQueue& queue, const std::function<void()>& work,
+                 const std::function<void()>& while_waiting = {});
 
 }  // namespace morvanex

@@ -6,10 +6,12 @@
 #include <new>
 #include <limits>
 #include <random>
+#include <string>
 
 #include "driver.hpp"
 #include "engine_test_support.hpp"
 #include "internal_failure.hpp"
+#include "interruption.hpp"
 #include "work_sharing.hpp"
 
 namespace morvanex::testing {
@@ -219,6 +221,28 @@ TEST(WorkSharing, AFailureOnAnyThreadIsRethrownOnTheCallerAfterEveryThreadHasFin
             EXPECT_LE(started.load(), threads);
             EXPECT_LT(claimed.load(), 10000u);  // the failure stopped the others
         }
+    }
+}
+
+// One long candidate whose walks all follow one long key: far more trie steps
+// than the asks allow, whichever thread scores it. The third ask stops the
+// call; without asks it would run for minutes.
+TEST(Interruption, TheThirdAskStopsTheCallOnEveryThread) {
+    const std::string word(200000, 'a');
+    for (std::size_t threads : {1, 2, 4}) {
+        InsertedScores scores(2);
+        scores.insert("a", 1.0);
+        scores.insert(word, 0.5);
+        InsertedStrings roots;
+        roots.insert(word);
+        roots.insert("aa");
+        std::size_t asks = 0;
+        Interruption interruption([](void* count) { return ++*static_cast<std::size_t*>(count) == 3; }, &asks);
+        EXPECT_THROW(run_scoring_iteration(std::move(roots), InsertedStrings(), std::move(scores),
+                                           set_of({"a"}), threads, interruption),
+                     Interrupted)
+            << threads;
+        EXPECT_EQ(asks, 3u) << threads;
     }
 }
 
