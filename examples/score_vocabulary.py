@@ -41,6 +41,7 @@ import bz2
 import collections
 import contextlib
 import gzip
+import itertools
 import json
 import lzma
 import os
@@ -61,6 +62,8 @@ TSV_COLUMNS = ("candidate", "kind", "length", "score", "own_best_cover")
 SEGMENT_COLUMNS = ("word", "segmentation", "value")
 SESSION_FORMAT = "score_vocabulary session"
 SESSION_VERSION = 1
+# What --load uses of a session's settings.
+SESSION_SETTINGS = {"lowercase", "whitelist", "words", "word_count", "iterations"}
 # Ranking the units by use needs the best cover of every word, in Python: a
 # sample of this many words bounds that on lists of millions.
 RANK_SAMPLE = 20000
@@ -204,16 +207,15 @@ def count_changed(previous, result):
 Session = collections.namedtuple("Session", "scores iterations converged")
 
 
-def run_session(scoring_iteration, words, affixes, scores, whitelist, iterations=None, report=None, starting=None):
+def run_session(scoring_iteration, words, affixes, scores, whitelist, iterations=None, report=None):
     """Scoring iterations, each result merged into a copy of `scores`.
 
     `scoring_iteration` is morvanex.run_scoring_iteration (or anything with its
     signature).  Runs exactly `iterations` iterations when given, otherwise
-    until an iteration changes no score (at most MAX_ITERATIONS).  `starting`,
-    when given, is called with the iteration's number before it, `report`
-    after it with (number, result, changed count, seconds).  Returns a
-    Session: the merged scores, the number of iterations run and whether the
-    last one changed nothing.
+    until an iteration changes no score (at most MAX_ITERATIONS).  `report`,
+    when given, is called after each iteration with (number, result, changed
+    count, seconds).  Returns a Session: the merged scores, the number of
+    iterations run and whether the last one changed nothing.
     """
     roots = frozenset(words)
     affixes = frozenset(affixes)
@@ -223,8 +225,6 @@ def run_session(scoring_iteration, words, affixes, scores, whitelist, iterations
     number = 0
     while number < (MAX_ITERATIONS if iterations is None else iterations):
         number += 1
-        if starting is not None:
-            starting(number)
         started = time.perf_counter()
         result = scoring_iteration(roots, affixes, scores, whitelist)
         seconds = time.perf_counter() - started
@@ -383,7 +383,11 @@ def read_session(path):
     if session.get("version") != SESSION_VERSION:
         raise WordListError(f"session '{path}' has version {session.get('version')!r}; "
                             f"this {PROG} reads version {SESSION_VERSION}")
-    return session["scores"], session["settings"]
+    settings = session.get("settings")
+    if not isinstance(session.get("scores"), dict) or not isinstance(settings, dict) or \
+            not SESSION_SETTINGS <= settings.keys():
+        raise WordListError(f"session '{path}' lacks its scores or settings")
+    return session["scores"], settings
 
 
 class PendingOutput:
@@ -504,7 +508,7 @@ class _ShowVersion(argparse.Action):
 
 # The options that shape a session; a loaded session has its own.
 TRAINING_OPTIONS = ("words", "word_format", "no_lowercase", "iterations", "min_shared", "max_affix_length",
-                    "max_piece_length", "whitelist", "top", "samples", "output", "save")
+                    "max_piece_length", "whitelist", "top", "samples", "seed", "output", "save")
 
 
 def build_parser():
@@ -559,7 +563,8 @@ def build_parser():
     files = parser.add_argument_group("files")
     files.add_argument("--output", metavar="PATH",
                        help="where to write the final scores, tab-separated "
-                            "(default: <word list name>-scores.tsv in the current directory)")
+                            "(default: <word list name>-scores.tsv in the current directory, stdin-scores.tsv "
+                            "for standard input)")
     files.add_argument("--segment-file", metavar="PATH",
                        help="segment every word of PATH (one per line, - for standard input) with the final "
                             "scores, into --segments-output")
@@ -677,17 +682,17 @@ def train(scoring_iteration, args, words, whitelist, say):
         f"{len(affixes)} affix candidates, {len(scores)} scored substrings, {whitelisted}")
     candidates = len(set(words) | affixes)
     of = f"/{args.iterations}" if args.iterations else ""
-    running = []
+    numbers = itertools.count(1)
 
-    def starting(number):
-        running.append(Progress(f"iteration {number}{of}: scoring {candidates} candidates").__enter__())
+    def shown_iteration(*arguments):
+        with Progress(f"iteration {next(numbers)}{of}: scoring {candidates} candidates"):
+            return scoring_iteration(*arguments)
 
     def report(number, result, changed, seconds):
-        running.pop().__exit__()
         say(f"iteration {number}{of}: {len(result)} candidates scored in {seconds * 1000.0:.1f} ms, "
             f"{changed} changed")
 
-    session = run_session(scoring_iteration, words, affixes, scores, whitelist, args.iterations, report, starting)
+    session = run_session(shown_iteration, words, affixes, scores, whitelist, args.iterations, report)
     if session.converged:
         print(f"converged: iteration {session.iterations} changed no score")
     elif args.iterations is None:
