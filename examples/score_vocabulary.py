@@ -74,7 +74,7 @@ UNESCAPES = {escaped[1]: char for char, escaped in ESCAPES.items()}
 
 
 class WordListError(Exception):
-    """A word list that cannot be used; its message is shown to the user as is."""
+    """An input (word list, file to segment, saved session) that cannot be used; its message is shown as is."""
 
 
 class UsageError(Exception):
@@ -122,13 +122,13 @@ def words_of_lines(lines, word_format="auto"):
     if all(matches):
         return [match.group(1) for match in matches], True
     if word_format == "counts":
-        number = next(number for number, match in enumerate(matches, 1) if not match)
-        raise ValueError(f"line {number} is not 'count word': {lines[number - 1]!r}")
+        line = next(line for line, match in zip(lines, matches) if not match)
+        raise ValueError(f"{line!r} is not a 'count word' line")
     return lines, False
 
 
 def read_words(path, word_format="auto", lowercase=True):
-    """The distinct words of a word list (see read_lines and words_of_lines), in file order."""
+    """The distinct words of a word list in file order: read_word_list for callers that need only them."""
     return read_word_list(path, word_format, lowercase)[0]
 
 

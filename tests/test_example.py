@@ -226,7 +226,7 @@ def test_segment_file_and_saved_session(tmp_path):
         (["--words", "{tmp}/words.gz"], {"words.gz": b"walk\n"},
          "cannot read word list '{tmp}/words.gz': Not a gzipped file (b'wa')"),
         (["--words", "{tmp}/counts.txt", "--format", "counts"], {"counts.txt": b"3 walk\nwalked\n"},
-         "word list '{tmp}/counts.txt': line 2 is not 'count word': 'walked'"),
+         "word list '{tmp}/counts.txt': 'walked' is not a 'count word' line"),
         (["--words", "{tmp}/words.txt", "--output", "{tmp}/words.txt"], {"words.txt": b"walk\n"},
          "the results would overwrite the input '{tmp}/words.txt'; choose another output"),
         (["--segment-file", "{tmp}/words.txt", "--save", "{tmp}/words.txt", "--output", "{tmp}/out.tsv"],
