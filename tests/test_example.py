@@ -1,7 +1,12 @@
 """The vocabulary scoring example, run as a user runs it and piece by piece."""
 
+import bz2
+import gzip
+import json
+import lzma
 import os
 import re
+import signal
 import struct
 import subprocess
 import sys
@@ -26,29 +31,42 @@ requires_module = pytest.mark.skipif(morvanex is None, reason="morvanex is not i
 example = load_example("score_vocabulary.py")
 
 
-def run_script(*args, env=None):
+def run_script(*args, env=None, cwd=REPO, **options):
     return subprocess.run(
         [sys.executable, SCRIPT, *args],
         capture_output=True,
         text=True,
         encoding="utf-8",
         timeout=300,
-        cwd=REPO,
+        cwd=cwd,
         env=env,
+        **options,
     )
+
+
+def unescape(field):
+    return re.sub(r"\\(.)", lambda match: {"t": "\t", "n": "\n", "r": "\r", "\\": "\\"}[match.group(1)], field)
+
+
+def read_tsv(path, header):
+    """The rows of one of the example's tab-separated files, fields unescaped."""
+    with open(path, encoding="utf-8", newline="") as handle:
+        first, *lines = handle.read().split("\n")[:-1]
+    assert first == header
+    return [[unescape(field) for field in line.split("\t")] for line in lines]
 
 
 def read_results(path):
     """{candidate: (kind, score, own best cover)} from the example's tab-separated results file."""
-    with open(path, encoding="utf-8") as handle:
-        header, *lines = handle.read().splitlines()
-    assert header == "candidate\tkind\tlength\tscore\town_best_cover"
     results = {}
-    for line in lines:
-        text, kind, length, score, own = line.split("\t")
+    for text, kind, length, score, own in read_tsv(path, "candidate\tkind\tlength\tscore\town_best_cover"):
         assert int(length) == len(text) and own in ("yes", "no")
         results[text] = (kind, float(score), own == "yes")
     return results
+
+
+def no_partial_files(*directories):
+    return all(not name.endswith(".part") for directory in directories for name in os.listdir(directory))
 
 
 def own_best_cover_by_model(candidates, affixes, scores, whitelist):
@@ -71,11 +89,11 @@ def bundled_words():
 
 
 @requires_module
-@pytest.mark.parametrize("iterations", [None, 2], ids=["until-converged", "forced"])
-def test_bundled_word_list_session(tmp_path, iterations):
+@pytest.mark.parametrize("options, iterations", [([], None), (["--iterations", "2"], 2), (["--quiet"], None)],
+                         ids=["until-converged", "forced", "quiet"])
+def test_bundled_word_list_session(tmp_path, options, iterations):
     output = tmp_path / "scores.tsv"
-    forced = ["--iterations", str(iterations)] if iterations else []
-    result = run_script("--output", str(output), *forced)
+    result = run_script("--output", str(output), *options)
     assert result.returncode == 0, result.stderr
     assert result.stderr == ""  # no progress bar when standard error is not a terminal
     words = bundled_words()
@@ -85,38 +103,67 @@ def test_bundled_word_list_session(tmp_path, iterations):
     converged = re.search(r"^converged: iteration (\d+) changed no score$", result.stdout, re.M)
     if iterations:
         assert numbers == [1, 2] and not converged
+    elif "--quiet" in options:
+        assert numbers == [] and converged
+        assert not re.search(r"^(prepared|own best cover|best covers of) ", result.stdout, re.M)
+        numbers = list(range(1, int(converged.group(1)) + 1))
     else:
         assert converged and numbers == list(range(1, int(converged.group(1)) + 1))
         assert re.search(rf"^iteration {numbers[-1]}: .* 0 changed$", result.stdout, re.M)
         assert not re.search(rf"^iteration {numbers[-2]}: .* 0 changed$", result.stdout, re.M)
-    assert result.stdout.endswith(f"written to {output} (tab-separated: candidate, kind, length, score, "
-                                  "own_best_cover)\n")
+        assert re.search(r"^prepared in [\d.]+ s: .*, no whitelisted characters$", result.stdout, re.M)
+    assert re.search(rf"^final scores of \d+ candidates written to {re.escape(str(output))} in [\d.]+ s "
+                     r"\(tab-separated: candidate, kind, length, score, own_best_cover\)$", result.stdout, re.M)
+    assert re.search(r"\ntotal: [\d.]+ s\n\Z", result.stdout)
 
-    # The file holds what the same number of direct calls gives.
+    # The file holds what the same number of direct calls gives, with no whitelist.
     affixes = example.affix_candidates(words, 20, 5)
     scores = example.initial_scores(words, 8)
-    whitelist = {c for w in words for c in w}
     for _ in numbers:
-        scores.update(morvanex.run_scoring_iteration(set(words), affixes, scores, whitelist))
+        scores.update(morvanex.run_scoring_iteration(set(words), affixes, scores, set()))
     written = read_results(output)
     assert written.keys() == set(words) | affixes
     assert [t for t, (_, value, _) in written.items() if struct.pack("<d", value) != struct.pack("<d", scores[t])] == []
     assert {t for t, (kind, _, _) in written.items() if kind == "both"} == set(words) & affixes
-    assert {t for t, (_, _, own) in written.items() if own} == own_best_cover_by_model(
-        written, affixes, scores, whitelist)
+    kept = {t for t, (_, _, own) in written.items() if own}
+    assert kept == own_best_cover_by_model(written, affixes, scores, set())
+
+    # Listed: lengths where some but not all candidates keep their score, most used first.
+    rows = re.findall(r"^ +(\d+) (roots|affixes) +(\d+) of (\d+) +(.*)$", result.stdout, re.M)
+    assert rows
+    for length, kind, own, of, listed in rows:
+        assert 0 < int(own) < int(of)
+        texts = sorted(t for t in kept if len(t) == int(length) and (t in affixes) == (kind == "affixes"))
+        assert len(texts) == int(own)
+        units = re.findall(r"(\S+)\((\d+)\)", listed)
+        assert {text for text, _ in units} <= set(texts)
+        uses = [int(count) for _, count in units]
+        assert uses == sorted(uses, reverse=True) and all(count <= len(words) for count in uses)
 
 
 @requires_module
-def test_custom_word_file(tmp_path):
-    path = tmp_path / "mots.txt"
-    lines = ["Walking", "walked", "", "  TALKING  ", "talked", "walked", "naïve", "naïvely", "😀ing", "😀ed"]
-    path.write_bytes(b"\xef\xbb\xbf" + "\n".join(lines).encode("utf-8") + b"\n")
+@pytest.mark.parametrize("given", ["plain", "gz", "bz2", "xz", "stdin", "counts"])
+def test_custom_word_file(tmp_path, given):
+    lines = ["Walking", "walked", "", "  TALKING  ", "talked\r", "walked", "naïve", "naïvely", "😀ing", "😀ed",
+             # Only "\n" ends a line; quotes, tabs and backslashes stay in the word and in the results file.
+             "rock\x85roll", "line\u2028ing", "form\x0cfed", "file\x1cing", "o\"brien", "it's", "back\\ing", "walk\ted"]
+    if given == "counts":
+        lines = [f"{number} {line}" if line else line for number, line in enumerate(lines, 3)]
+    data = b"\xef\xbb\xbf" + "\n".join(lines).encode("utf-8") + b"\n"
+    compress = {"gz": gzip.compress, "bz2": bz2.compress, "xz": lzma.compress}.get(given, lambda data: data)
+    path = tmp_path / ("mots.txt" + (f".{given}" if given in ("gz", "bz2", "xz") else ""))
+    path.write_bytes(compress(data))
 
-    result = run_script("--words", str(path), "--min-shared", "2", "--iterations", "3", "--whitelist", "😀d",
-                        "--output", str(tmp_path / "out.tsv"))
+    result = run_script("--words", "-" if given == "stdin" else str(path), "--min-shared", "2", "--iterations", "3",
+                        "--whitelist", "😀D", "--output", str(tmp_path / "out.tsv"),
+                        input=data.decode("utf-8") if given == "stdin" else None)
     assert result.returncode == 0, result.stderr
-    expected_words = {"walking", "walked", "talking", "talked", "naïve", "naïvely", "😀ing", "😀ed"}
-    assert result.stdout.startswith(f"read {len(expected_words)} words from {path}\n")
+    assert result.stderr == ""
+    expected_words = {"walking", "walked", "talking", "talked", "naïve", "naïvely", "😀ing", "😀ed", "rock\x85roll",
+                      "line\u2028ing", "form\x0cfed", "file\x1cing", "o\"brien", "it's", "back\\ing", "walk\ted"}
+    shown = "standard input" if given == "stdin" else str(path)
+    counted = " ('count word' lines; the counts are not used)" if given == "counts" else ""
+    assert result.stdout.startswith(f"read {len(expected_words)} words from {shown}{counted}\n")
     assert re.search(r"^iteration 3/3: ", result.stdout, re.M)
     written = read_results(tmp_path / "out.tsv")
     assert {t for t, (kind, _, _) in written.items() if kind != "affix"} == expected_words
@@ -128,28 +175,92 @@ def test_custom_word_file(tmp_path):
     scores.update((t, value) for t, (_, value, _) in written.items())
     assert {t for t, (_, _, own) in written.items() if own} == own_best_cover_by_model(
         written, affixes, scores, {"😀", "d"})
+    # The example's own reader gives the same.
+    assert {t: (row.kind, row.score, row.own_best_cover) for t, row in
+            example.read_results(tmp_path / "out.tsv").items()} == written
+
+
+@requires_module
+def test_segment_file_and_saved_session(tmp_path):
+    (tmp_path / "segment.txt").write_text("Walking\nunhappiness\n\nx\nwalk\ted\nwalking\n", encoding="utf-8")
+    result = run_script("--whitelist", "s", "--segment-file", "segment.txt", "--separator", "|",
+                        "--save", "session.json.gz", "--quiet", cwd=tmp_path)
+    assert result.returncode == 0, result.stderr
+    assert "segmentations of 5 words written to segment-segments.tsv in " in result.stdout
+    rows = read_tsv(tmp_path / "segment-segments.tsv", "word\tsegmentation\tvalue")
+    assert [word for word, _, _ in rows] == ["walking", "unhappiness", "x", "walk\ted", "walking"]
+
+    with gzip.open(tmp_path / "session.json.gz", "rt", encoding="utf-8") as handle:
+        session = json.load(handle)
+    scores = session["scores"]
+    assert session["settings"]["whitelist"] == ["s"]
+    written = read_results(tmp_path / "words-scores.tsv")
+    assert all(struct.pack("<d", scores[t]) == struct.pack("<d", value) for t, (_, value, _) in written.items())
+    for word, segmentation, value in rows:
+        best = reference_model.best_segmentation_score(word, scores, {"s"}, False)
+        assert float(value) == best
+        pieces = segmentation.split("|") if segmentation else []
+        assert "".join(pieces) == (word if best >= 0.0 else "")
+        assert all(piece in scores and (len(piece) > 1 or piece == "s") for piece in pieces)
+        if pieces:
+            assert sum(scores[piece] for piece in pieces) == best
+
+    # A later run segments with the saved session, here from standard input.
+    again = run_script("--load", "session.json.gz", "--segment-file", "-", "--separator", "|",
+                       "--segments-output", "again.tsv", cwd=tmp_path,
+                       input=(tmp_path / "segment.txt").read_text(encoding="utf-8"))
+    assert again.returncode == 0, again.stderr
+    assert again.stdout.startswith(f"loaded the session session.json.gz: {len(scores)} scores after ")
+    assert (tmp_path / "again.tsv").read_bytes() == (tmp_path / "segment-segments.tsv").read_bytes()
+    assert no_partial_files(tmp_path)
 
 
 @pytest.mark.parametrize(
-    "make_path, message",
+    "args, files, message",
     [
-        (lambda tmp: tmp / "missing.txt", "cannot read word list '{path}': No such file or directory"),
-        (lambda tmp: tmp, "cannot read word list '{path}': Is a directory"),
-        (lambda tmp: _write(tmp / "latin1.txt", "café\nnaïve\n".encode("latin-1")),
-         "word list '{path}' is not valid UTF-8 (byte 3: invalid continuation byte)"),
-        (lambda tmp: _write(tmp / "blank.txt", b"\n   \n\t\n"), "word list '{path}' holds no words"),
+        (["--words", "{tmp}/missing.txt"], {}, "cannot read word list '{tmp}/missing.txt': No such file or directory"),
+        (["--words", "{tmp}"], {}, "cannot read word list '{tmp}': Is a directory"),
+        (["--words", "{tmp}/latin1.txt"], {"latin1.txt": "café\nnaïve\n".encode("latin-1")},
+         "word list '{tmp}/latin1.txt' is not valid UTF-8 (byte 3: invalid continuation byte)"),
+        (["--words", "{tmp}/blank.txt"], {"blank.txt": b"\n   \n\t\n"}, "word list '{tmp}/blank.txt' holds no words"),
+        (["--words", "{tmp}/words.gz"], {"words.gz": b"walk\n"},
+         "cannot read word list '{tmp}/words.gz': Not a gzipped file (b'wa')"),
+        (["--words", "{tmp}/counts.txt", "--format", "counts"], {"counts.txt": b"3 walk\nwalked\n"},
+         "word list '{tmp}/counts.txt': 'walked' is not a 'count word' line"),
+        (["--words", "{tmp}/words.txt", "--output", "{tmp}/words.txt"], {"words.txt": b"walk\n"},
+         "the results would overwrite the input '{tmp}/words.txt'; choose another output"),
+        (["--segment-file", "{tmp}/words.txt", "--save", "{tmp}/words.txt", "--output", "{tmp}/out.tsv"],
+         {"words.txt": b"walk\n"}, "the session would overwrite the input '{tmp}/words.txt'; choose another output"),
+        (["--output", "{tmp}/out.tsv", "--save", "{tmp}/out.tsv"], {},
+         "the session and the results would both go to '{tmp}/out.tsv'"),
+        (["--output", "{tmp}/no/such/out.tsv"], {}, "cannot write results to '{tmp}/no/such/out.tsv': "
+                                                    "No such file or directory"),
+        (["--words", "-", "--segment-file", "-"], {}, "only one of the inputs can be standard input"),
+        (["--load", "{tmp}/old.json", "--segment", "walk"], {"old.json": b"{}"},
+         "'{tmp}/old.json' is not a session saved by score_vocabulary.py --save"),
+        (["--load", "{tmp}/old.json", "--iterations", "2", "--segment", "walk"], {},
+         "--load segments with a saved session; it cannot be used with --iterations"),
+        (["--load", "{tmp}/old.json"], {}, "--load needs --segment-file or --segment: words to segment"),
     ],
-    ids=["missing", "directory", "not-utf8", "no-words"],
+    ids=["missing", "directory", "not-utf8", "no-words", "not-gzip", "not-counts", "output-is-input",
+         "save-is-input", "two-outputs-one-file", "output-directory-missing", "stdin-twice", "not-a-session",
+         "load-and-train", "load-nothing"],
 )
-def test_unusable_word_list_is_a_one_line_error(tmp_path, make_path, message):
-    path = make_path(tmp_path)
-    result = run_script("--words", str(path))
+def test_unusable_input_or_output_is_a_one_line_error(tmp_path, args, files, message):
+    for name, data in files.items():
+        (tmp_path / name).write_bytes(data)
+    before = sorted(os.listdir(tmp_path))
+    result = run_script(*[arg.format(tmp=tmp_path) for arg in args], cwd=tmp_path)
     assert result.returncode == 2
     assert result.stdout == ""
-    assert result.stderr == f"score_vocabulary.py: error: {message.format(path=path)}\n"
+    assert result.stderr == f"score_vocabulary.py: error: {message.format(tmp=tmp_path)}\n"
+    assert sorted(os.listdir(tmp_path)) == before
+    for name, data in files.items():
+        assert (tmp_path / name).read_bytes() == data
 
 
-@pytest.mark.parametrize("option, value", [("--iterations", "0"), ("--top", "-3"), ("--min-shared", "x")])
+@pytest.mark.parametrize("option, value", [("--iterations", "0"), ("--top", "-3"), ("--min-shared", "x"),
+                                           ("--samples", "-1"), ("--format", "csv")])
 def test_bad_option_values_are_usage_errors(option, value):
     result = run_script(option, value)
     assert result.returncode == 2
@@ -157,27 +268,85 @@ def test_bad_option_values_are_usage_errors(option, value):
     assert "Traceback" not in result.stderr
 
 
+@requires_module
+def test_version_names_the_module_that_runs():
+    result = run_script("--version")
+    assert result.returncode == 0
+    assert result.stdout == (f"score_vocabulary.py (session format 1) with morvanex {morvanex.__version__} "
+                             f"({morvanex.__file__})\n")
+
+
+INTERRUPTED_CALL = """\
+def run_scoring_iteration(roots, affixes, scores, whitelist):
+    if roots:
+        raise KeyboardInterrupt  # as a call does when Ctrl-C is pressed meanwhile
+    return {}
+"""
+
+
 @pytest.mark.parametrize(
-    "raised, message",
+    "module, threads, code, message",
     [
-        ("ImportError('dynamic module does not define module export function (PyInit_morvanex)', name='morvanex')",
-         "ImportError: dynamic module does not define module export function (PyInit_morvanex)"),
-        ("ModuleNotFoundError(\"No module named 'morvanex'\", name='morvanex')",
-         "ModuleNotFoundError: No module named 'morvanex' (install it: python -m pip install <path to morvanex>)"),
+        ("raise ImportError('dynamic module does not define module export function (PyInit_morvanex)', "
+         "name='morvanex')\n", None, 1,
+         "score_vocabulary.py: error: cannot import morvanex: ImportError: dynamic module does not define module "
+         "export function (PyInit_morvanex)"),
+        ("raise ModuleNotFoundError(\"No module named 'morvanex'\", name='morvanex')\n", None, 1,
+         "score_vocabulary.py: error: cannot import morvanex: ModuleNotFoundError: No module named 'morvanex' "
+         "(install it: python -m pip install <path to morvanex>)"),
+        (INTERRUPTED_CALL, None, 130, "interrupted; {tmp}/out.tsv left unchanged"),
+        (None, "two", 2, "score_vocabulary.py: error: MORVANEX_NUM_THREADS must be unset, empty, 0 (one thread "
+                         "per core) or a positive integer, not 'two'"),
     ],
-    ids=["broken-build", "not-installed"],
+    ids=["broken-build", "not-installed", "interrupted-in-a-call", "bad-thread-count"],
 )
-def test_import_failure_shows_its_cause(tmp_path, raised, message):
-    (tmp_path / "morvanex.py").write_text(f"raise {raised}\n", encoding="utf-8")
-    result = run_script(env={**os.environ, "PYTHONPATH": str(tmp_path)})
-    assert result.returncode == 1
-    assert result.stdout == ""
-    assert result.stderr == f"score_vocabulary.py: error: cannot import morvanex: {message}\n"
+def test_failure_of_the_module_is_one_line(tmp_path, module, threads, code, message):
+    if module is None and morvanex is None:
+        pytest.skip("morvanex is not installed")
+    env = dict(os.environ)
+    if module is not None:
+        (tmp_path / "morvanex.py").write_text(module, encoding="utf-8")
+        env["PYTHONPATH"] = str(tmp_path)
+    if threads is not None:
+        env["MORVANEX_NUM_THREADS"] = threads
+    (tmp_path / "out.tsv").write_text("an earlier run's results\n", encoding="utf-8")
+    result = run_script("--output", str(tmp_path / "out.tsv"), env=env)
+    assert result.returncode == code
+    assert result.stderr == message.format(tmp=tmp_path) + "\n"
+    assert (tmp_path / "out.tsv").read_text(encoding="utf-8") == "an earlier run's results\n"
+    assert no_partial_files(tmp_path, REPO)
 
 
-def _write(path, data):
-    path.write_bytes(data)
-    return path
+@requires_module
+@pytest.mark.parametrize("how", ["ctrl-c", "broken-pipe"])
+def test_stopped_run_leaves_outputs_unchanged(tmp_path, how):
+    output = tmp_path / "out.tsv"
+    output.write_text("an earlier run's results\n", encoding="utf-8")
+    command = [sys.executable, SCRIPT, "--output", str(output), "--segment-file", "-",
+               "--segments-output", str(tmp_path / "segments.tsv")]
+    if how == "ctrl-c":
+        # The file to segment comes from a pipe that stays open: the run waits
+        # for it after reading the word list, and Ctrl-C comes meanwhile.
+        with subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              text=True, encoding="utf-8") as process:
+            assert process.stdout.readline().startswith("read ")
+            process.send_signal(signal.SIGINT)
+            _, stderr = process.communicate(timeout=300)
+        code = 130
+        expected = f"interrupted; {output} and {tmp_path / 'segments.tsv'} left unchanged\n"
+    else:
+        # Standard output is a pipe whose reader is gone, as with `| head` once it has its lines.
+        reader, writer = os.pipe()
+        os.close(reader)
+        with open(writer, "wb") as stdout:
+            process = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=stdout, stderr=subprocess.PIPE,
+                                     text=True, encoding="utf-8", timeout=300)
+        stderr, code = process.stderr, process.returncode
+        expected = (f"score_vocabulary.py: error: standard output was closed; {output} and "
+                    f"{tmp_path / 'segments.tsv'} left unchanged\n")
+    assert (process.returncode, stderr) == (code, expected)
+    assert output.read_text(encoding="utf-8") == "an earlier run's results\n"
+    assert sorted(os.listdir(tmp_path)) == ["out.tsv"]
 
 
 # ---------------------------------------------------------------------------

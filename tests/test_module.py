@@ -1,5 +1,6 @@
 """Module initialisation: attributes, the exported symbol, single initialisation."""
 
+import importlib.metadata
 import shutil
 import subprocess
 
@@ -45,6 +46,10 @@ REINIT_MESSAGE = (
 )
 def test_module_and_function_attributes(read, expected):
     assert read(morvanex) == expected
+
+
+def test_version_is_the_installed_distribution_version():
+    assert morvanex.__version__ == importlib.metadata.version("morvanex")
 
 
 def test_signature_is_introspectable():

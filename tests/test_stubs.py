@@ -47,6 +47,7 @@ GOOD_CALLS = textwrap.dedent(
     result = morvanex.run_scoring_iteration(roots, affixes, scores, {"a"})
     assert_type(result, Dict[str, float])
     assert_type(morvanex.__all__, List[str])
+    assert_type(morvanex.__version__, str)
 
     morvanex.run_scoring_iteration(
         root_candidates=set(), affix_candidates=set(), scores={}, one_char_whitelist=set()
@@ -84,6 +85,7 @@ WRONG_CALLS = textwrap.dedent(
     count: int = morvanex.run_scoring_iteration(set(), set(), {}, set())  # wrong: result type
     texts: Dict[str, str] = morvanex.run_scoring_iteration(set(), set(), {}, set())  # wrong: value type
     names: List[int] = morvanex.__all__  # wrong: __all__ holds str
+    release: int = morvanex.__version__  # wrong: __version__ is a str
     morvanex.PanicException  # wrong: not a module attribute
     """
 )

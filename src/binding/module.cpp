@@ -248,6 +248,12 @@ Result<Done> add_function(PyObject* module) {
     return Done{};
 }
 
+// The package version from the build, so that it cannot differ from the installed metadata.
+Result<Done> add_version(PyObject* module) {
+    if (PyModule_AddStringConstant(module, "__version__", MORVANEX_VERSION) < 0) return fetch_pending_error();
+    return Done{};
+}
+
 Result<OwnedRef> initialise_module() {
     if (module_slot != nullptr)
         return ErrorValue::with_message(PyExc_ImportError,
@@ -258,6 +264,8 @@ Result<OwnedRef> initialise_module() {
     if (!module) return fetch_pending_error();
     Result<Done> added = add_function(module.get());
     if (!added.ok()) return added.take_error();  // the new module is released
+    Result<Done> versioned = add_version(module.get());
+    if (!versioned.ok()) return versioned.take_error();
 
     // Python code run above could have initialised the module meanwhile; the
     // module stored first wins.
