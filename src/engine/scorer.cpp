@@ -20,35 +20,28 @@ void relax(double& target, double total) {
 // and pushes totals to every end for which the piece is a usable key, or
 // only to the last position when `only_last` is set. Stops as soon as no key
 // continues the piece, so a walk costs at most the length of the longest
-// key; its steps are counted on `meter`. `record(i, piece)` sees the walk on
-// every position it stands on. Returns the value of the key that ends at the
-// last position, if the walk reached one.
+// key. `record(i, piece)` sees the walk on every position it stands on.
+// Returns the value of the key that ends at the last position, if the walk
+// reached one.
 template <class Record>
 std::optional<double> carry_on(const CharSequence& chars, PieceIndex::Cursor piece, std::size_t i,
-                               double start_total, bool only_last, std::vector<double>& best, WorkMeter& meter,
-                               Record record) {
+                               double start_total, bool only_last, std::vector<double>& best, Record record) {
     const std::size_t n = chars.length();
-    const std::size_t first = i;
-    std::optional<double> whole_key;
     for (;; ++i) {
-        if (!piece.exists()) break;
+        if (!piece.exists()) return std::nullopt;
         record(i, piece);
         if (piece.scored() && (!only_last || i == n)) relax(best[i], start_total + piece.score());
-        if (i == n) {
-            if (piece.keyed()) whole_key = piece.score();
-            break;
-        }
-        if (!piece.continues()) break;
+        if (i == n) return piece.keyed() ? std::optional<double>(piece.score()) : std::nullopt;
+        if (!piece.continues()) return std::nullopt;
         piece.advance(chars.code_points[i]);
     }
-    meter.count(i - first + 1);
-    return whole_key;
 }
 
-// The walk from start `j`.
+// The walk from start `j`, counted on `meter` as the most steps it can take.
 std::optional<double> extend_from(const CharSequence& chars, const PieceIndex& pieces, std::size_t j,
                                   bool only_last, std::vector<double>& best, WorkMeter& meter) {
-    return carry_on(chars, pieces.walk_from(chars.code_points[j]), j + 1, best[j], only_last, best, meter,
+    meter.count(std::min(pieces.longest_key(), chars.length() - j));
+    return carry_on(chars, pieces.walk_from(chars.code_points[j]), j + 1, best[j], only_last, best,
                     [](std::size_t, const PieceIndex::Cursor&) {});
 }
 
@@ -57,8 +50,7 @@ std::optional<double> extend_from(const CharSequence& chars, const PieceIndex& p
 // the whole root), are taken over; walks from starts before p go on from p,
 // then starts from p on are walked afresh. Every best[i] thus still sees its
 // totals in increasing order of their start.
-Segmentation score_root_after_neighbour(const CharSequence& chars, const PieceIndex& pieces, RootWalks& walks,
-                                        WorkMeter& meter) {
+Segmentation score_root_after_neighbour(const CharSequence& chars, const PieceIndex& pieces, RootWalks& walks) {
     const std::size_t n = chars.length();
     if (walks.pieces != &pieces) {
         walks.pieces = &pieces;
@@ -88,14 +80,14 @@ Segmentation score_root_after_neighbour(const CharSequence& chars, const PieceIn
         PieceIndex::Cursor piece = walks.states[j * walks.stride + (p - j - 1)];
         if (!piece.continues()) continue;
         piece.advance(chars.code_points[p]);
-        std::optional<double> found = carry_on(chars, piece, p + 1, best[j], false, best, meter, recorder(j));
+        std::optional<double> found = carry_on(chars, piece, p + 1, best[j], false, best, recorder(j));
         if (j == 0) whole_value = found;
     }
     for (std::size_t j = p; j < n; ++j) {
         if (!(best[j] > unreachable)) continue;
         walks.reach[j] = static_cast<std::uint32_t>(j);
         std::optional<double> found =
-            carry_on(chars, pieces.walk_from(chars.code_points[j]), j + 1, best[j], false, best, meter, recorder(j));
+            carry_on(chars, pieces.walk_from(chars.code_points[j]), j + 1, best[j], false, best, recorder(j));
         if (j == 0) whole_value = found;
     }
     walks.chars.assign(chars.code_points.begin(), chars.code_points.end());
@@ -108,8 +100,10 @@ Segmentation best_segmentation_score(const CharSequence& chars, const PieceIndex
                                ScorerScratch& scratch) {
     const std::size_t n = chars.length();
     assert(n >= 1);
+    // A reused root costs at most longest_reused_root squared steps, which the
+    // driver's count per candidate covers; longer walks are counted here.
     if (!is_affix && n <= RootWalks::longest_reused_root && pieces.longest_key() > 0)
-        return score_root_after_neighbour(chars, pieces, scratch.root_walks, scratch.meter);
+        return score_root_after_neighbour(chars, pieces, scratch.root_walks);
     std::vector<double>& best = scratch.best;
     if (n >= best.max_size()) throw InternalFailure("capacity overflow");
     best.assign(n + 1, unreachable);
