@@ -44,7 +44,6 @@ public:
     void set_value(Entry entry, double value) { values_[entry] = value; }
 
     std::size_t size() const { return values_.size(); }
-    Origin origin(Entry entry) const { return origins_[entry]; }
     std::string_view key(Entry entry) const {
         const Origin& o = origins_[entry];
         return o.from_affixes ? affixes_[o.position] : roots_[o.position];
