@@ -38,10 +38,17 @@ ErrorValue type_mismatch_error(PyObject* object, const char* target) {
 
 Result<Utf8Text> string_from_object(PyObject* object) {
     if (!is_str(object)) return type_mismatch_error(object, "PyString");
+#if MORVANEX_UTF8_IN_PLACE
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(object, &size);
+    if (data == nullptr) return fetch_pending_error();
+    return Utf8Text(std::string_view(data, static_cast<std::size_t>(size)));
+#else
     OwnedRef bytes = OwnedRef::steal(PyUnicode_AsUTF8String(object));
     if (!bytes) return fetch_pending_error();
     std::string_view view(PyBytes_AsString(bytes.get()), static_cast<std::size_t>(PyBytes_Size(bytes.get())));
     return Utf8Text(view, std::move(bytes));
+#endif
 }
 
 Result<double> double_from_object(PyObject* object) {
