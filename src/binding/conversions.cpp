@@ -72,7 +72,10 @@ Result<InsertedStrings> string_set_from_object(PyObject* object) {
         expected = PySet_Size(held.get());
     }
 
-    InsertedStrings set(expected > 0 ? static_cast<std::size_t>(expected) : 0);
+    // Only a subclass's own __iter__ can yield one string many times.
+    const bool exact = Py_TYPE(object) == &PySet_Type || Py_TYPE(object) == &PyFrozenSet_Type;
+    InsertedStrings set(expected > 0 ? static_cast<std::size_t>(expected) : 0,
+                        exact ? InsertedStrings::Source::distinct : InsertedStrings::Source::may_repeat);
     for (;;) {
         OwnedRef item = OwnedRef::steal(PyIter_Next(iterator.get()));
         if (!item) {

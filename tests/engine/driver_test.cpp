@@ -173,6 +173,21 @@ TEST(Containers, RepeatsBeyondTheExpectedCountAreDroppedKeepingFirstInsertionOrd
         for (std::size_t earlier = 0; earlier < position; ++earlier) EXPECT_NE(set[earlier], set[position]);
 }
 
+TEST(Containers, ASourceThatMayRepeatKeepsBytesProportionalToItsDistinctStrings) {
+    // As many insertions as the source reported, so the count never calls
+    // for a drop: two long strings in turn, then one over and over.
+    const std::vector<std::string> long_texts = {std::string(1 << 20, 'x'), std::string(1 << 20, 'y')};
+    InsertedStrings set(600, InsertedStrings::Source::may_repeat);
+    for (int k = 0; k < 600; ++k) {
+        set.insert(long_texts[k < 300 ? static_cast<std::size_t>(k) % 2 : 1]);
+        ASSERT_LE(set.strings().bytes(), 6u << 20) << k;
+    }
+    std::vector<std::uint32_t> members = set.members_in_byte_order();
+    ASSERT_EQ(members.size(), 2u);
+    EXPECT_EQ(set[members[0]], long_texts[0]);
+    EXPECT_EQ(set[members[1]], long_texts[1]);
+}
+
 TEST(Driver, RepeatedCandidatesAndKeysCountOnce) {
     // The later "ab" value (0.5) is the previous score; the repeated root and
     // affix strings each give one entry.
