@@ -8,8 +8,7 @@
 namespace morvanex {
 
 std::vector<std::uint32_t> InsertedStrings::members_in_byte_order(std::size_t threads) const {
-    return distinct_in_byte_order(
-        size(), [this](std::uint32_t p) { return strings_[p]; }, KeepRepeat::first, threads);
+    return distinct_in_byte_order(strings_, KeepRepeat::first, threads);
 }
 
 void InsertedStrings::drop_repeats() {
@@ -26,8 +25,7 @@ void InsertedStrings::drop_repeats() {
 }
 
 std::vector<std::uint32_t> InsertedScores::entries_in_byte_order(std::size_t threads) const {
-    return distinct_in_byte_order(
-        size(), [this](std::uint32_t p) { return keys_[p]; }, KeepRepeat::last, threads);
+    return distinct_in_byte_order(keys_, KeepRepeat::last, threads);
 }
 
 }  // namespace morvanex

@@ -128,10 +128,12 @@ TEST(Containers, ByteOrderPutsPrefixesAndNulsBeforeTheirExtensions) {
 }
 
 TEST(Containers, LargeSetsSortLikeAPlainSortWithRepeatsRemoved) {
-    // Enough strings for the bucket path, with long shared beginnings, NULs,
+    // Enough strings for the bucket path, with shared beginnings of many
+    // words, strings that end inside a word or differ only by trailing NULs,
     // multi-byte characters and repeats; sorted on one thread or several.
     std::mt19937_64 rng(5);
-    const std::vector<std::string> parts = {"a", "ab", std::string("\0", 1), "\xC3\xA9", "internation", "z"};
+    const std::vector<std::string> parts = {"a", "ab", std::string("\0", 1), "\xC3\xA9", "internation",
+                                            "z", "internationalisation-"};
     InsertedStrings set(20000);  // as many as arrive: no repeat is dropped early
     std::vector<std::string> inserted;
     for (int k = 0; k < 20000; ++k) {
