@@ -243,6 +243,20 @@ def measure(name, args, built, repeats, sample_size):
     return row
 
 
+def module_build():
+    """The installed wheel's tag and how its module reads strings."""
+    try:
+        from importlib import metadata
+
+        wheel = metadata.distribution("morvanex").read_text("WHEEL") or ""
+        tag = next((line.split(":", 1)[1].strip() for line in wheel.splitlines() if line.startswith("Tag:")), "?")
+    except Exception:  # noqa: BLE001 - a module not installed from a wheel
+        tag = "?"
+    reading = {"cp38": "through a temporary bytes object per string (stable ABI of 3.8)",
+               "cp310": "where the interpreter keeps their UTF-8 form (stable ABI of 3.10)"}
+    return f"wheel {tag}, strings read {reading.get(tag.split('-')[0], '(unknown)')}"
+
+
 def machine():
     with open("/proc/cpuinfo") as handle:
         model = next((line.split(":", 1)[1].strip() for line in handle if line.startswith("model name")), "?")
@@ -260,6 +274,7 @@ def report(rows, command, repeats, loads):
         "# morvanex call benchmark", "",
         f"`{command}` on {machine()}; load average {loads[0]:.1f} at the start, {loads[1]:.1f} at the end "
         f"(the machine is shared); medians of {repeats} runs.", "",
+        f"Module: {module_build()}.", "",
         "| workload | built in | candidates | scores | floor | one call | call / floor | parallel call "
         "| parallel / floor | plain Python | plain Python / call | peak MiB (1 thread / parallel) | result dict MiB "
         "| verified |",

@@ -27,8 +27,8 @@ STAGES=(
     "engine|the C++ engine tests (GoogleTest), built with g++"
     "engine-clang|the C++ engine tests built with $CLANG, warnings as errors"
     "engine-tsan|the C++ engine tests under ThreadSanitizer"
-    "wheels|the sdist, and from it the abi3 wheel built with CPython $OLDEST_PYTHON and with $NEWEST_PYTHON; each repaired to $MANYLINUX_POLICY (auditwheel), audited (abi3audit --strict), checked with twine check --strict"
-    "versions|the whole pytest suite on every CPython ${SUPPORTED_PYTHONS[*]} and under -X dev, with the repaired wheels (run the wheels stage first)"
+    "wheels|the sdist, and from it the cp38-abi3 wheel built with CPython $OLDEST_PYTHON and the cp310-abi3 wheel built with $NEWEST_PYTHON; each repaired to $MANYLINUX_POLICY (auditwheel), audited (abi3audit --strict), checked with twine check --strict"
+    "versions|the whole pytest suite on every CPython ${SUPPORTED_PYTHONS[*]} and under -X dev, each with the repaired wheel pip would pick, and the cp38 one also on $NEWEST_PYTHON (run the wheels stage first)"
     "sanitize|the whole pytest suite against a module built with ASan and UBSan (leak detection on)"
     "sanitize-engine|the C++ engine tests built with ASan and UBSan"
     "fuzz|libFuzzer over the engine for FUZZ_SECONDS (now $FUZZ_SECONDS)"
@@ -137,16 +137,19 @@ stage_wheels() {
     local sdist=(build/dist/morvanex-*.tar.gz)
     tar tzf "${sdist[0]}" | grep -x "morvanex-[^/]*/LICENSE" >/dev/null || { echo "LICENSE missing from ${sdist[0]}" >&2; return 1; }
     twine check --strict "${sdist[0]}"
-    local version
-    for version in "$OLDEST_PYTHON" "$NEWEST_PYTHON"; do
-        local raw="build/dist/py$version" repaired="build/wheelhouse/py$version"
-        log_step "wheel built with CPython $version, from the sdist"
+    # Each stable ABI's wheel, built with the oldest interpreter that has it
+    # and with the newest one, so that both ends of the headers are compiled.
+    local api version
+    for api in cp38 cp310; do
+        [[ $api == cp38 ]] && version="$OLDEST_PYTHON" || version="$NEWEST_PYTHON"
+        local raw="build/dist/$api" repaired="build/wheelhouse/$api"
+        log_step "$api-abi3 wheel built with CPython $version, from the sdist"
         make_venv "build/venvs/build-py$version" "$(python_for "$version")"
         "build/venvs/build-py$version/bin/python" -m pip wheel "${sdist[0]}" --no-deps -qq -w "$raw" \
-            -C build-dir="$ROOT/build/wheel-py$version"
-        local wheel=("$raw"/morvanex-*-cp38-abi3-linux_x86_64.whl)
+            -C wheel.py-api="$api" -C build-dir="$ROOT/build/wheel-$api"
+        local wheel=("$raw"/morvanex-*-"$api"-abi3-linux_x86_64.whl)
         auditwheel repair --plat "$MANYLINUX_POLICY" -w "$repaired" "${wheel[0]}"
-        wheel=("$repaired"/morvanex-*-cp38-abi3-*"$MANYLINUX_POLICY"*.whl)
+        wheel=("$repaired"/morvanex-*-"$api"-abi3-*"$MANYLINUX_POLICY"*.whl)
         local shown
         shown=$(auditwheel show "${wheel[0]}" 2>&1)
         echo "$shown"
@@ -160,12 +163,12 @@ stage_wheels() {
 }
 
 # Runs the suite on CPython $1 in a fresh venv named $2 with the repaired
-# wheel that CPython $3 built; interpreter options follow.
+# $3-abi3 wheel (cp38 or cp310); interpreter options follow.
 suite_with_wheel() {
-    local version="$1" name="$2" builder="$3"
+    local version="$1" name="$2" api="$3"
     shift 3
-    local wheel=("build/wheelhouse/py$builder"/morvanex-*.whl) venv="build/venvs/$name"
-    [[ -f "${wheel[0]}" ]] || { echo "no wheel in build/wheelhouse/py$builder: run the wheels stage first" >&2; return 1; }
+    local wheel=("build/wheelhouse/$api"/morvanex-*.whl) venv="build/venvs/$name"
+    [[ -f "${wheel[0]}" ]] || { echo "no wheel in build/wheelhouse/$api: run the wheels stage first" >&2; return 1; }
     make_venv "$venv" "$(python_for "$version")" "${wheel[0]}[test]"
     "$venv/bin/python" "$@" -c 'import sys, morvanex; print("CPython", sys.version.split()[0], sys.flags.dev_mode and "-X dev" or "", "imports", morvanex.__file__)'
     run_suite "$ROOT/$venv/bin/python" "$@"
@@ -182,32 +185,32 @@ suite_lane() {
         # In the background so that errexit holds inside (an if would lift it).
         suite_with_wheel "$@" >"$log" 2>&1 &
         if wait $!; then
-            echo "$2 (wheel built with $3): passed in $((SECONDS - start)) s" >>"$log"
+            echo "$2 ($3-abi3 wheel): passed in $((SECONDS - start)) s" >>"$log"
         else
-            echo "$2 (wheel built with $3): FAILED after $((SECONDS - start)) s" >>"$log"
+            echo "$2 ($3-abi3 wheel): FAILED after $((SECONDS - start)) s" >>"$log"
             status=1
         fi
     done
     return "$status"
 }
 
-# Two lanes at a time, one per wheel: the wheel built with the oldest
-# interpreter on the newer ones, the one built with the newest on the older
-# ones and in development mode; the logs are printed in order afterwards.
+# Two lanes at a time, four runs each: the cp310 wheel on the interpreters
+# pip gives it to; the cp38 wheel on the two older ones and on the newest
+# (so its path is tested beside the cp310 one), then the cp310 wheel in
+# development mode. The logs are printed in order afterwards.
 stage_versions() {
     mkdir -p build/logs
-    local old_wheel_runs=("3.10 py3.10 $OLDEST_PYTHON" "3.11 py3.11 $OLDEST_PYTHON"
-        "3.12 py3.12 $OLDEST_PYTHON" "3.13 py3.13 $OLDEST_PYTHON")
-    local new_wheel_runs=("3.8 py3.8 $NEWEST_PYTHON" "3.9 py3.9 $NEWEST_PYTHON"
-        "$MAIN_PYTHON py$MAIN_PYTHON-dev $NEWEST_PYTHON -X dev")
-    suite_lane "${old_wheel_runs[@]}" &
-    local old_lane=$!
-    suite_lane "${new_wheel_runs[@]}" &
-    local new_lane=$! status=0
-    wait "$old_lane" || status=1
-    wait "$new_lane" || status=1
+    local cp310_runs=("3.10 py3.10 cp310" "3.11 py3.11 cp310" "3.12 py3.12 cp310" "3.13 py3.13 cp310")
+    local cp38_runs=("3.8 py3.8 cp38" "3.9 py3.9 cp38" "$NEWEST_PYTHON py$NEWEST_PYTHON-cp38 cp38"
+        "$MAIN_PYTHON py$MAIN_PYTHON-dev cp310 -X dev")
+    suite_lane "${cp310_runs[@]}" &
+    local cp310_lane=$!
+    suite_lane "${cp38_runs[@]}" &
+    local cp38_lane=$! status=0
+    wait "$cp310_lane" || status=1
+    wait "$cp38_lane" || status=1
     local run
-    for run in "${new_wheel_runs[@]:0:2}" "${old_wheel_runs[@]}" "${new_wheel_runs[@]:2}"; do
+    for run in "${cp38_runs[@]:0:2}" "${cp310_runs[@]}" "${cp38_runs[@]:2}"; do
         set -- $run
         echo "--- $2"
         cat "build/logs/$2.log"

@@ -493,3 +493,44 @@ def test_exhausted_memory_raises_memory_error_and_the_interpreter_goes_on(run_py
     )
     assert process.returncode == 0, process.stderr
     assert process.stdout.splitlines() == ["MemoryError", "{'ab': 0.125}"]
+
+
+# A set subclass that reports 300 members but whose iterator yields long
+# strings over and over: the copies kept must stay proportional to the
+# distinct strings, far below the 200 MiB the 300 yielded strings take.
+@linux_only
+@pytest.mark.parametrize("yielded", ["one-string", "two-in-turn"])
+def test_a_set_whose_iterator_repeats_long_strings_needs_memory_for_the_distinct_ones(run_python, yielded):
+    if "libasan" in os.environ.get("LD_PRELOAD", ""):
+        pytest.skip("AddressSanitizer reserves terabytes of address space and reports a failed operator new")
+    process = run_python(
+        """
+        import resource
+        import morvanex
+
+        long_strings = ["x" * (1 << 20), "y" * (1 << 20)][: 1 if YIELDED == "one-string" else 2]
+
+        class Repeating(set):
+            def __iter__(self):
+                return (long_strings[k % len(long_strings)] for k in range(300))
+
+        candidates = Repeating("w%03d" % k for k in range(300))
+
+        def address_space():
+            with open("/proc/self/status") as status:
+                for line in status:
+                    if line.startswith("VmSize:"):
+                        return int(line.split()[1]) * 1024
+
+        resource.setrlimit(resource.RLIMIT_AS, (address_space() + (200 << 20), resource.RLIM_INFINITY))
+        try:
+            result = morvanex.run_scoring_iteration(candidates, set(), {}, set())
+        except MemoryError:
+            print("MemoryError")
+        else:
+            print(list(result) == long_strings and set(result.values()) == {0.0})
+        """.replace("YIELDED", repr(yielded)),
+        timeout=300,
+    )
+    assert process.returncode == 0, process.stderr
+    assert process.stdout.split() == ["True"]

@@ -38,10 +38,17 @@ ErrorValue type_mismatch_error(PyObject* object, const char* target) {
 
 Result<Utf8Text> string_from_object(PyObject* object) {
     if (!is_str(object)) return type_mismatch_error(object, "PyString");
+#if MORVANEX_UTF8_IN_PLACE
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(object, &size);
+    if (data == nullptr) return fetch_pending_error();
+    return Utf8Text(std::string_view(data, static_cast<std::size_t>(size)));
+#else
     OwnedRef bytes = OwnedRef::steal(PyUnicode_AsUTF8String(object));
     if (!bytes) return fetch_pending_error();
     std::string_view view(PyBytes_AsString(bytes.get()), static_cast<std::size_t>(PyBytes_Size(bytes.get())));
     return Utf8Text(view, std::move(bytes));
+#endif
 }
 
 Result<double> double_from_object(PyObject* object) {
@@ -65,7 +72,10 @@ Result<InsertedStrings> string_set_from_object(PyObject* object) {
         expected = PySet_Size(held.get());
     }
 
-    InsertedStrings set(expected > 0 ? static_cast<std::size_t>(expected) : 0);
+    // Only a subclass's own __iter__ can yield one string many times.
+    const bool exact = Py_TYPE(object) == &PySet_Type || Py_TYPE(object) == &PyFrozenSet_Type;
+    InsertedStrings set(expected > 0 ? static_cast<std::size_t>(expected) : 0,
+                        exact ? InsertedStrings::Source::distinct : InsertedStrings::Source::may_repeat);
     for (;;) {
         OwnedRef item = OwnedRef::steal(PyIter_Next(iterator.get()));
         if (!item) {

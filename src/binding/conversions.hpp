@@ -34,20 +34,29 @@ namespace morvanex::binding {
 // PanicException raised meanwhile by Python code is resumed.
 ErrorValue type_mismatch_error(PyObject* object, const char* target);
 
-// The strict UTF-8 form of a str, held in the temporary bytes object that
-// this value owns. The engine copies the bytes when it stores them.
+// The strict UTF-8 form of a str. With the 3.8 stable ABI it lives in a
+// temporary bytes object that this value owns; with that of 3.10 it is the
+// interpreter's own UTF-8 form of the string, valid while the string lives.
+// The engine copies the bytes when it stores them.
 class Utf8Text {
 public:
+#if MORVANEX_UTF8_IN_PLACE
+    explicit Utf8Text(std::string_view view) : view_(view) {}
+#else
     Utf8Text(std::string_view view, OwnedRef bytes) : bytes_(std::move(bytes)), view_(view) {}
+#endif
     std::string_view view() const { return view_; }
 
 private:
+#if !MORVANEX_UTF8_IN_PLACE
     OwnedRef bytes_;
+#endif
     std::string_view view_;
 };
 
 // `object` must be a str or a str subclass; its stored code points are
-// encoded strictly, U+0000 included. A non-str gives the "PyString" type
+// encoded strictly, U+0000 included; the caller keeps `object` alive while
+// it reads the text. A non-str gives the "PyString" type
 // mismatch; a lone surrogate gives the interpreter's UnicodeEncodeError.
 Result<Utf8Text> string_from_object(PyObject* object);
 

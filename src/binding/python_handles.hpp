@@ -2,15 +2,8 @@
 // Python handles: the binding's only door to the CPython C API, the owner of
 // every strong reference, the type tests and the interned attribute names.
 //
-// Stable-ABI policy. The module ships as one abi3 wheel that loads into every
-// CPython from 3.8 on, so the binding is compiled with
-// Py_LIMITED_API = 0x03080000 (set by the build) and uses nothing else:
-//   - only functions and data that the 3.8 stable ABI exports;
-//   - no struct fields beyond ob_refcnt / ob_type (read through Py_TYPE);
-//   - reference counts change only through the exported Py_IncRef and
-//     Py_DecRef, never through inline macros, so the compiled code stays
-//     valid for interpreters with a different object layout (immortal
-//     objects, free threading).
+// The stable-ABI policy, the one target this build serves, is in
+// stable_abi.hpp.
 //
 // Ownership contract. Every PyObject* that the binding owns lives in an
 // OwnedRef, so a reference is released exactly once, on every path, including
@@ -20,11 +13,7 @@
 // is the case inside an entry frame (errors.hpp) outside the engine call.
 //
 // Only files under src/binding/ include this header.
-#if !defined(Py_LIMITED_API)
-#error "the binding must be compiled against the stable ABI (Py_LIMITED_API)"
-#elif Py_LIMITED_API != 0x03080000
-#error "the binding targets the stable ABI of CPython 3.8 exactly"
-#endif
+#include "stable_abi.hpp"
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>

@@ -8,8 +8,7 @@
 namespace morvanex {
 
 std::vector<std::uint32_t> InsertedStrings::members_in_byte_order(std::size_t threads) const {
-    return distinct_in_byte_order(
-        size(), [this](std::uint32_t p) { return strings_[p]; }, KeepRepeat::first, threads);
+    return distinct_in_byte_order(strings_, KeepRepeat::first, threads);
 }
 
 void InsertedStrings::drop_repeats() {
@@ -21,11 +20,12 @@ void InsertedStrings::drop_repeats() {
     for (std::uint32_t position : kept) distinct.add(strings_[position]);
     strings_ = std::move(distinct);
     drop_repeats_beyond_ = std::max(drop_repeats_beyond_, 2 * strings_.size());
+    if (drop_repeats_past_bytes_ != no_byte_limit)
+        drop_repeats_past_bytes_ = std::max(least_bytes_between_drops, 2 * strings_.bytes());
 }
 
 std::vector<std::uint32_t> InsertedScores::entries_in_byte_order(std::size_t threads) const {
-    return distinct_in_byte_order(
-        size(), [this](std::uint32_t p) { return keys_[p]; }, KeepRepeat::last, threads);
+    return distinct_in_byte_order(keys_, KeepRepeat::last, threads);
 }
 
 }  // namespace morvanex

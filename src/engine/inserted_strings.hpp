@@ -9,7 +9,11 @@
 // Repeats can only arrive beyond the number of members the source reported
 // (a set's iterator that yields more than the set holds): once insertions go
 // past it, the copies are dropped by the same sort whenever their number
-// doubles, so memory stays proportional to the distinct strings.
+// doubles. A source that may repeat itself (a set subclass's own iterator)
+// is also kept in check by bytes: a string equal to the one before it is
+// not kept, and the copies are dropped whenever the bytes kept pass twice
+// the distinct bytes of the last drop. So memory stays proportional to the
+// distinct strings, whatever the source reported.
 #include <algorithm>
 #include <cstdint>
 #include <string_view>
@@ -21,13 +25,18 @@ namespace morvanex {
 
 class InsertedStrings {
 public:
+    enum class Source { distinct, may_repeat };
+
     // `expected`: how many distinct strings the source reported.
-    explicit InsertedStrings(std::size_t expected = 0)
-        : strings_(expected), drop_repeats_beyond_(std::max<std::size_t>(expected, 16)) {}
+    explicit InsertedStrings(std::size_t expected = 0, Source source = Source::distinct)
+        : strings_(expected), drop_repeats_beyond_(std::max<std::size_t>(expected, 16)),
+          drop_repeats_past_bytes_(source == Source::may_repeat ? least_bytes_between_drops : no_byte_limit) {}
 
     void insert(std::string_view text) {
+        const bool watch_bytes = drop_repeats_past_bytes_ != no_byte_limit;
+        if (watch_bytes && !strings_.empty() && strings_[strings_.size() - 1] == text) return;
         strings_.add(text);
-        if (strings_.size() > drop_repeats_beyond_) drop_repeats();
+        if (strings_.size() > drop_repeats_beyond_ || strings_.bytes() > drop_repeats_past_bytes_) drop_repeats();
     }
 
     // Number of insertions, repeated strings included.
@@ -45,8 +54,13 @@ private:
     // Keeps the first insertion of each string, in insertion order.
     void drop_repeats();
 
+    // A source of a few long strings needs no sort for every one of them.
+    static constexpr std::size_t least_bytes_between_drops = std::size_t{4} << 20;
+    static constexpr std::size_t no_byte_limit = SIZE_MAX;
+
     StringList strings_;
     std::size_t drop_repeats_beyond_;
+    std::size_t drop_repeats_past_bytes_;
 };
 
 }  // namespace morvanex

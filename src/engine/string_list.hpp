@@ -26,6 +26,8 @@ public:
 
     std::size_t size() const { return offsets_.size() - 1; }
     bool empty() const { return size() == 0; }
+    // Bytes of all strings together.
+    std::size_t bytes() const { return arena_.size(); }
     std::string_view operator[](std::size_t position) const {
         assert(position < size());
         return {arena_.data() + offsets_[position], offsets_[position + 1] - offsets_[position]};

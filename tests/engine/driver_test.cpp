@@ -130,10 +130,12 @@ TEST(Containers, ByteOrderPutsPrefixesAndNulsBeforeTheirExtensions) {
 }
 
 TEST(Containers, LargeSetsSortLikeAPlainSortWithRepeatsRemoved) {
-    // Enough strings for the bucket path, with long shared beginnings, NULs,
+    // Enough strings for the bucket path, with shared beginnings of many
+    // words, strings that end inside a word or differ only by trailing NULs,
     // multi-byte characters and repeats; sorted on one thread or several.
     std::mt19937_64 rng(5);
-    const std::vector<std::string> parts = {"a", "ab", std::string("\0", 1), "\xC3\xA9", "internation", "z"};
+    const std::vector<std::string> parts = {"a", "ab", std::string("\0", 1), "\xC3\xA9", "internation",
+                                            "z", "internationalisation-"};
     InsertedStrings set(20000);  // as many as arrive: no repeat is dropped early
     std::vector<std::string> inserted;
     for (int k = 0; k < 20000; ++k) {
@@ -173,6 +175,21 @@ TEST(Containers, RepeatsBeyondTheExpectedCountAreDroppedKeepingFirstInsertionOrd
     ASSERT_EQ(members.size(), 4u);
     for (std::uint32_t position : members)  // each member reported at its first position
         for (std::size_t earlier = 0; earlier < position; ++earlier) EXPECT_NE(set[earlier], set[position]);
+}
+
+TEST(Containers, ASourceThatMayRepeatKeepsBytesProportionalToItsDistinctStrings) {
+    // As many insertions as the source reported, so the count never calls
+    // for a drop: two long strings in turn, then one over and over.
+    const std::vector<std::string> long_texts = {std::string(1 << 20, 'x'), std::string(1 << 20, 'y')};
+    InsertedStrings set(600, InsertedStrings::Source::may_repeat);
+    for (int k = 0; k < 600; ++k) {
+        set.insert(long_texts[k < 300 ? static_cast<std::size_t>(k) % 2 : 1]);
+        ASSERT_LE(set.strings().bytes(), 6u << 20) << k;
+    }
+    std::vector<std::uint32_t> members = set.members_in_byte_order();
+    ASSERT_EQ(members.size(), 2u);
+    EXPECT_EQ(set[members[0]], long_texts[0]);
+    EXPECT_EQ(set[members[1]], long_texts[1]);
 }
 
 TEST(Driver, RepeatedCandidatesAndKeysCountOnce) {
