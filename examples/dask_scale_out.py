@@ -174,7 +174,8 @@ class DistributedSession:
     robin, and each partition costs its worker one call.
 
     ``sent_bytes`` counts, by worker, the bytes the client has sent it since
-    the session started (``setup_seconds``).  ``timings`` holds the seconds of
+    the session started (``setup_seconds``), and ``sent_scores`` the entries
+    of ``scores`` it received then.  ``timings`` holds the seconds of
     the last step by stage: after the start, select (choosing each
     partition's scores) and send; after an iteration, score (the workers'
     calls, until every new value is on the client), merge (the client
@@ -197,6 +198,7 @@ class DistributedSession:
         self.client = client
         self.timings = {}
         self.sent_bytes = {}
+        self.sent_scores = {}
         self.setup_seconds = 0.0
         # A copy, as a plain dict: the module reads a dict's stored entries,
         # whatever a subclass overrides.  Copying a plain dict is a clone.
@@ -228,6 +230,7 @@ class DistributedSession:
                 foreign = used.difference(keys)
                 self._foreign[number] = list(compress(range(len(self._keys)), map(foreign.__contains__, self._keys)))
                 scored = self._initial.keys() & used
+                self.sent_scores[worker] = self.sent_scores.get(worker, 0) + len(scored)
                 partitions_data[number] = (
                     keys, *_partition_candidates(self._keys, root_count, self._parts, number, roots_also_affixes),
                     dict(zip(scored, map(self._initial.__getitem__, scored))),
@@ -390,7 +393,8 @@ def main(argv=None):
             timings = ", ".join(f"{stage} {seconds:.2f} s" for stage, seconds in session.timings.items())
             print(f"{worker_count} workers: started in {session.setup_seconds:.2f} s ({timings}), client CPU "
                   f"{client_cpu:.2f} s; "
-                  + _per_worker(sent, {worker: spent[worker] - cpu[worker] for worker in spent}), flush=True)
+                  + _per_worker(sent, {worker: spent[worker] - cpu[worker] for worker in spent})
+                  + f"; scores {', '.join(str(session.sent_scores[worker]) for worker in sorted(spent))}", flush=True)
             total = session.setup_seconds
             for number in range(1, args.iterations + 1):
                 cpu, sent_before = spent, dict(session.sent_bytes)
