@@ -1,11 +1,14 @@
 """The Dask scale-out recipe gives what one single call gives."""
 
+import os
 import random
 import struct
+import subprocess
+import sys
 
 import pytest
 
-from example_scripts import load_example
+from example_scripts import EXAMPLES, example_path, load_example
 
 morvanex = pytest.importorskip("morvanex")
 distributed = pytest.importorskip("dask.distributed", reason="dask[distributed] is not installed")
@@ -154,3 +157,27 @@ def test_a_score_reaches_only_the_partition_that_can_use_it(client, extra_key):
     without, with_extra = sent_scores(scores), sent_scores({**scores, extra_key: 2.0})
     assert without.keys() == with_extra.keys() and len(without) == 2
     assert sorted(with_extra[worker] - without[worker] for worker in without) == [0, 1]
+
+def test_readme_script_runs_as_shown_and_gives_the_single_calls_scores(tmp_path):
+    with open(example_path("dask_example.py"), encoding="utf-8") as handle:
+        script = handle.read()
+    with open(os.path.join(os.path.dirname(EXAMPLES), "README.md"), encoding="utf-8") as handle:
+        assert f"```python\n{script}```" in handle.read()
+
+    # From another directory, as a user runs it; its workers are new processes.
+    run = subprocess.run([sys.executable, example_path("dask_example.py")], cwd=tmp_path, capture_output=True,
+                         text=True, encoding="utf-8", timeout=300)
+    assert run.returncode == 0, run.stderr
+
+    vocabulary = load_example("score_vocabulary.py")
+    words = vocabulary.read_words(os.path.join(EXAMPLES, "data", "words.txt"))
+    roots, affixes = frozenset(words), frozenset(vocabulary.affix_candidates(words, 20, 5))
+    scores, whitelist = vocabulary.initial_scores(words, 8), frozenset(char for word in words for char in word)
+    for _ in range(3):
+        scores.update(morvanex.run_scoring_iteration(roots, affixes, scores, whitelist))
+    best = sorted(roots, key=lambda root: (-scores[root], root))[:5]
+    lines = run.stdout.splitlines()
+    assert [line.split(",")[0] for line in lines[:3]] == [
+        f"iteration {number}: {len((roots | affixes) - {''})} candidates" for number in (1, 2, 3)
+    ]
+    assert lines[3:] == [f"{root}\t{scores[root]!r}" for root in best]
