@@ -1,11 +1,14 @@
 """The Dask scale-out recipe gives what one single call gives."""
 
+import os
 import random
 import struct
+import subprocess
+import sys
 
 import pytest
 
-from example_scripts import load_example
+from example_scripts import EXAMPLES, example_path, load_example
 
 morvanex = pytest.importorskip("morvanex")
 distributed = pytest.importorskip("dask.distributed", reason="dask[distributed] is not installed")
@@ -25,24 +28,25 @@ def _bits(value):
     return struct.pack("<d", value)
 
 
-def _random_arguments(seed):
+def _random_arguments(seed, alphabet="abcé😀", longest=7):
+    """Candidates of up to `longest` characters, and scores for pieces of them of up to half as many (at least 4),
+    for some candidates among them."""
     rng = random.Random(seed)
-    alphabet = "abcé😀"
 
     def word(max_len):
         return "".join(rng.choice(alphabet) for _ in range(rng.randint(0, max_len)))
 
-    roots = {word(7) for _ in range(300)}
+    roots = {word(longest) for _ in range(300)}
     affixes = {word(4) for _ in range(120)} | set(rng.sample(sorted(roots), 40))
     values = [float("nan"), float("inf"), -float("inf"), -0.0, 0.0, -1.0]
     scores = {}
     for text in roots | affixes:
         for _ in range(3):
             start = rng.randrange(len(text) + 1)
-            piece = text[start : start + rng.randint(1, 4)]
+            piece = text[start : start + rng.randint(1, max(4, longest // 2))]
             if piece:
                 scores[piece] = rng.choice(values) if rng.random() < 0.1 else rng.uniform(-0.5, 2.0)
-    whitelist = set(rng.sample(alphabet, 3))
+    whitelist = set(rng.sample(alphabet, min(3, len(alphabet) - 1)))
     return roots, affixes, scores, whitelist
 
 
@@ -59,13 +63,19 @@ class _HidingDict(dict):
         return {}.items()
 
 
+# Long words over two letters: pieces and candidates longer than the recipe's
+# head of 8 characters, and candidates inside other candidates.
+LONG_WORDS = {"alphabet": "ab", "longest": 24}
+
+
 @pytest.mark.parametrize(
-    "seed, partitions, scores_type",
-    [(1, 1, dict), (2, 3, dict), (3, 8, dict), (4, 1000, dict), (6, 2, _HidingDict)],
-    ids=["one-partition", "three", "eight", "more-partitions-than-candidates", "dict-subclass"],
+    "seed, partitions, scores_type, shape",
+    [(1, 1, dict, {}), (2, 3, dict, {}), (3, 8, dict, {}), (4, 1000, dict, {}), (6, 2, _HidingDict, {}),
+     (7, 3, dict, LONG_WORDS)],
+    ids=["one-partition", "three", "eight", "more-partitions-than-candidates", "dict-subclass", "long-words"],
 )
-def test_distributed_equals_single_call(client, seed, partitions, scores_type):
-    roots, affixes, scores, whitelist = _random_arguments(seed)
+def test_distributed_equals_single_call(client, seed, partitions, scores_type, shape):
+    roots, affixes, scores, whitelist = _random_arguments(seed, **shape)
     scores = scores_type(scores)
     assert roots & affixes, "the case must include strings that are both roots and affixes"
 
@@ -92,11 +102,14 @@ def test_partitions_must_be_positive(client):
         recipe.score_distributed(client, {"a"}, set(), {}, set(), partitions=0)
 
 
-@pytest.mark.parametrize("partitions", [None, 3], ids=["one-per-worker", "three"])
-def test_session_iterations_equal_single_calls(client, partitions):
-    # Each iteration's result feeds the next: every worker's copy of the
-    # scores must follow exactly what the merges made of the whole result.
-    roots, affixes, scores, whitelist = _random_arguments(5)
+@pytest.mark.parametrize(
+    "partitions, shape", [(None, {}), (3, {}), (3, LONG_WORDS)], ids=["one-per-worker", "three", "long-words"]
+)
+def test_session_iterations_equal_single_calls(client, partitions, shape):
+    # Each iteration's result feeds the next: each partition's copy of the
+    # scores must follow what the merges made of every result it can use,
+    # other partitions' candidates included.
+    roots, affixes, scores, whitelist = _random_arguments(5, **shape)
     given = dict(scores)
     expected_scores = dict(scores)
     with recipe.DistributedSession(client, roots, affixes, scores, whitelist, partitions) as session:
@@ -109,3 +122,62 @@ def test_session_iterations_equal_single_calls(client, partitions):
         assert session.scores.keys() == expected_scores.keys()
         assert [k for k in expected_scores if _bits(session.scores[k]) != _bits(expected_scores[k])] == []
     assert scores.keys() == given.keys() and [k for k in given if _bits(scores[k]) != _bits(given[k])] == []
+
+
+def _substrings(text):
+    return {text[start:end] for start in range(len(text)) for end in range(start + 1, len(text) + 1)}
+
+
+@pytest.mark.parametrize(
+    "seed, shape", [(8, {}), (9, LONG_WORDS), (10, {"alphabet": "aé😀", "longest": 30})],
+    ids=["short-words", "long-words", "long-multibyte-words"],
+)
+def test_each_partition_gets_the_keys_in_its_candidates(seed, shape):
+    roots, affixes, scores, _ = _random_arguments(seed, **shape)
+    scores.update({"b" * 12: 1.0, "zz": 1.0})  # in no candidate
+    candidates = sorted((roots | affixes) - {""})[::3]
+    candidate_set = frozenset(roots | affixes) - {""}
+    keys = set(scores) | candidate_set
+    expected = {piece for text in candidates for piece in _substrings(text)} & keys
+    heads, longest = recipe._long_key_heads((scores, candidate_set))
+
+    assert recipe._used_keys(candidates, scores, candidate_set, heads, longest) == expected
+
+
+@pytest.mark.parametrize(
+    "extra_key", ["dcd", "dcdcdcdcdc", "cdcdcdcdcdcdcd"], ids=["short-piece", "long-piece", "whole-candidate"]
+)
+def test_a_score_reaches_only_the_partition_that_can_use_it(client, extra_key):
+    roots, affixes, scores = {"ababababababab", "cdcdcdcdcdcdcd"}, {"ab", "cd"}, {"ab": 0.5, "cd": 0.25}
+
+    def sent_scores(scores):
+        with recipe.DistributedSession(client, roots, affixes, scores, set(), partitions=2) as session:
+            return session.sent_scores
+
+    without, with_extra = sent_scores(scores), sent_scores({**scores, extra_key: 2.0})
+    assert without.keys() == with_extra.keys() and len(without) == 2
+    assert sorted(with_extra[worker] - without[worker] for worker in without) == [0, 1]
+
+def test_readme_script_runs_as_shown_and_gives_the_single_calls_scores(tmp_path):
+    with open(example_path("dask_example.py"), encoding="utf-8") as handle:
+        script = handle.read()
+    with open(os.path.join(os.path.dirname(EXAMPLES), "README.md"), encoding="utf-8") as handle:
+        assert f"```python\n{script}```" in handle.read()
+
+    # From another directory, as a user runs it; its workers are new processes.
+    run = subprocess.run([sys.executable, example_path("dask_example.py")], cwd=tmp_path, capture_output=True,
+                         text=True, encoding="utf-8", timeout=300)
+    assert run.returncode == 0, run.stderr
+
+    vocabulary = load_example("score_vocabulary.py")
+    words = vocabulary.read_words(os.path.join(EXAMPLES, "data", "words.txt"))
+    roots, affixes = frozenset(words), frozenset(vocabulary.affix_candidates(words, 20, 5))
+    scores, whitelist = vocabulary.initial_scores(words, 8), frozenset(char for word in words for char in word)
+    for _ in range(3):
+        scores.update(morvanex.run_scoring_iteration(roots, affixes, scores, whitelist))
+    best = sorted(roots, key=lambda root: (-scores[root], root))[:5]
+    lines = run.stdout.splitlines()
+    assert [line.split(",")[0] for line in lines[:3]] == [
+        f"iteration {number}: {len((roots | affixes) - {''})} candidates" for number in (1, 2, 3)
+    ]
+    assert lines[3:] == [f"{root}\t{scores[root]!r}" for root in best]
