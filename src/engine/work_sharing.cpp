@@ -56,7 +56,11 @@ public:
     // `while_waiting` every waiting_period meanwhile.
     void wait(const std::function<void()>& while_waiting) {
         std::unique_lock<std::mutex> hold(lock_);
-        while (!all_finished_.wait_for(hold, waiting_period, [this] { return finished_ == running_.size(); })) {
+        // Timed by the system clock: a timed wait on the steady clock needs
+        // pthread_cond_clockwait, which ties the module to glibc 2.34. A jump
+        // of the clock only changes how soon the next call comes.
+        auto finished = [this] { return finished_ == running_.size(); };
+        while (!all_finished_.wait_until(hold, std::chrono::system_clock::now() + waiting_period, finished)) {
             hold.unlock();
             while_waiting();
             hold.lock();
