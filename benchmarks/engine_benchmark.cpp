@@ -246,7 +246,7 @@ void iteration_workload(const char* path, std::size_t threads) {
         Iteration copy = input;  // the driver consumes its arguments
         std::clock_t cpu_start = std::clock();
         double elapsed = seconds([&] {
-            ResultTable result = run_scoring_iteration(std::move(copy.roots), std::move(copy.affixes),
+            ResultTable result = rescore_candidates(std::move(copy.roots), std::move(copy.affixes),
                                                        std::move(copy.scores), std::move(copy.whitelist),
                                                        worker_threads);
             if (keep) keep->emplace(std::move(result));

@@ -225,7 +225,7 @@ void check_driver(const Case& c, const morvanex::literal::Lookup& lookup,
                   const std::map<std::string, double>& root_covers,
                   const std::map<std::string, double>& affix_covers) {
     // One to three threads, as the case falls: the result must not change.
-    auto result = morvanex::run_scoring_iteration(c.roots, c.affixes, c.scores, c.whitelist, 1 + c.roots.size() % 3);
+    auto result = morvanex::rescore_candidates(c.roots, c.affixes, c.scores, c.whitelist, 1 + c.roots.size() % 3);
 
     std::map<std::string, double> expected;
     auto expect = [&](const InsertedStrings& set, const std::map<std::string, double>& covers) {

@@ -104,7 +104,7 @@ void take_lock_back(PyThreadState* released) {
 Result<ResultTable> score(InsertedStrings roots, InsertedStrings affixes, InsertedScores scores,
                           InsertedStrings whitelist, std::size_t threads) {
     auto run = [&](Interruption& interruption) {
-        return morvanex::run_scoring_iteration(std::move(roots), std::move(affixes), std::move(scores),
+        return morvanex::rescore_candidates(std::move(roots), std::move(affixes), std::move(scores),
                                                std::move(whitelist), threads, interruption);
     };
     try {

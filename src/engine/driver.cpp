@@ -94,37 +94,29 @@ double updated_score(double previous, double best_cover, std::size_t length) {
     return q / d;
 }
 
-ResultTable run_scoring_iteration(InsertedStrings root_candidates, InsertedStrings affix_candidates,
-                                  InsertedScores scores, InsertedStrings one_char_whitelist,
-                                  std::size_t worker_threads, Interruption& interruption) {
+ResultTable rescore_candidates(InsertedStrings root_candidates, InsertedStrings affix_candidates,
+                               InsertedScores scores, InsertedStrings one_char_whitelist,
+                               std::size_t worker_threads, Interruption& interruption) {
     // Far more threads than cores buy nothing and each costs a stack; an
     // absurd request must not try to start millions of them.
     constexpr std::size_t most_worker_threads = 1024;
     worker_threads = std::clamp<std::size_t>(worker_threads, 1, most_worker_threads);
     // The keys in byte order, sorted on every thread; then three independent
-    // preparations: the piece trie and the byte order of each candidate set.
+    // preparations, claimed by the threads in turn, the longest first.
     std::vector<std::uint32_t> root_order, affix_order;
     std::optional<PieceIndex> pieces;
-    {
-        std::vector<std::uint32_t> keys = scores.entries_in_byte_order(worker_threads);
-        ChunkQueue preparations(3, 1);
-        run_sharing(std::min<std::size_t>(worker_threads, 3), preparations, [&] {
-            for (ChunkQueue::Chunk chunk; preparations.claim(chunk);) {
-                switch (chunk.begin) {  // the longest first
-                    case 0:
-                        pieces.emplace(scores, keys, one_char_whitelist);
-                        // The trie holds all that scoring needs of them: free
-                        // them before the candidates' orders grow.
-                        keys = std::vector<std::uint32_t>();
-                        scores = InsertedScores();
-                        one_char_whitelist = InsertedStrings();
-                        break;
-                    case 1: root_order = root_candidates.members_in_byte_order(); break;
-                    default: affix_order = affix_candidates.members_in_byte_order(); break;
-                }
-            }
-        });
-    }
+    std::vector<std::uint32_t> keys = scores.entries_in_byte_order(worker_threads);
+    auto build_pieces = [&] {
+        pieces.emplace(scores, keys, one_char_whitelist);
+        // The trie holds all that scoring needs of them: free them before
+        // the candidates' orders grow.
+        keys = std::vector<std::uint32_t>();
+        scores = InsertedScores();
+        one_char_whitelist = InsertedStrings();
+    };
+    auto order_roots = [&] { root_order = root_candidates.members_in_byte_order(); };
+    auto order_affixes = [&] { affix_order = affix_candidates.members_in_byte_order(); };
+    run_tasks(worker_threads, {build_pieces, order_roots, order_affixes});
     interruption.ask_or_throw();  // the preparations of a large call take a while
     ResultTable result(std::move(root_candidates), std::move(root_order), std::move(affix_candidates),
                        std::move(affix_order));

@@ -22,16 +22,16 @@ namespace morvanex {
 // does not depend on it. The calling thread asks `interruption` whether to
 // stop at bounded intervals of the work; on a yes the call ends by throwing
 // Interrupted.
-ResultTable run_scoring_iteration(InsertedStrings root_candidates, InsertedStrings affix_candidates,
-                                  InsertedScores scores, InsertedStrings one_char_whitelist,
-                                  std::size_t worker_threads, Interruption& interruption);
+ResultTable rescore_candidates(InsertedStrings root_candidates, InsertedStrings affix_candidates,
+                               InsertedScores scores, InsertedStrings one_char_whitelist,
+                               std::size_t worker_threads, Interruption& interruption);
 
 // The same, never interrupted.
-inline ResultTable run_scoring_iteration(InsertedStrings root_candidates, InsertedStrings affix_candidates,
-                                         InsertedScores scores, InsertedStrings one_char_whitelist,
-                                         std::size_t worker_threads = 1) {
+inline ResultTable rescore_candidates(InsertedStrings root_candidates, InsertedStrings affix_candidates,
+                                      InsertedScores scores, InsertedStrings one_char_whitelist,
+                                      std::size_t worker_threads = 1) {
     Interruption never;
-    return run_scoring_iteration(std::move(root_candidates), std::move(affix_candidates), std::move(scores),
+    return rescore_candidates(std::move(root_candidates), std::move(affix_candidates), std::move(scores),
                                  std::move(one_char_whitelist), worker_threads, never);
 }
 

@@ -1,5 +1,6 @@
 #include "work_sharing.hpp"
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <new>
@@ -91,6 +92,13 @@ void run_sharing(std::size_t threads, ChunkQueue& queue, const std::function<voi
         if (while_waiting) helpers.wait(while_waiting);
     }
     failure.rethrow_if_any();
+}
+
+void run_tasks(std::size_t threads, std::initializer_list<std::function<void()>> tasks) {
+    ChunkQueue queue(tasks.size(), 1);
+    run_sharing(std::min(threads, tasks.size()), queue, [&] {
+        for (ChunkQueue::Chunk chunk; queue.claim(chunk);) tasks.begin()[chunk.begin]();
+    });
 }
 
 }  // namespace morvanex

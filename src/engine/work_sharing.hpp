@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <initializer_list>
 
 namespace morvanex {
 
@@ -59,5 +60,10 @@ private:
 inline constexpr std::chrono::milliseconds waiting_period{20};
 void run_sharing(std::size_t threads, ChunkQueue& queue, const std::function<void()>& work,
                  const std::function<void()>& while_waiting = {});
+
+// Runs each of `tasks` once, on up to `threads` threads as run_sharing
+// does; the threads claim them one at a time in the order given, so the
+// longest should come first.
+void run_tasks(std::size_t threads, std::initializer_list<std::function<void()>> tasks);
 
 }  // namespace morvanex

@@ -96,7 +96,7 @@ TEST(Differential, DriverMatchesLiteralIterationBitForBit) {
 
         // Any number of threads gives the same table, bit for bit.
         for (std::size_t threads : {1, 2, 3, 8}) {
-            ResultTable result = run_scoring_iteration(roots, affixes, inputs.scores, inputs.whitelist, threads);
+            ResultTable result = rescore_candidates(roots, affixes, inputs.scores, inputs.whitelist, threads);
             ASSERT_EQ(result.size(), expected.size()) << "round " << round;
             for (std::size_t entry = 0; entry < result.size(); ++entry) {
                 auto found = expected.find(std::string(result.key(entry)));

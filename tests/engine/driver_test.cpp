@@ -42,7 +42,7 @@ INSTANTIATE_TEST_SUITE_P(
                       UpdateCase{std::numeric_limits<double>::quiet_NaN(), 1.0, 2, 0.25}));
 
 TEST(Driver, OverviewExample) {
-    ResultTable result = run_scoring_iteration(
+    ResultTable result = rescore_candidates(
         set_of({"abcd"}), set_of({}),
         table_of({{"a", 0.5}, {"ab", 1.0}, {"bc", 5.0}, {"cd", 1.5}, {"d", 0.5}, {"abcd", 2.0}}), set_of({"a", "d"}));
     ASSERT_EQ(result.size(), 1u);
@@ -54,7 +54,7 @@ TEST(Driver, StringInBothSetsKeepsTheAffixValueAndEmptyStringIsSkipped) {
     // As a root abcd scores 6.0, as an affix 2.5; previous score 0.
     InsertedScores scores = table_of({{"a", 0.5}, {"ab", 1.0}, {"bc", 5.0}, {"cd", 1.5}, {"d", 0.5}});
     ResultTable result =
-        run_scoring_iteration(set_of({"", "abcd", "zz"}), set_of({"abcd", "", "q"}), std::move(scores), set_of({"a", "d"}));
+        rescore_candidates(set_of({"", "abcd", "zz"}), set_of({"abcd", "", "q"}), std::move(scores), set_of({"a", "d"}));
     ASSERT_EQ(result.size(), 3u);
     EXPECT_EQ(result.key(0), "abcd");
     EXPECT_EQ(result.value(0), (1.0 / 4.0) / 3.5);
@@ -73,7 +73,7 @@ TEST(Driver, AffixValueLandsOnTheRightRootWhereverTheEmptyRootSits) {
         InsertedStrings roots;
         for (const char* word : order) roots.insert(word);
         InsertedScores scores = table_of({{"x", 1.0}, {"y", 1.0}, {"z", 1.0}, {"xyz", 0.5}, {"ab", 1.0}, {"q", 2.0}});
-        ResultTable result = run_scoring_iteration(std::move(roots), set_of({"xyz", "new"}), std::move(scores),
+        ResultTable result = rescore_candidates(std::move(roots), set_of({"xyz", "new"}), std::move(scores),
                                                    set_of({"x", "y", "z", "q"}));
         ASSERT_EQ(result.size(), 4u);
         for (std::size_t entry = 0; entry < result.size(); ++entry) {
@@ -88,21 +88,21 @@ TEST(Driver, AffixValueLandsOnTheRightRootWhereverTheEmptyRootSits) {
 TEST(Driver, LengthCountsCharactersNotBytes) {
     // Two characters, five bytes.
     const char* word = "\xC3\xA9\xE2\x82\xAC";
-    ResultTable result = run_scoring_iteration(set_of({word}), set_of({}),
+    ResultTable result = rescore_candidates(set_of({word}), set_of({}),
                                               table_of({{"\xC3\xA9", 1.5}, {"\xE2\x82\xAC", 1.5}}),
                                               set_of({"\xC3\xA9", "\xE2\x82\xAC"}));
     EXPECT_EQ(result.value(0), (1.0 / 2.0) / 4.0);
 }
 
 TEST(Driver, EmptyCandidatesGiveAnEmptyResult) {
-    ResultTable result = run_scoring_iteration(set_of({}), set_of({""}), table_of({{"a", 1.0}}), set_of({"a"}));
+    ResultTable result = rescore_candidates(set_of({}), set_of({""}), table_of({{"a", 1.0}}), set_of({"a"}));
     EXPECT_EQ(result.size(), 0u);
 }
 
 TEST(Driver, PreviousScoreIsReadFromTheInputTableOnly) {
     // The root pass stores (1/3)/2.5 for "abc"; the affix pass (best cover 0.5)
     // must still start from the input's 0.5 and so keep it.
-    ResultTable result = run_scoring_iteration(
+    ResultTable result = rescore_candidates(
         set_of({"abc"}), set_of({"abc"}), table_of({{"abc", 0.5}, {"a", 0.5}, {"b", 0.5}, {"c", 0.5}}),
         set_of({"a", "b", "c"}));
     EXPECT_EQ(result.value(0), 0.5);
@@ -204,7 +204,7 @@ TEST(Driver, RepeatedCandidatesAndKeysCountOnce) {
     scores.insert("ab", 0.5);
     scores.insert("a", 1.0);
     scores.insert("b", 1.0);
-    ResultTable result = run_scoring_iteration(std::move(roots), std::move(affixes), std::move(scores), set_of({"a", "b"}));
+    ResultTable result = rescore_candidates(std::move(roots), std::move(affixes), std::move(scores), set_of({"a", "b"}));
     ASSERT_EQ(result.size(), 3u);
     EXPECT_EQ(result.key(0), "ab");
     EXPECT_EQ(result.value(0), 0.5 / 3.0);
@@ -255,7 +255,7 @@ TEST(Interruption, TheThirdAskStopsTheCallOnEveryThread) {
         roots.insert("aa");
         std::size_t asks = 0;
         Interruption interruption([](void* count) { return ++*static_cast<std::size_t*>(count) == 3; }, &asks);
-        EXPECT_THROW(run_scoring_iteration(std::move(roots), InsertedStrings(), std::move(scores),
+        EXPECT_THROW(rescore_candidates(std::move(roots), InsertedStrings(), std::move(scores),
                                            set_of({"a"}), threads, interruption),
                      Interrupted)
             << threads;
