@@ -15,21 +15,20 @@ void relax(double& target, double total) {
     if (total > target) target = total;
 }
 
-// Carries on the walk `piece`, which stands on position i (it is the piece
-// chars[j..i) of a walk from start j whose running total is `start_total`),
-// and pushes totals to every end for which the piece is a usable key, or
-// only to the last position when `only_last` is set. Stops as soon as no key
-// continues the piece, so a walk costs at most the length of the longest
-// key. `record(i, piece)` sees the walk on every position it stands on.
-// Returns the value of the key that ends at the last position, if the walk
-// reached one.
-template <class Record>
-std::optional<double> carry_on(const CharSequence& chars, PieceIndex::Cursor piece, std::size_t i,
-                               double start_total, bool only_last, std::vector<double>& best, Record record) {
+// The walk from start `j`: pushes totals to every end for which the piece
+// chars[j..i) is a usable key, or only to the last position when
+// `only_last` is set, and stops as soon as no key continues the piece, so a
+// walk costs at most the length of the longest key; counted on `meter` as
+// that many steps. Returns the value of the key that ends at the last
+// position, if the walk reached one.
+std::optional<double> extend_from(const CharSequence& chars, const PieceIndex& pieces, std::size_t j,
+                                  bool only_last, std::vector<double>& best, WorkMeter& meter) {
     const std::size_t n = chars.length();
-    for (;; ++i) {
+    meter.count(std::min(pieces.longest_key(), n - j));
+    const double start_total = best[j];
+    PieceIndex::Cursor piece = pieces.walk_from(chars.code_points[j]);
+    for (std::size_t i = j + 1;; ++i) {
         if (!piece.exists()) return std::nullopt;
-        record(i, piece);
         if (piece.scored() && (!only_last || i == n)) relax(best[i], start_total + piece.score());
         if (i == n) return piece.keyed() ? std::optional<double>(piece.score()) : std::nullopt;
         if (!piece.continues()) return std::nullopt;
@@ -37,58 +36,52 @@ std::optional<double> carry_on(const CharSequence& chars, PieceIndex::Cursor pie
     }
 }
 
-// The walk from start `j`, counted on `meter` as the most steps it can take.
-std::optional<double> extend_from(const CharSequence& chars, const PieceIndex& pieces, std::size_t j,
-                                  bool only_last, std::vector<double>& best, WorkMeter& meter) {
-    meter.count(std::min(pieces.longest_key(), chars.length() - j));
-    return carry_on(chars, pieces.walk_from(chars.code_points[j]), j + 1, best[j], only_last, best,
-                    [](std::size_t, const PieceIndex::Cursor&) {});
-}
-
 // A root scored after the last root that `walks` holds: best[0..p] and the
-// walks alive at p, p being the length of their common beginning (short of
-// the whole root), are taken over; walks from starts before p go on from p,
-// then starts from p on are walked afresh. Every best[i] thus still sees its
+// walks standing on p, p being the length of their common beginning (short
+// of the whole root), are taken over; then, for each position i from p on,
+// the walks standing on i take character i in increasing order of their
+// start and a walk from i sets out last, so every best[i + 1] sees its
 // totals in increasing order of their start.
 Segmentation score_root_after_neighbour(const CharSequence& chars, const PieceIndex& pieces, RootWalks& walks) {
     const std::size_t n = chars.length();
+    constexpr std::size_t positions = RootWalks::longest_reused_root + 1;
     if (walks.pieces != &pieces) {
         walks.pieces = &pieces;
         walks.stride = std::min(pieces.longest_key(), RootWalks::longest_reused_root);
         walks.chars.clear();
-        walks.best.assign(RootWalks::longest_reused_root + 1, unreachable);
+        walks.best.assign(positions, unreachable);
         walks.best[0] = 0.0;
-        walks.reach.assign(RootWalks::longest_reused_root, 0);
-        walks.states.assign(RootWalks::longest_reused_root * walks.stride, PieceIndex::Cursor());
+        walks.standing.assign(positions, 0);
+        walks.walks.assign(positions * walks.stride, RootWalks::Walk{0, PieceIndex::Cursor()});
     }
     std::size_t p = 0;
     while (p < n - 1 && p < walks.chars.size() && walks.chars[p] == chars.code_points[p]) ++p;
     std::vector<double>& best = walks.best;
-    std::fill(best.begin() + static_cast<std::ptrdiff_t>(p) + 1, best.begin() + static_cast<std::ptrdiff_t>(n) + 1,
-              unreachable);
-    auto recorder = [&walks](std::size_t j) {
-        return [&walks, j](std::size_t i, const PieceIndex::Cursor& piece) {
-            walks.states[j * walks.stride + (i - j - 1)] = piece;
-            walks.reach[j] = static_cast<std::uint32_t>(i);
-        };
-    };
 
     std::optional<double> whole_value;
-    for (std::size_t j = 0; j < p; ++j) {
-        if (!(best[j] > unreachable) || walks.reach[j] < p) continue;
-        walks.reach[j] = static_cast<std::uint32_t>(p);  // what lies beyond p belonged to the last root
-        PieceIndex::Cursor piece = walks.states[j * walks.stride + (p - j - 1)];
-        if (!piece.continues()) continue;
-        piece.advance(chars.code_points[p]);
-        std::optional<double> found = carry_on(chars, piece, p + 1, best[j], false, best, recorder(j));
-        if (j == 0) whole_value = found;
-    }
-    for (std::size_t j = p; j < n; ++j) {
-        if (!(best[j] > unreachable)) continue;
-        walks.reach[j] = static_cast<std::uint32_t>(j);
-        std::optional<double> found =
-            carry_on(chars, pieces.walk_from(chars.code_points[j]), j + 1, best[j], false, best, recorder(j));
-        if (j == 0) whole_value = found;
+    for (std::size_t i = p; i < n; ++i) {
+        const char32_t c = chars.code_points[i];
+        const std::size_t next = i + 1;
+        const RootWalks::Walk* from = walks.walks.data() + i * walks.stride;
+        RootWalks::Walk* to = walks.walks.data() + next * walks.stride;
+        std::size_t going_on = 0;
+        best[next] = unreachable;
+        auto stand_on_next = [&](std::uint32_t start, const PieceIndex::Cursor& piece) {
+            if (!piece.exists()) return;
+            if (piece.scored()) relax(best[next], best[start] + piece.score());
+            if (next == n && start == 0 && piece.keyed()) whole_value = piece.score();
+            if (piece.continues()) {
+                assert(going_on < walks.stride);
+                to[going_on++] = RootWalks::Walk{start, piece};
+            }
+        };
+        for (std::size_t k = 0; k < walks.standing[i]; ++k) {
+            PieceIndex::Cursor piece = from[k].piece;
+            piece.advance(c);
+            stand_on_next(from[k].start, piece);
+        }
+        if (best[i] > unreachable) stand_on_next(static_cast<std::uint32_t>(i), pieces.walk_from(c));
+        walks.standing[next] = static_cast<std::uint32_t>(going_on);
     }
     walks.chars.assign(chars.code_points.begin(), chars.code_points.end());
     return Segmentation{best[n], whole_value};

@@ -20,20 +20,28 @@
 
 namespace morvanex {
 
-// What scoring the last root left behind, for the next one. Roots that share
-// their first p characters share best[0..p] and the walks alive at p, so a
-// root scored after its byte-order neighbour resumes those walks instead of
-// walking the shared characters again. Kept for roots of up to
-// `longest_reused_root` characters; no walk in them is longer.
+// What scoring the last root left behind, for the next one. A root is
+// scored position by position: every walk standing on position i takes
+// character i together, so the trie steps of one position are independent
+// and their cache misses overlap. Roots that share their first p characters
+// share best[0..p] and the walks standing on p, so a root scored after its
+// byte-order neighbour resumes at p instead of walking the shared
+// characters again. Kept for roots of up to `longest_reused_root`
+// characters; no walk in them is longer.
 struct RootWalks {
     static constexpr std::size_t longest_reused_root = 64;
 
-    const PieceIndex* pieces = nullptr;  // the index the walks belong to
-    std::size_t stride = 0;              // room per walk: min(longest key, longest_reused_root)
-    std::vector<char32_t> chars;         // the last root
-    std::vector<double> best;            // its best totals
-    std::vector<std::uint32_t> reach;    // reach[j]: the last position the walk from j stood on
-    std::vector<PieceIndex::Cursor> states;  // states[j * stride + (i - j - 1)]: that walk at position i
+    struct Walk {
+        std::uint32_t start;       // the position the walk set out from
+        PieceIndex::Cursor piece;  // the characters from there on
+    };
+
+    const PieceIndex* pieces = nullptr;   // the index the walks belong to
+    std::size_t stride = 0;               // room per position: min(longest key, longest_reused_root)
+    std::vector<char32_t> chars;          // the last root
+    std::vector<double> best;             // its best totals
+    std::vector<std::uint32_t> standing;  // standing[i]: how many walks that go on stand on position i
+    std::vector<Walk> walks;              // walks[i * stride + k]: the k-th of them, by increasing start
 };
 
 // Working memory reused from one candidate to the next, and the meter that
