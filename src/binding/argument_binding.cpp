@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "object_text.hpp"
 
 namespace morvanex::binding {
 namespace {

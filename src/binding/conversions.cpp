@@ -1,7 +1,9 @@
 #include "conversions.hpp"
 
-#include <new>
 #include <string>
+
+#include "binding_failure.hpp"
+#include "interned_names.hpp"
 
 namespace morvanex::binding {
 namespace {

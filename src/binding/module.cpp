@@ -22,9 +22,25 @@
 #include "argument_binding.hpp"
 #include "conversions.hpp"
 #include "driver.hpp"
-#include "errors.hpp"
+#include "binding_failure.hpp"
+#include "entry_frame.hpp"
+#include "error_value.hpp"
+#include "interned_names.hpp"
 #include "interruption.hpp"
 #include "kept_failure.hpp"
+#include "object_text.hpp"
+#include "platform.hpp"
+#include "python_handles.hpp"
+
+// The module's init function, exported whatever the build's default
+// visibility. CPython 3.8's headers define PyMODINIT_FUNC without a visibility
+// attribute (3.9 added one), so a hidden-visibility build made with them would
+// export nothing and fail to import everywhere.
+#if defined(_WIN32)
+#define MORVANEX_MODULE_INIT PyMODINIT_FUNC
+#else
+#define MORVANEX_MODULE_INIT extern "C" __attribute__((visibility("default"))) PyObject*
+#endif
 
 namespace morvanex::binding {
 namespace {
