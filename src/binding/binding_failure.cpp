@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "failure_report.hpp"
+#include "messages.hpp"
 #include "object_text.hpp"
 
 namespace morvanex::binding {
@@ -17,17 +18,14 @@ void fail(std::string message, std::source_location where) { throw BindingFailur
 
 void fail_with_error(std::string_view context, ErrorValue error, std::source_location where) {
     if (error.matches(PyExc_MemoryError)) throw std::bad_alloc();
-    std::string message(context);
-    message += ": ";
-    message += diagnostic_text(error);
-    fail(std::move(message), where);
+    fail(messages::failure_with_error(context, diagnostic_text(error)), where);
 }
 
 OwnedRef expect_created(PyObject* created, std::source_location where) {
     if (created == nullptr) {
         unwind_if_out_of_memory();
         PyErr_Print();
-        fail("Python API call failed", where);
+        fail(messages::api_call_failed, where);
     }
     return OwnedRef::steal(created);
 }

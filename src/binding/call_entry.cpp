@@ -23,6 +23,7 @@
 #include "error_value.hpp"
 #include "interruption.hpp"
 #include "kept_failure.hpp"
+#include "messages.hpp"
 #include "object_text.hpp"
 #include "platform.hpp"
 #include "python_handles.hpp"
@@ -30,23 +31,17 @@
 namespace morvanex::binding {
 namespace {
 
-constexpr const char* threads_variable = "MORVANEX_NUM_THREADS";
-
 // How many threads may score, from MORVANEX_NUM_THREADS, read on every call:
 // unset, empty or "1" is the calling thread alone; "0" is one per core; a
 // positive integer is that many. Anything else is a ValueError.
 Result<std::size_t> scoring_threads() {
-    const char* setting = std::getenv(threads_variable);
+    const char* setting = std::getenv(messages::threads_variable);
     if (setting == nullptr || *setting == '\0') return std::size_t{1};
     std::size_t count = 0;
     for (const char* digit = setting; *digit != '\0'; ++digit) {
         bool fits = count <= (std::numeric_limits<std::size_t>::max() - 9) / 10;
         if (*digit < '0' || *digit > '9' || !fits)
-            return ErrorValue::with_message(PyExc_ValueError,
-                                            std::string(threads_variable) +
-                                                " must be unset, empty, 0 (one thread per core) or a positive "
-                                                "integer, not '" +
-                                                setting + "'");
+            return ErrorValue::with_message(PyExc_ValueError, messages::bad_thread_count(setting));
         count = count * 10 + static_cast<std::size_t>(*digit - '0');
     }
     if (count == 0) count = std::max(1u, std::thread::hardware_concurrency());
@@ -142,11 +137,8 @@ ErrorValue tie_error_to_argument(std::string_view parameter, ErrorValue error) {
     PyObject* original = error.normalized_value();
     if (original == nullptr) return error;
 
-    std::string message = "argument '";
-    message += parameter;
-    message += "': ";
-    message += object_text(original);
-    ErrorValue reworded = ErrorValue::with_message(PyExc_TypeError, std::move(message));
+    ErrorValue reworded =
+        ErrorValue::with_message(PyExc_TypeError, messages::for_argument(parameter, object_text(original)));
     // PyException_SetCause steals the cause and marks __suppress_context__,
     // also when the cause is null (then __cause__ reads None).
     OwnedRef cause = OwnedRef::steal(PyException_GetCause(original));

@@ -12,20 +12,16 @@
 #include "binding_failure.hpp"
 #include "exception_state.hpp"
 #include "failure_report.hpp"
+#include "messages.hpp"
 #include "panic_exception.hpp"
 #include "platform.hpp"
 
 namespace morvanex::binding {
 namespace {
 
-constexpr const char* raised_note = "the call is abandoned and Python receives pyo3_runtime.PanicException";
-
-// Used when a failure carries no text of its own.
-constexpr const char* textless_failure = "panic from the module's native code";
-
 ErrorValue reported_panic(std::string message, const std::source_location& where,
                           const platform::NativeStack* stack = nullptr) {
-    write_failure_report(message, where, raised_note, stack);
+    write_failure_report(message, where, messages::raised_note, stack);
     return ErrorValue::panic(std::move(message));
 }
 
@@ -35,11 +31,10 @@ ErrorValue reported_panic(std::string message, const std::source_location& where
     try {
         throw;
     } catch (const InternalFailure& failure) {
-        write_failure_report(failure.message(), failure.where(), "raised while reporting a failure to Python");
+        write_failure_report(failure.message(), failure.where(), messages::raised_while_reporting);
     } catch (...) {
     }
-    write_failure_report("uncaught panic at ffi boundary", std::source_location::current(),
-                         "a failure cannot cross into the interpreter; aborting the process");
+    write_failure_report(messages::uncaught_at_boundary, std::source_location::current(), messages::aborting_note);
     std::abort();
 }
 
@@ -66,13 +61,13 @@ PyObject* run_in_entry_frame(EntryBody body, void* context) {
             return nullptr;
         } catch (const std::length_error&) {
             // A buffer size that cannot be represented.
-            error.emplace(reported_panic("capacity overflow", std::source_location::current()));
+            error.emplace(reported_panic(messages::capacity_overflow, std::source_location::current()));
         } catch (const std::exception& failure) {
             error.emplace(reported_panic(failure.what(), std::source_location::current()));
         } catch (const platform::ThreadExitUnwinding&) {
             throw;
         } catch (...) {
-            error.emplace(reported_panic(textless_failure, std::source_location::current()));
+            error.emplace(reported_panic(messages::textless_failure, std::source_location::current()));
         }
         std::move(*error).raise();
         return nullptr;

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "binding_failure.hpp"
+#include "messages.hpp"
 #include "panic_exception.hpp"
 #include "utf8_lossy.hpp"
 
@@ -30,9 +31,7 @@ ErrorValue ErrorValue::with_message(PyObject* exception_type, std::string messag
 
 ErrorValue ErrorValue::panic(std::string message) { return ErrorValue(Lazy{OwnedRef(), std::move(message)}); }
 
-ErrorValue ErrorValue::none_was_set() {
-    return with_message(PyExc_SystemError, "attempted to fetch exception but none was set");
-}
+ErrorValue ErrorValue::none_was_set() { return with_message(PyExc_SystemError, messages::none_was_set); }
 
 ErrorValue ErrorValue::fetched(ErrorIndicator indicator) {
     return ErrorValue(Triple{std::move(indicator.type), std::move(indicator.value),
@@ -56,7 +55,7 @@ ErrorValue::Triple& ErrorValue::normalized_triple() {
         }
         PyErr_SetObject(type.get(), value.get());
         ErrorIndicator raised = take_error_indicator();
-        if (!raised.type) fail("an exception set by the module was not pending");
+        if (!raised.type) fail(messages::exception_not_pending);
         state_ = Triple{std::move(raised.type), std::move(raised.value), std::move(raised.traceback), false};
     }
     Triple& triple = std::get<Triple>(state_);

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "messages.hpp"
+
 namespace morvanex::binding {
 namespace {
 
@@ -21,28 +23,27 @@ std::string_view source_path(const char* file_name) noexcept {
 }  // namespace
 
 bool backtrace_requested() noexcept {
-    const char* setting = std::getenv("MORVANEX_BACKTRACE");
+    const char* setting = std::getenv(messages::backtrace_variable);
     return setting != nullptr && *setting != '\0' && std::strcmp(setting, "0") != 0;
 }
 
 void write_failure_report(std::string_view message, const std::source_location& where,
                           std::string_view consequence, const platform::NativeStack* stack) noexcept {
     std::string_view path = source_path(where.file_name());
-    std::fprintf(stderr, "thread '%s' panicked at %.*s:%u:\n%.*s\nnote: %.*s\n", platform::thread_label(),
+    std::fprintf(stderr, messages::report_heading, platform::thread_label(),
                  static_cast<int>(path.size()), path.data(), static_cast<unsigned>(where.line()),
                  static_cast<int>(message.size()), message.data(), static_cast<int>(consequence.size()),
                  consequence.data());
     if (!platform::native_stack_available()) {
-        std::fputs("note: no native call stack is available on this platform\n", stderr);
+        std::fputs(messages::no_native_stack, stderr);
     } else if (!backtrace_requested()) {
-        std::fputs("note: run with the environment variable MORVANEX_BACKTRACE=1 to print the native call stack\n",
-                   stderr);
+        std::fputs(messages::backtrace_hint, stderr);
     } else if (stack != nullptr && stack->depth > 0) {
-        std::fputs("stack backtrace:\n", stderr);
+        std::fputs(messages::backtrace_heading, stderr);
         std::fflush(stderr);
         platform::write_native_stack(*stack);
     } else {
-        std::fputs("stack backtrace (where the failure was caught):\n", stderr);
+        std::fputs(messages::caught_backtrace_heading, stderr);
         std::fflush(stderr);
         platform::write_native_stack(platform::capture_native_stack());
     }
@@ -50,9 +51,7 @@ void write_failure_report(std::string_view message, const std::source_location& 
 }
 
 void write_resume_banner() noexcept {
-    std::fputs("--- PyO3 is resuming a panic after fetching a PanicException from Python. ---\n"
-               "Python stack trace below:\n",
-               stderr);
+    std::fputs(messages::resume_banner, stderr);
     std::fflush(stderr);
 }
 

@@ -11,6 +11,7 @@
 #include "entry_frame.hpp"
 #include "error_value.hpp"
 #include "interned_names.hpp"
+#include "messages.hpp"
 #include "python_handles.hpp"
 
 // The module's init function, exported whatever the build's default
@@ -58,7 +59,7 @@ Result<Done> add_function(PyObject* module) {
 
     OwnedRef function_name = OwnedRef::steal(PyObject_GetAttr(function.get(), interned::name()));
     if (!function_name) return fetch_pending_error();
-    if (!is_str(function_name.get())) return type_mismatch_error(function_name.get(), "PyString");
+    if (!is_str(function_name.get())) return type_mismatch_error(function_name.get(), messages::target_string);
 
     OwnedRef all = OwnedRef::steal(PyObject_GetAttr(module, interned::all()));
     if (!all) {
@@ -67,11 +68,11 @@ Result<Done> add_function(PyObject* module) {
         all = expect_created(PyList_New(0));
         if (PyObject_SetAttr(module, interned::all(), all.get()) < 0) return fetch_pending_error();
     } else if (!is_list(all.get())) {
-        return type_mismatch_error(all.get(), "PyList");
+        return type_mismatch_error(all.get(), messages::target_list);
     }
 
     if (PyList_Append(all.get(), function_name.get()) < 0)
-        fail_with_error("could not append __name__ to __all__", fetch_pending_error());
+        fail_with_error(messages::append_to_all_failed, fetch_pending_error());
     if (PyObject_SetAttr(module, function_name.get(), function.get()) < 0) return fetch_pending_error();
     return Done{};
 }
@@ -84,9 +85,7 @@ Result<Done> add_version(PyObject* module) {
 
 Result<OwnedRef> initialise_module() {
     if (module_slot != nullptr)
-        return ErrorValue::with_message(PyExc_ImportError,
-                                        "PyO3 modules compiled for CPython 3.8 or older may only be initialized "
-                                        "once per interpreter process");
+        return ErrorValue::with_message(PyExc_ImportError, messages::initialised_twice);
 
     OwnedRef module = OwnedRef::steal(PyModule_Create2(&module_definition, PYTHON_ABI_VERSION));
     if (!module) return fetch_pending_error();

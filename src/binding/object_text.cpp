@@ -1,10 +1,12 @@
 #include "object_text.hpp"
 
 #include <cstddef>
+#include <optional>
 #include <string_view>
 
 #include "binding_failure.hpp"
 #include "interned_names.hpp"
+#include "messages.hpp"
 #include "utf8_lossy.hpp"
 
 namespace morvanex::binding {
@@ -23,10 +25,10 @@ std::string render(PyObject* object, PyObject* (*to_str)(PyObject*)) {
         PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(object)), interned::name()));
     if (!name) {
         ignore_error(fetch_pending_error());
-        return "<unprintable object>";
+        return messages::unprintable_object;
     }
-    if (!is_str(name.get())) return "<unprintable object>";
-    return "<unprintable " + object_text(name.get()) + " object>";
+    if (!is_str(name.get())) return messages::unprintable_object;
+    return messages::unprintable(object_text(name.get()));
 }
 
 }  // namespace
@@ -41,21 +43,13 @@ std::string str_text(PyObject* text) {
 }
 
 std::string diagnostic_text(ErrorValue& error) {
-    std::string text = "PyErr { type: ";
-    text += render(error.normalized_type(), PyObject_Repr);
-    text += ", value: ";
-    PyObject* value = error.normalized_value();
-    text += value ? render(value, PyObject_Repr) : std::string("None");
-    text += ", traceback: ";
-    if (PyObject* traceback = error.normalized_traceback()) {
-        text += "Some(";
-        text += render(traceback, PyObject_Repr);
-        text += ")";
-    } else {
-        text += "None";
-    }
-    text += " }";
-    return text;
+    // Rendered in this order, since each repr() may run Python code.
+    std::string type = render(error.normalized_type(), PyObject_Repr);
+    std::optional<std::string> value;
+    if (PyObject* object = error.normalized_value()) value = render(object, PyObject_Repr);
+    std::optional<std::string> traceback;
+    if (PyObject* object = error.normalized_traceback()) traceback = render(object, PyObject_Repr);
+    return messages::error_diagnostic(type, value, traceback);
 }
 
 }  // namespace morvanex::binding

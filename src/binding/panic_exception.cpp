@@ -5,19 +5,11 @@
 
 #include "binding_failure.hpp"
 #include "failure_report.hpp"
+#include "messages.hpp"
 #include "object_text.hpp"
 
 namespace morvanex::binding {
 namespace {
-
-constexpr const char* panic_name = "pyo3_runtime.PanicException";
-constexpr const char* panic_doc =
-    "\n"
-    "The exception raised when native code called from Python panics.\n"
-    "\n"
-    "Like SystemExit, this exception is derived from BaseException so that\n"
-    "it will typically propagate all the way through the stack and cause the\n"
-    "Python interpreter to exit.\n";
 
 // One strong reference for the rest of the process; guarded by the
 // interpreter lock.
@@ -27,14 +19,14 @@ PyObject* panic_slot = nullptr;
 
 PyObject* panic_exception_type() {
     if (panic_slot != nullptr) return panic_slot;
-    OwnedRef created =
-        OwnedRef::steal(PyErr_NewExceptionWithDoc(panic_name, panic_doc, PyExc_BaseException, nullptr));
+    OwnedRef created = OwnedRef::steal(
+        PyErr_NewExceptionWithDoc(messages::panic_name, messages::panic_doc, PyExc_BaseException, nullptr));
     if (!created) {
         // Taken as it is: checking it for a PanicException would need this
         // very type.
         ErrorIndicator pending = take_error_indicator();
         ErrorValue reason = pending.type ? ErrorValue::fetched(std::move(pending)) : ErrorValue::none_was_set();
-        fail_with_error("Failed to initialize new exception type.", std::move(reason));
+        fail_with_error(messages::panic_type_failed, std::move(reason));
     }
     // Creating a class can run Python code; if that code filled the slot
     // meanwhile, the first type stays and this one is dropped.
@@ -43,7 +35,7 @@ PyObject* panic_exception_type() {
 }
 
 void resume_panic(ErrorIndicator panic) {
-    std::string message = "Unwrapped panic from Python code";
+    std::string message = messages::unwrapped_panic;
     if (panic.value) {
         // The characters of one str() of the value, taken as they are.
         OwnedRef text = OwnedRef::steal(PyObject_Str(panic.value.get()));
