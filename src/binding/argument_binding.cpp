@@ -3,29 +3,20 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <utility>
 
+#include "messages.hpp"
+#include "object_text.hpp"
 
 namespace morvanex::binding {
 namespace {
 
 ErrorValue binding_error(std::string message) {
-    return ErrorValue::with_message(PyExc_TypeError, "run_scoring_iteration() " + message);
+    return ErrorValue::with_message(PyExc_TypeError, std::move(message));
 }
 
 ErrorValue unexpected_keyword(PyObject* key) {
-    return binding_error("got an unexpected keyword argument '" + object_text(key) + "'");
-}
-
-// "'a'", "'a' and 'b'", "'a', 'b', and 'c'".
-std::string quoted_list(const std::array<const char*, parameter_count>& names, std::size_t count) {
-    std::string list;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (i > 0) list += count == 2 ? " and " : (i + 1 == count ? ", and " : ", ");
-        list += "'";
-        list += names[i];
-        list += "'";
-    }
-    return list;
+    return binding_error(messages::unexpected_keyword(object_text(key)));
 }
 
 // The slot of the parameter named `text`, or parameter_count when none.
@@ -45,8 +36,7 @@ Result<BoundArguments> bind_arguments(PyObject* positional, PyObject* keywords) 
     for (std::size_t slot = 0; slot < bound_by_position; ++slot)
         slots[slot] = OwnedRef::borrow(PyTuple_GetItem(positional, static_cast<Py_ssize_t>(slot)));
     if (static_cast<std::size_t>(given) > parameter_count)
-        return binding_error("takes 4 positional arguments but " + std::to_string(given) +
-                             " were given");
+        return binding_error(messages::too_many_positional(given));
 
     if (keywords != nullptr) {
         Py_ssize_t cursor = 0;
@@ -68,7 +58,7 @@ Result<BoundArguments> bind_arguments(PyObject* positional, PyObject* keywords) 
             std::size_t slot = parameter_slot(text);
             if (slot == parameter_count) return unexpected_keyword(key.get());
             if (slots[slot])
-                return binding_error("got multiple values for argument '" + std::string(text) + "'");
+                return binding_error(messages::multiple_values(text));
             slots[slot] = std::move(value);
         }
     }
@@ -77,12 +67,7 @@ Result<BoundArguments> bind_arguments(PyObject* positional, PyObject* keywords) 
     std::size_t missing_count = 0;
     for (std::size_t slot = bound_by_position; slot < parameter_count; ++slot)
         if (!slots[slot]) missing[missing_count++] = parameter_names[slot];
-    if (missing_count == 1)
-        return binding_error("missing 1 required positional argument: " +
-                             quoted_list(missing, missing_count));
-    if (missing_count > 1)
-        return binding_error("missing " + std::to_string(missing_count) +
-                             " required positional arguments: " + quoted_list(missing, missing_count));
+    if (missing_count > 0) return binding_error(messages::missing_arguments(missing.data(), missing_count));
     return slots;
 }
 

@@ -7,7 +7,8 @@
 #include <array>
 #include <cstddef>
 
-#include "errors.hpp"
+#include "error_value.hpp"
+#include "python_handles.hpp"
 
 namespace morvanex::binding {
 

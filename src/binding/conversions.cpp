@@ -1,25 +1,25 @@
 #include "conversions.hpp"
 
-#include <new>
 #include <string>
+
+#include "binding_failure.hpp"
+#include "interned_names.hpp"
+#include "messages.hpp"
 
 namespace morvanex::binding {
 namespace {
 
-constexpr const char* unwrap_context = "called `Result::unwrap()` on an `Err` value";
-
 std::string type_name_for_message(PyObject* type) {
-    static constexpr const char* unknown = "<failed to extract type name>";
     OwnedRef qualname = OwnedRef::steal(PyObject_GetAttr(type, interned::qualname()));
     if (!qualname) {
         ignore_error(fetch_pending_error());
-        return unknown;
+        return messages::unknown_type_name;
     }
-    if (!is_str(qualname.get())) return unknown;
+    if (!is_str(qualname.get())) return messages::unknown_type_name;
     Result<Utf8Text> text = string_from_object(qualname.get());
     if (!text.ok()) {
         ignore_error(text.take_error());
-        return unknown;
+        return messages::unknown_type_name;
     }
     return std::string(text.value().view());
 }
@@ -28,16 +28,12 @@ std::string type_name_for_message(PyObject* type) {
 
 ErrorValue type_mismatch_error(PyObject* object, const char* target) {
     OwnedRef type = OwnedRef::borrow(reinterpret_cast<PyObject*>(Py_TYPE(object)));
-    std::string message = "'";
-    message += type_name_for_message(type.get());
-    message += "' object cannot be converted to '";
-    message += target;
-    message += "'";
+    std::string message = messages::cannot_convert(type_name_for_message(type.get()), target);
     return ErrorValue::with_message(PyExc_TypeError, std::move(message));
 }
 
 Result<Utf8Text> string_from_object(PyObject* object) {
-    if (!is_str(object)) return type_mismatch_error(object, "PyString");
+    if (!is_str(object)) return type_mismatch_error(object, messages::target_string);
 #if MORVANEX_UTF8_IN_PLACE
     Py_ssize_t size = 0;
     const char* data = PyUnicode_AsUTF8AndSize(object, &size);
@@ -60,14 +56,14 @@ Result<double> double_from_object(PyObject* object) {
 
 Result<InsertedStrings> string_set_from_object(PyObject* object) {
     // A frozenset takes the same path as a set; the mismatch names PySet.
-    if (!is_set(object) && !is_frozenset(object)) return type_mismatch_error(object, "PySet");
+    if (!is_set(object) && !is_frozenset(object)) return type_mismatch_error(object, messages::target_set);
 
     OwnedRef iterator;
     Py_ssize_t expected = 0;
     {
         OwnedRef held = OwnedRef::borrow(object);
         iterator = OwnedRef::steal(PyObject_GetIter(held.get()));
-        if (!iterator) fail_with_error(unwrap_context, fetch_pending_error());
+        if (!iterator) fail_with_error(messages::unwrap_context, fetch_pending_error());
         // Only an estimate: a subclass's iterator may yield something else.
         expected = PySet_Size(held.get());
     }
@@ -79,7 +75,7 @@ Result<InsertedStrings> string_set_from_object(PyObject* object) {
     for (;;) {
         OwnedRef item = OwnedRef::steal(PyIter_Next(iterator.get()));
         if (!item) {
-            if (PyErr_Occurred() != nullptr) fail_with_error(unwrap_context, fetch_pending_error());
+            if (PyErr_Occurred() != nullptr) fail_with_error(messages::unwrap_context, fetch_pending_error());
             break;  // exhausted
         }
         Result<Utf8Text> text = string_from_object(item.get());
@@ -90,7 +86,7 @@ Result<InsertedStrings> string_set_from_object(PyObject* object) {
 }
 
 Result<InsertedScores> score_table_from_object(PyObject* object) {
-    if (!is_dict(object)) return type_mismatch_error(object, "PyDict");
+    if (!is_dict(object)) return type_mismatch_error(object, messages::target_dict);
 
     const Py_ssize_t recorded_size = PyDict_Size(object);
     InsertedScores table(static_cast<std::size_t>(recorded_size));
@@ -100,8 +96,8 @@ Result<InsertedScores> score_table_from_object(PyObject* object) {
     for (;;) {
         // A value's __float__ is Python code that may change the dict (or let
         // another thread change it) between two steps of the walk.
-        if (PyDict_Size(dict.get()) != recorded_size) fail("dictionary changed size during iteration");
-        if (remaining == -1) fail("dictionary keys changed during iteration");
+        if (PyDict_Size(dict.get()) != recorded_size) fail(messages::dict_changed_size);
+        if (remaining == -1) fail(messages::dict_keys_changed);
 
         PyObject* borrowed_key = nullptr;
         PyObject* borrowed_value = nullptr;
@@ -127,7 +123,7 @@ OwnedRef dict_from_score_table(ResultTable table) {
             expect_created(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
         OwnedRef value = expect_created(PyFloat_FromDouble(table.value(position)));
         if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0)
-            fail_with_error("Failed to set_item on dict", fetch_pending_error());
+            fail_with_error(messages::set_item_failed, fetch_pending_error());
     }
     return dict;
 }

@@ -19,9 +19,10 @@
 // metaclass's __qualname__).
 #include <string_view>
 
-#include "errors.hpp"
+#include "error_value.hpp"
 #include "inserted_scores.hpp"
 #include "inserted_strings.hpp"
+#include "python_handles.hpp"
 #include "result_table.hpp"
 
 namespace morvanex::binding {

@@ -1,5 +1,7 @@
 #include "platform.hpp"
 
+#include "messages.hpp"
+
 #if defined(__linux__)
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -15,9 +17,9 @@ namespace morvanex::binding::platform {
 
 const char* thread_label() noexcept {
 #if defined(__linux__)
-    if (static_cast<pid_t>(syscall(SYS_gettid)) == getpid()) return "main";
+    if (static_cast<pid_t>(syscall(SYS_gettid)) == getpid()) return messages::main_thread_label;
 #endif
-    return "<unnamed>";
+    return messages::other_thread_label;
 }
 
 bool native_stack_available() noexcept {

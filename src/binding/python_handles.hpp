@@ -1,6 +1,6 @@
 #pragma once
 // Python handles: the binding's only door to the CPython C API, the owner of
-// every strong reference, the type tests and the interned attribute names.
+// every strong reference and the type tests.
 //
 // The stable-ABI policy, the one target this build serves, is in
 // stable_abi.hpp.
@@ -10,7 +10,7 @@
 // unwinding from an internal failure. A raw PyObject* is always borrowed.
 // Releasing a reference may run arbitrary Python code (a __del__), so an
 // OwnedRef must only die while the thread holds the interpreter lock, which
-// is the case inside an entry frame (errors.hpp) outside the engine call.
+// is the case inside an entry frame (entry_frame.hpp) outside the engine call.
 //
 // Only files under src/binding/ include this header.
 #include "stable_abi.hpp"
@@ -19,16 +19,6 @@
 #include <Python.h>
 
 #include <utility>
-
-// The module's init function, exported whatever the build's default
-// visibility. CPython 3.8's headers define PyMODINIT_FUNC without a visibility
-// attribute (3.9 added one), so a hidden-visibility build made with them would
-// export nothing and fail to import everywhere.
-#if defined(_WIN32)
-#define MORVANEX_MODULE_INIT PyMODINIT_FUNC
-#else
-#define MORVANEX_MODULE_INIT extern "C" __attribute__((visibility("default"))) PyObject*
-#endif
 
 namespace morvanex::binding {
 
@@ -96,14 +86,5 @@ inline bool is_set(PyObject* object) {
 inline bool is_frozenset(PyObject* object) {
     return Py_TYPE(object) == &PyFrozenSet_Type || PyType_IsSubtype(Py_TYPE(object), &PyFrozenSet_Type);
 }
-
-// Interned attribute names, each made once per process on first use and kept
-// for the life of the process (borrowed references). A failure to make one is
-// an internal failure.
-namespace interned {
-PyObject* name();      // "__name__"
-PyObject* all();       // "__all__"
-PyObject* qualname();  // "__qualname__"
-}  // namespace interned
 
 }  // namespace morvanex::binding

@@ -192,7 +192,7 @@ inline std::size_t distinct_in_bucket(const StringList& strings, std::vector<Key
 inline std::vector<std::uint32_t> distinct_in_byte_order(const StringList& strings, KeepRepeat keep,
                                                          std::size_t threads = 1) {
     const std::size_t count = strings.size();
-    if (count >= UINT32_MAX) throw InternalFailure("capacity overflow");
+    if (count >= UINT32_MAX) throw InternalFailure(failure_text::capacity_overflow);
     std::vector<KeyedPosition> keyed(count);
     for (std::uint32_t position = 0; position < count; ++position)
         keyed[position] = {leading_bytes(strings[position]), position};

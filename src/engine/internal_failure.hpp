@@ -25,4 +25,14 @@ private:
     std::source_location where_;
 };
 
+// The messages of the engine's own internal failures, which reach Python as
+// the PanicException's message. The binding's messages.hpp lists them with
+// every other text of the module's contract.
+namespace failure_text {
+// A count or a size beyond what the engine's containers can address.
+inline constexpr const char* capacity_overflow = "capacity overflow";
+// More candidates than the result table can hold.
+inline constexpr const char* hash_table_capacity_overflow = "Hash table capacity overflow";
+}  // namespace failure_text
+
 }  // namespace morvanex

@@ -85,7 +85,7 @@ PieceIndex::PieceIndex(const InsertedScores& scores, const std::vector<std::uint
                     tail_byte = 0;
                 }
             }
-            if (explicit_end >= UINT32_MAX) throw InternalFailure("capacity overflow");
+            if (explicit_end >= UINT32_MAX) throw InternalFailure(failure_text::capacity_overflow);
             spans[index] = Span{static_cast<std::uint32_t>(shared), static_cast<std::uint32_t>(explicit_end),
                                 static_cast<std::uint32_t>(tail_byte)};
             if (level_sizes.size() <= explicit_end) level_sizes.resize(explicit_end + 1, 0);
@@ -100,7 +100,7 @@ PieceIndex::PieceIndex(const InsertedScores& scores, const std::vector<std::uint
     for (std::size_t depth = 0; depth < level_sizes.size(); ++depth)
         level_begin[depth + 1] = level_begin[depth] + level_sizes[depth];
     const std::size_t total = level_begin.back();
-    if (total >= none) throw InternalFailure("capacity overflow");
+    if (total >= none) throw InternalFailure(failure_text::capacity_overflow);
     records_.assign(total + 1, Record{0, 0, 0.0});  // children_begin counts children until the end
     tails_.reserve(tail_bytes);
     std::vector<std::size_t> filled(level_sizes.size(), 0);

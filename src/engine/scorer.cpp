@@ -98,7 +98,7 @@ Segmentation best_segmentation_score(const CharSequence& chars, const PieceIndex
     if (!is_affix && n <= RootWalks::longest_reused_root && pieces.longest_key() > 0)
         return score_root_after_neighbour(chars, pieces, scratch.root_walks);
     std::vector<double>& best = scratch.best;
-    if (n >= best.max_size()) throw InternalFailure("capacity overflow");
+    if (n >= best.max_size()) throw InternalFailure(failure_text::capacity_overflow);
     best.assign(n + 1, unreachable);
     best[0] = 0.0;
 

@@ -1,14 +1,13 @@
-#include "python_handles.hpp"
+#include "interned_names.hpp"
 
 #include <string_view>
 
-#include "errors.hpp"
+#include "binding_failure.hpp"
 
 namespace morvanex::binding::interned {
 namespace {
 
-// Fills `slot` on first use. The slot's reference is never released; the
-// interpreter lock is the slot's only protection.
+// Fills `slot` on first use.
 PyObject* intern_once(PyObject*& slot, std::string_view text) {
     if (slot == nullptr) {
         OwnedRef created = expect_created(

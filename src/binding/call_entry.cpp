@@ -1,15 +1,12 @@
-// Module initialisation (PyInit_morvanex, the module's only exported symbol)
-// and the call entry of run_scoring_iteration.
-//
-// The module uses single-phase initialisation and keeps process-wide state
-// (the module slot, the PanicException type, the interned names), so it is
-// initialised once per process; every later attempt, for instance from
-// another interpreter, fails with ImportError.
+// The call entry of run_scoring_iteration: binding the arguments,
+// converting them, running the engine and handing back the result dict.
 //
 // Ownership contract of a call: the arguments are borrowed from CPython and
 // held by the bound slots for the whole call; the engine containers are owned
 // by value and released before the call returns, on every path; the result
 // dict is the only reference handed back.
+#include "call_entry.hpp"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -22,32 +19,29 @@
 #include "argument_binding.hpp"
 #include "conversions.hpp"
 #include "driver.hpp"
-#include "errors.hpp"
+#include "entry_frame.hpp"
+#include "error_value.hpp"
 #include "interruption.hpp"
 #include "kept_failure.hpp"
+#include "messages.hpp"
+#include "object_text.hpp"
+#include "platform.hpp"
+#include "python_handles.hpp"
 
 namespace morvanex::binding {
 namespace {
-
-// --- the call entry -----------------------------------------------------------------------
-
-constexpr const char* threads_variable = "MORVANEX_NUM_THREADS";
 
 // How many threads may score, from MORVANEX_NUM_THREADS, read on every call:
 // unset, empty or "1" is the calling thread alone; "0" is one per core; a
 // positive integer is that many. Anything else is a ValueError.
 Result<std::size_t> scoring_threads() {
-    const char* setting = std::getenv(threads_variable);
+    const char* setting = std::getenv(messages::threads_variable);
     if (setting == nullptr || *setting == '\0') return std::size_t{1};
     std::size_t count = 0;
     for (const char* digit = setting; *digit != '\0'; ++digit) {
         bool fits = count <= (std::numeric_limits<std::size_t>::max() - 9) / 10;
         if (*digit < '0' || *digit > '9' || !fits)
-            return ErrorValue::with_message(PyExc_ValueError,
-                                            std::string(threads_variable) +
-                                                " must be unset, empty, 0 (one thread per core) or a positive "
-                                                "integer, not '" +
-                                                setting + "'");
+            return ErrorValue::with_message(PyExc_ValueError, messages::bad_thread_count(setting));
         count = count * 10 + static_cast<std::size_t>(*digit - '0');
     }
     if (count == 0) count = std::max(1u, std::thread::hardware_concurrency());
@@ -143,11 +137,8 @@ ErrorValue tie_error_to_argument(std::string_view parameter, ErrorValue error) {
     PyObject* original = error.normalized_value();
     if (original == nullptr) return error;
 
-    std::string message = "argument '";
-    message += parameter;
-    message += "': ";
-    message += object_text(original);
-    ErrorValue reworded = ErrorValue::with_message(PyExc_TypeError, std::move(message));
+    ErrorValue reworded =
+        ErrorValue::with_message(PyExc_TypeError, messages::for_argument(parameter, object_text(original)));
     // PyException_SetCause steals the cause and marks __suppress_context__,
     // also when the cause is null (then __cause__ reads None).
     OwnedRef cause = OwnedRef::steal(PyException_GetCause(original));
@@ -187,95 +178,15 @@ PyObject* run_scoring_iteration_entry(PyObject* /*self*/, PyObject* positional, 
     return entry_frame([&] { return call_body(positional, keywords); });
 }
 
-// --- module initialisation ---------------------------------------------------------------
-
-PyModuleDef module_definition = {
-    PyModuleDef_HEAD_INIT,
-    "morvanex",  // m_name
-    "",          // m_doc: __doc__ is the empty string, not None
-    0,           // m_size: no per-module state
-    nullptr,     // m_methods: the function is added by the initialiser
-    nullptr,     // m_slots: single-phase initialisation
-    nullptr,     // m_traverse
-    nullptr,     // m_clear
-    nullptr,     // m_free
-};
-
-// The initialised module, holding one strong reference for the rest of the
-// process once filled. Guarded by the interpreter lock.
-PyObject* module_slot = nullptr;
+}  // namespace
 
 // The doc string holds only the text-signature block, so __text_signature__
 // is the parameter list and __doc__ is None.
-const PyMethodDef function_template = {
+const PyMethodDef run_scoring_iteration_method = {
     "run_scoring_iteration",
     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&run_scoring_iteration_entry)),
     METH_VARARGS | METH_KEYWORDS,
     "run_scoring_iteration(root_candidates, affix_candidates, scores, one_char_whitelist)\n--\n\n",
 };
 
-// Adds run_scoring_iteration to `module` (borrowed) and lists it in __all__.
-Result<Done> add_function(PyObject* module) {
-    // The function object refers to its method definition for as long as it
-    // lives, which is the life of the process, so the heap copy is made once
-    // and never freed. This static pointer keeps it reachable for leak
-    // checkers after the interpreter has released the function object at exit.
-    static PyMethodDef* const method_definition = new PyMethodDef(function_template);
-
-    OwnedRef module_name = OwnedRef::steal(PyModule_GetNameObject(module));
-    if (!module_name) return fetch_pending_error();
-    OwnedRef function = OwnedRef::steal(PyCFunction_NewEx(method_definition, module, module_name.get()));
-    module_name.reset();
-    if (!function) return fetch_pending_error();
-
-    OwnedRef function_name = OwnedRef::steal(PyObject_GetAttr(function.get(), interned::name()));
-    if (!function_name) return fetch_pending_error();
-    if (!is_str(function_name.get())) return type_mismatch_error(function_name.get(), "PyString");
-
-    OwnedRef all = OwnedRef::steal(PyObject_GetAttr(module, interned::all()));
-    if (!all) {
-        ErrorValue error = fetch_pending_error();
-        if (!error.matches(PyExc_AttributeError)) return error;
-        all = expect_created(PyList_New(0));
-        if (PyObject_SetAttr(module, interned::all(), all.get()) < 0) return fetch_pending_error();
-    } else if (!is_list(all.get())) {
-        return type_mismatch_error(all.get(), "PyList");
-    }
-
-    if (PyList_Append(all.get(), function_name.get()) < 0)
-        fail_with_error("could not append __name__ to __all__", fetch_pending_error());
-    if (PyObject_SetAttr(module, function_name.get(), function.get()) < 0) return fetch_pending_error();
-    return Done{};
-}
-
-// The package version from the build, so that it cannot differ from the installed metadata.
-Result<Done> add_version(PyObject* module) {
-    if (PyModule_AddStringConstant(module, "__version__", MORVANEX_VERSION) < 0) return fetch_pending_error();
-    return Done{};
-}
-
-Result<OwnedRef> initialise_module() {
-    if (module_slot != nullptr)
-        return ErrorValue::with_message(PyExc_ImportError,
-                                        "PyO3 modules compiled for CPython 3.8 or older may only be initialized "
-                                        "once per interpreter process");
-
-    OwnedRef module = OwnedRef::steal(PyModule_Create2(&module_definition, PYTHON_ABI_VERSION));
-    if (!module) return fetch_pending_error();
-    Result<Done> added = add_function(module.get());
-    if (!added.ok()) return added.take_error();  // the new module is released
-    Result<Done> versioned = add_version(module.get());
-    if (!versioned.ok()) return versioned.take_error();
-
-    // Python code run above could have initialised the module meanwhile; the
-    // module stored first wins.
-    if (module_slot == nullptr) module_slot = module.release();
-    return OwnedRef::borrow(module_slot);
-}
-
-}  // namespace
 }  // namespace morvanex::binding
-
-MORVANEX_MODULE_INIT PyInit_morvanex() {
-    return morvanex::binding::entry_frame([] { return morvanex::binding::initialise_module(); });
-}
