@@ -143,7 +143,7 @@ PieceIndex::PieceIndex(const InsertedScores& scores, const std::vector<std::uint
     for (std::size_t node = 0; node < total; ++node)
         next_block += std::exchange(records_[node].children_begin, next_block);
     records_[total].children_begin = next_block;  // the sentinel closes the last block
-    for (char32_t c = 0; c < ascii_roots_.size(); ++c) ascii_roots_[c] = find_child(root_, c);
+    for (char32_t c = 0; c < ascii_roots_.size(); ++c) ascii_roots_[c] = find_child(root, c);
     ascii_pairs_.assign(128 * 128, none);
     for (char32_t c = 0; c < 128; ++c) {
         Node first = ascii_roots_[c];
