@@ -139,6 +139,15 @@ private:
         cursor.continues_ = false;
     }
 
+    // The phases of building, in order (piece_index.cpp). Layout is what
+    // the first tells the second: where each key's nodes lie.
+    struct Layout;
+    Layout measure_levels(const InsertedScores& scores, const std::vector<std::uint32_t>& keys);
+    void write_nodes(const InsertedScores& scores, const std::vector<std::uint32_t>& keys, const Layout& layout,
+                     const InsertedStrings& whitelist);
+    void link_child_blocks();
+    void build_ascii_shortcuts();
+
     Node find_child(Node parent, char32_t c) const {
         std::uint32_t begin = records_[parent].children_begin;
         std::uint32_t end = records_[parent + 1].children_begin;
