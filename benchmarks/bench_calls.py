@@ -8,7 +8,7 @@
 Word lists are Debian's (apt-get install wamerican-large wngerman wpolish); a
 missing one is skipped.  How workloads are built and what each figure means is
 printed under the tables (METHODS below).  The exit status is 3 when a check
-fails: the module's values must equal tests/reference_model.py on a sample, bit
+fails: the module's values must equal reference/reference_model.py on a sample, bit
 for bit, and the parallel result must equal the single-threaded one.
 """
 
@@ -28,7 +28,7 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests"))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "reference"))
 
 import morvanex  # noqa: E402
 import reference_model  # noqa: E402
@@ -68,7 +68,7 @@ ordering, a search that fails at once); scoring = the call less scores in and th
 floors in thread CPU time (time.thread_time), scoring also in wall time.
 Plain Python: the textbook search with pieces no longer than the longest key, timed on the
 sample and scaled to all candidates. Verified: the call's keys are the candidates; its
-values equal tests/reference_model.py bit for bit on the sample and on up to a tenth as
+values equal reference/reference_model.py bit for bit on the sample and on up to a tenth as
 many more affixes (over 100 characters: the plain-Python version, itself checked against
 the model on every shorter one); the parallel result equals it in values and key order.
 Peak MiB: in a fresh interpreter per workload and setting, the highest resident memory

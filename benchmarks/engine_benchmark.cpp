@@ -268,7 +268,7 @@ void iteration_workload(const char* path, std::size_t threads) {
         same = serial_result->key(e) == parallel_result->key(e) &&
                bits_of(serial_result->value(e)) == bits_of(parallel_result->value(e));
 
-    // The literal oracle on every 64th entry: the update rule written out here.
+    // The literal oracle, scorer and update rule, on every 64th entry.
     const literal::Lookup tables(input.scores, input.whitelist);
     std::unordered_set<std::string_view> affix_members;
     for (std::size_t k = 0; k < input.affixes.size(); ++k) affix_members.insert(input.affixes[k]);
@@ -278,9 +278,7 @@ void iteration_workload(const char* path, std::size_t threads) {
         std::u32string chars = literal::decode(key);
         double cover = literal::best_segmentation_score(chars, tables, affix_members.count(key) != 0);
         const double* found = tables.find(key);
-        double previous = found ? *found : 0.0;
-        double expected = cover < 0.0 || previous >= cover ? previous
-                                                           : (1.0 / static_cast<double>(chars.size())) / (cover + 1.0);
+        double expected = literal::updated_score(found ? *found : 0.0, cover, chars.size());
         differing += bits_of(expected) != bits_of(serial_result->value(e));
     }
     std::printf("    measured apart: candidate sorts %.3f s, piece trie %.3f s (of which sorting its keys %.3f s)\n", sorts,

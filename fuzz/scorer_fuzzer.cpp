@@ -8,9 +8,9 @@
 //      included), be -1.0 or above it, and never be NaN;
 //   2. the driver runs on copies of the inputs, on one to three threads, and
 //      its result must hold exactly the distinct non-empty candidates, each
-//      with the value of the update rule applied to the literal scorer's
-//      cover (the affix cover for strings in both sets) and the previous
-//      score.
+//      with the value of the literal update rule applied to the literal
+//      scorer's cover (the affix cover for strings in both sets) and the
+//      previous score.
 // Any disagreement prints the case and aborts, which libFuzzer records as a
 // crash together with the input.
 //
@@ -106,15 +106,6 @@ double read_score(Reader& in) {
     std::uint8_t b = in.byte();
     if (b < 0xC0) return specials[b % special_count];
     return bits_to_double(in.u64());
-}
-
-// The update rule, written out independently of the driver's own function.
-double expected_update(double previous, double cover, std::size_t length) {
-    if (cover < 0.0) return previous;
-    if (previous >= cover) return previous;
-    double q = 1.0 / static_cast<double>(length);
-    double d = cover + 1.0;
-    return q / d;
 }
 
 std::string show(std::string_view text) {
@@ -233,8 +224,8 @@ void check_driver(const Case& c, const morvanex::literal::Lookup& lookup,
             std::string candidate(set[k]);
             if (candidate.empty()) continue;
             const double* previous = lookup.find(candidate);  // the later insertion of a key wins
-            expected[candidate] = expected_update(previous ? *previous : 0.0, covers.at(candidate),
-                                                  morvanex::literal::decode(candidate).size());
+            expected[candidate] = morvanex::literal::updated_score(previous ? *previous : 0.0, covers.at(candidate),
+                                                                   morvanex::literal::decode(candidate).size());
         }
     };
     expect(c.roots, root_covers);

@@ -286,20 +286,23 @@ stage_sanitize-engine() {
     engine_tests_in engine-tests-sanitize engine_tests -DMORVANEX_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 }
 
-# New inputs are kept in build/fuzz/corpus, a crashing input is written to
-# build/fuzz/crash-*; the committed seeds are fuzz/corpus. Extra libFuzzer
-# options: FUZZ_OPTIONS. A long run in the background, on one core:
+# The fuzzer is the CMake target scorer_fuzzer (MORVANEX_BUILD_FUZZER), built
+# in build/fuzz/build. New inputs are kept in build/fuzz/corpus, a crashing
+# input is written to build/fuzz/crash-*; the committed seeds are fuzz/corpus.
+# Extra libFuzzer options: FUZZ_OPTIONS. A long run in the background, on one core:
 #   FUZZ_SECONDS=1800 nohup bash scripts/check.sh fuzz > build/fuzz-long.log 2>&1 &
 stage_fuzz() {
     need_packages clang-16 libclang-rt-16-dev
+    tools
     mkdir -p build/fuzz/corpus
     log_step "build the fuzzer"
-    "$CLANG" -std=c++20 -O2 -g -Wall -Wextra -Werror -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined \
-        -fno-sanitize-recover=all -Isrc/engine -Itests/engine src/engine/*.cpp fuzz/scorer_fuzzer.cpp \
-        -o build/fuzz/scorer_fuzzer
+    # RelWithDebInfo: -O2 -g; the engine's assertions stay on in this build.
+    cmake -S . -B build/fuzz/build -G Ninja -DCMAKE_CXX_COMPILER="$CLANG" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DMORVANEX_BUILD_FUZZER=ON >/dev/null
+    cmake --build build/fuzz/build --target scorer_fuzzer -j "$JOBS"
     log_step "fuzz for $FUZZ_SECONDS s"
     # shellcheck disable=SC2086  # FUZZ_OPTIONS holds separate options
-    env "${SANITIZER_OPTIONS[@]}" build/fuzz/scorer_fuzzer -max_total_time="$FUZZ_SECONDS" -max_len=4096 \
+    env "${SANITIZER_OPTIONS[@]}" build/fuzz/build/fuzz/scorer_fuzzer -max_total_time="$FUZZ_SECONDS" -max_len=4096 \
         -timeout=60 -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix=build/fuzz/ ${FUZZ_OPTIONS:-} \
         build/fuzz/corpus fuzz/corpus
 }

@@ -1,10 +1,16 @@
 """Shared fixtures for the tests of the Python binding."""
 
+import os
 import subprocess
 import sys
 import textwrap
 
 import pytest
+
+# The plain-Python model of the module lives in reference/ beside the C++
+# literal scorer, since the benchmarks check against it too. Found from this
+# file, so that the suite runs from any directory against the installed module.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "reference"))
 
 # Tests that make allocations fail by limiting the address space (RLIMIT_AS)
 # and read the process's memory from /proc: Linux only.

@@ -27,7 +27,32 @@ std::vector<char32_t> one_char_members(const InsertedStrings& whitelist) {
     return members;
 }
 
+// Keys are read far from their stored order: loads the entries of the keys
+// a few places after keys[index].
+void read_ahead(const InsertedScores& scores, const std::vector<std::uint32_t>& keys, std::size_t index) {
+    prefetch_ahead(
+        keys, index, [&](std::uint32_t key) { scores.prefetch_entry(key); },
+        [&](std::uint32_t key) { scores.prefetch_text(key); });
+}
+
+std::size_t common_prefix(const CharSequence& a, const CharSequence& b) {
+    std::size_t shared = 0;
+    while (shared < a.length() && shared < b.length() && a.code_points[shared] == b.code_points[shared]) ++shared;
+    return shared;
+}
+
 }  // namespace
+
+struct PieceIndex::Layout {
+    struct Span {
+        std::uint32_t shared;        // depth already on the previous key's path
+        std::uint32_t explicit_end;  // depth of the key's last node; 0 for the empty key
+        std::uint32_t tail_byte;     // where the rest of a longer key starts in its text
+    };
+    std::vector<Span> spans;               // one per key, in the keys' order
+    std::vector<std::size_t> level_sizes;  // nodes at each depth, the root's first
+    std::size_t tail_bytes;                // the finished tail arena's size
+};
 
 PieceIndex::PieceIndex(const InsertedScores& scores, const std::vector<std::uint32_t>& keys,
                        const InsertedStrings& whitelist)
@@ -38,79 +63,75 @@ PieceIndex::PieceIndex(const InsertedScores& scores, const std::vector<std::uint
     // parting depth, and the rest of a longer key becomes a tail. A first
     // pass finds these depths and so the size of every level; the second
     // writes each node straight into its final place, so that building
-    // needs no more memory than the finished trie.
-    const std::vector<char32_t> whitelisted = one_char_members(whitelist);
+    // needs no more memory than the finished trie. Then each node is given
+    // where its block of children begins, and the commonest first steps of
+    // a walk are looked up once.
     assert(keys.size() <= scores.size());
-    auto read_ahead = [&](std::size_t index) {  // keys are read far from their stored order
-        prefetch_ahead(
-            keys, index, [&](std::uint32_t key) { scores.prefetch_entry(key); },
-            [&](std::uint32_t key) { scores.prefetch_text(key); });
-    };
-    auto common_prefix = [](const CharSequence& a, const CharSequence& b) {
-        std::size_t shared = 0;
-        while (shared < a.length() && shared < b.length() && a.code_points[shared] == b.code_points[shared])
-            ++shared;
-        return shared;
-    };
+    const Layout layout = measure_levels(scores, keys);
+    write_nodes(scores, keys, layout, whitelist);
+    link_child_blocks();
+    build_ascii_shortcuts();
+}
 
-    struct Span {
-        std::uint32_t shared;        // depth already on the previous key's path
-        std::uint32_t explicit_end;  // depth of the key's last node
-        std::uint32_t tail_byte;     // where the rest of a longer key starts in its text
-    };
-    std::vector<Span> spans(keys.size(), Span{0, 0, 0});
+PieceIndex::Layout PieceIndex::measure_levels(const InsertedScores& scores, const std::vector<std::uint32_t>& keys) {
+    std::vector<Layout::Span> spans(keys.size(), Layout::Span{0, 0, 0});
     std::vector<std::size_t> level_sizes(1, 1);  // the root
     std::size_t tail_bytes = tails_.size();
-    {
-        CharSequence previous, current, next;
-        if (!keys.empty()) decode_into(scores.key(keys[0]), next);
-        for (std::size_t index = 0; index < keys.size(); ++index) {
-            read_ahead(index);
-            std::swap(current, next);
-            if (index + 1 < keys.size()) decode_into(scores.key(keys[index + 1]), next);
-            if (current.length() == 0) continue;  // the empty key is no piece and no candidate
-            longest_key_ = std::max(longest_key_, current.length());
-            std::size_t shared = common_prefix(previous, current);
-            std::size_t ahead = index + 1 < keys.size() ? common_prefix(current, next) : 0;
-            std::size_t explicit_end = std::min(current.length(), std::max(shared, ahead) + 1);
-            std::size_t tail_byte = 0;
-            if (explicit_end < current.length()) {
-                std::string_view text = scores.key(keys[index]);
-                tail_byte = byte_offset_of(text, explicit_end);
-                std::size_t tail_size = text.size() - tail_byte + sizeof(double);
-                if (tail_bytes + tail_size < UINT32_MAX) {
-                    tail_bytes += tail_size;
-                } else {  // the tail arena is addressed in 32 bits: keep the rest as nodes
-                    explicit_end = current.length();
-                    tail_byte = 0;
-                }
+    CharSequence previous, current, next;
+    if (!keys.empty()) decode_into(scores.key(keys[0]), next);
+    for (std::size_t index = 0; index < keys.size(); ++index) {
+        read_ahead(scores, keys, index);
+        std::swap(current, next);
+        if (index + 1 < keys.size()) decode_into(scores.key(keys[index + 1]), next);
+        if (current.length() == 0) continue;  // the empty key is no piece and no candidate
+        longest_key_ = std::max(longest_key_, current.length());
+        std::size_t shared = common_prefix(previous, current);
+        std::size_t ahead = index + 1 < keys.size() ? common_prefix(current, next) : 0;
+        std::size_t explicit_end = std::min(current.length(), std::max(shared, ahead) + 1);
+        std::size_t tail_byte = 0;
+        if (explicit_end < current.length()) {
+            std::string_view text = scores.key(keys[index]);
+            tail_byte = byte_offset_of(text, explicit_end);
+            std::size_t tail_size = text.size() - tail_byte + sizeof(double);
+            if (tail_bytes + tail_size < UINT32_MAX) {
+                tail_bytes += tail_size;
+            } else {  // the tail arena is addressed in 32 bits: keep the rest as nodes
+                explicit_end = current.length();
+                tail_byte = 0;
             }
-            if (explicit_end >= UINT32_MAX) throw InternalFailure(failure_text::capacity_overflow);
-            spans[index] = Span{static_cast<std::uint32_t>(shared), static_cast<std::uint32_t>(explicit_end),
-                                static_cast<std::uint32_t>(tail_byte)};
-            if (level_sizes.size() <= explicit_end) level_sizes.resize(explicit_end + 1, 0);
-            for (std::size_t depth = shared + 1; depth <= explicit_end; ++depth) ++level_sizes[depth];
-            std::swap(previous, current);
         }
+        if (explicit_end >= UINT32_MAX) throw InternalFailure(failure_text::capacity_overflow);
+        spans[index] = Layout::Span{static_cast<std::uint32_t>(shared), static_cast<std::uint32_t>(explicit_end),
+                                    static_cast<std::uint32_t>(tail_byte)};
+        if (level_sizes.size() <= explicit_end) level_sizes.resize(explicit_end + 1, 0);
+        for (std::size_t depth = shared + 1; depth <= explicit_end; ++depth) ++level_sizes[depth];
+        std::swap(previous, current);
     }
+    return Layout{std::move(spans), std::move(level_sizes), tail_bytes};
+}
 
+// Leaves in each node's children_begin the number of its children.
+void PieceIndex::write_nodes(const InsertedScores& scores, const std::vector<std::uint32_t>& keys,
+                             const Layout& layout, const InsertedStrings& whitelist) {
+    const std::vector<char32_t> whitelisted = one_char_members(whitelist);
     // Levels lie one after another; `filled[d]` counts the nodes written so
     // far at depth d, so the last of them is on the current key's path.
+    const std::vector<std::size_t>& level_sizes = layout.level_sizes;
     std::vector<std::size_t> level_begin(level_sizes.size() + 1, 0);
     for (std::size_t depth = 0; depth < level_sizes.size(); ++depth)
         level_begin[depth + 1] = level_begin[depth] + level_sizes[depth];
     const std::size_t total = level_begin.back();
     if (total >= none) throw InternalFailure(failure_text::capacity_overflow);
-    records_.assign(total + 1, Record{0, 0, 0.0});  // children_begin counts children until the end
-    tails_.reserve(tail_bytes);
+    records_.assign(total + 1, Record{0, 0, 0.0});  // the last one a sentinel
+    tails_.reserve(layout.tail_bytes);
     std::vector<std::size_t> filled(level_sizes.size(), 0);
     filled[0] = 1;
     auto last_at = [&](std::size_t depth) { return level_begin[depth] + filled[depth] - 1; };
 
     CharSequence current;
     for (std::size_t index = 0; index < keys.size(); ++index) {
-        read_ahead(index);
-        const Span span = spans[index];
+        read_ahead(scores, keys, index);
+        const Layout::Span span = layout.spans[index];
         if (span.explicit_end == 0) continue;
         const std::uint32_t key = keys[index];
         std::string_view text = scores.key(key);
@@ -136,14 +157,22 @@ PieceIndex::PieceIndex(const InsertedScores& scores, const std::vector<std::uint
             last.score = scores.value(key);  // a repeated key arrives once, at its last insertion
         }
     }
+}
 
-    // Children blocks follow each other in the order of their parents, so
-    // every block begins where the previous one ended.
+// Turns each node's count of children into where its block of them begins:
+// blocks follow each other in the order of their parents, so every block
+// begins where the previous one ended.
+void PieceIndex::link_child_blocks() {
+    const std::size_t total = records_.size() - 1;
     std::uint32_t next_block = 1;
     for (std::size_t node = 0; node < total; ++node)
         next_block += std::exchange(records_[node].children_begin, next_block);
     records_[total].children_begin = next_block;  // the sentinel closes the last block
-    for (char32_t c = 0; c < ascii_roots_.size(); ++c) ascii_roots_[c] = find_child(root_, c);
+}
+
+// The first and second steps of walks over ASCII, looked up once.
+void PieceIndex::build_ascii_shortcuts() {
+    for (char32_t c = 0; c < ascii_roots_.size(); ++c) ascii_roots_[c] = find_child(root, c);
     ascii_pairs_.assign(128 * 128, none);
     for (char32_t c = 0; c < 128; ++c) {
         Node first = ascii_roots_[c];

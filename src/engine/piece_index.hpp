@@ -78,7 +78,7 @@ public:
 
     // A walk that has taken the one character `c`.
     Cursor walk_from(char32_t c) const {
-        Cursor cursor = at(c < ascii_roots_.size() ? ascii_roots_[c] : find_child(root_, c));
+        Cursor cursor = at(c < ascii_roots_.size() ? ascii_roots_[c] : find_child(root, c));
         if (cursor.tail_byte_ == 0) cursor.ascii_first_ = c;
         return cursor;
     }
@@ -93,6 +93,7 @@ private:
     static constexpr std::uint32_t scored_flag = 1u << 21;  // usable as a piece
     static constexpr std::uint32_t keyed_flag = 1u << 22;   // ends a key
     static constexpr std::uint32_t tail_flag = 1u << 23;    // the key goes on in its own text
+    static constexpr Node root = 0;  // records_[root]: the first record
     static constexpr Node none = UINT32_MAX;
 
     // A tail node's score field holds where its tail lies in tails_ instead.
@@ -138,6 +139,15 @@ private:
         cursor.continues_ = false;
     }
 
+    // The phases of building, in order (piece_index.cpp). Layout is what
+    // the first tells the second: where each key's nodes lie.
+    struct Layout;
+    Layout measure_levels(const InsertedScores& scores, const std::vector<std::uint32_t>& keys);
+    void write_nodes(const InsertedScores& scores, const std::vector<std::uint32_t>& keys, const Layout& layout,
+                     const InsertedStrings& whitelist);
+    void link_child_blocks();
+    void build_ascii_shortcuts();
+
     Node find_child(Node parent, char32_t c) const {
         std::uint32_t begin = records_[parent].children_begin;
         std::uint32_t end = records_[parent + 1].children_begin;
@@ -156,11 +166,10 @@ private:
         return none;
     }
 
-    // records_[0] is the root, the last record a sentinel that closes the
+    // records_[root] is the root, the last record a sentinel that closes the
     // last node's (empty) block of children.
     std::vector<Record> records_;
     std::string tails_;  // the first byte is unused, so that no tail starts at 0
-    Node root_ = 0;
     std::size_t longest_key_ = 0;
     std::array<Node, 128> ascii_roots_;
     std::vector<Node> ascii_pairs_;  // 128 x 128: the second step of the commonest walks, whose

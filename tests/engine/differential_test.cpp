@@ -80,14 +80,11 @@ TEST(Differential, DriverMatchesLiteralIterationBitForBit) {
             (k % 3 == 0 ? affixes : roots).insert(candidate);
         }
         for (std::size_t k = 0; k < inputs.scores.size(); k += 2) roots.insert(inputs.scores.key(k));
-        // The update rule written out here, apart from the driver's.
         auto literal_value = [&](std::string_view candidate, bool is_affix) {
             std::u32string chars = literal::decode(candidate);
             const double* found = tables.find(std::string(candidate));
-            double previous = found ? *found : 0.0;
             double cover = literal::best_segmentation_score(chars, tables, is_affix);
-            if (cover < 0.0 || previous >= cover) return previous;
-            return (1.0 / static_cast<double>(chars.size())) / (cover + 1.0);
+            return literal::updated_score(found ? *found : 0.0, cover, chars.size());
         };
         for (std::size_t k = 0; k < roots.size(); ++k)
             if (!roots[k].empty()) expected[std::string(roots[k])] = literal_value(roots[k], false);

@@ -26,9 +26,11 @@ struct UpdateCase {
 
 class UpdateRule : public ::testing::TestWithParam<UpdateCase> {};
 
+// The engine's rule and the literal one that the whole-iteration checks apply.
 TEST_P(UpdateRule, MatchesTheWorkedTable) {
     const UpdateCase& c = GetParam();
     EXPECT_EQ(bits_of(updated_score(c.previous, c.best_cover, c.length)), bits_of(c.expected));
+    EXPECT_EQ(bits_of(literal::updated_score(c.previous, c.best_cover, c.length)), bits_of(c.expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(

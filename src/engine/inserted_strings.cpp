@@ -1,9 +1,9 @@
+#include "inserted_strings.hpp"
+
 #include <algorithm>
 #include <utility>
 
 #include "byte_order.hpp"
-#include "inserted_scores.hpp"
-#include "inserted_strings.hpp"
 
 namespace morvanex {
 
@@ -22,10 +22,6 @@ void InsertedStrings::drop_repeats() {
     drop_repeats_beyond_ = std::max(drop_repeats_beyond_, 2 * strings_.size());
     if (drop_repeats_past_bytes_ != no_byte_limit)
         drop_repeats_past_bytes_ = std::max(least_bytes_between_drops, 2 * strings_.bytes());
-}
-
-std::vector<std::uint32_t> InsertedScores::entries_in_byte_order(std::size_t threads) const {
-    return distinct_in_byte_order(keys_, KeepRepeat::last, threads);
 }
 
 }  // namespace morvanex

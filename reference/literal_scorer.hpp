@@ -2,7 +2,9 @@
 // The segmentation scorer written exactly as the algorithm reads: for every
 // end i, for every start j < i, build the piece's text afresh and look it up.
 // Cubic and slow on purpose; it is the oracle the fast scorer is checked
-// against in tests, fuzzing and benchmarks.
+// against in tests, fuzzing and benchmarks, and with the update rule below,
+// the one every check of whole iterations applies.
+#include <cstddef>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -81,6 +83,14 @@ inline double best_segmentation_score(const std::u32string& chars, const Lookup&
         }
     }
     return best[n];
+}
+
+// A candidate's new score from its best cover N, its previous score P (its
+// value in the scores, else +0.0) and its length L in characters: P when N < 0
+// or P >= N, else (1.0 / L) / (N + 1.0), evaluated in that order.
+inline double updated_score(double previous, double best_cover, std::size_t length) {
+    if (best_cover < 0.0 || previous >= best_cover) return previous;
+    return (1.0 / static_cast<double>(length)) / (best_cover + 1.0);
 }
 
 }  // namespace morvanex::literal
