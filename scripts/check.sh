@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Every check of the project, as named stages:
 #   bash scripts/check.sh STAGE...    runs the stages in order, stops at the first failure
-#   bash scripts/check.sh --list      names the stages and what each does
+#   bash scripts/check.sh --suite     the test suite: what CI runs (scripts/test.sh)
+#   bash scripts/check.sh --all       every stage (scripts/check_all.sh)
+#   bash scripts/check.sh --list      names the stages, what each does and which form the suite
 # Each stage installs what it needs (Debian packages with apt-get, Python tools
-# from PyPI into build/tools) and works under build/.
+# from PyPI into build/tools) and works under build/. STAGES below is the one
+# list of the stages and of the groups they belong to.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,17 +26,20 @@ JOBS="${JOBS:-2}"
 FUZZ_SECONDS="${FUZZ_SECONDS:-60}"
 ROOT="$PWD"
 
+# NAME|GROUP|WHAT IT DOES, in the order --suite and --all run them. GROUP is
+# "suite" for the stages of the test suite (scripts/test.sh, CI), "all" for
+# those only --all adds.
 STAGES=(
-    "engine|the C++ engine tests (GoogleTest), built with g++"
-    "engine-clang|the C++ engine tests built with $CLANG, warnings as errors"
-    "engine-tsan|the C++ engine tests under ThreadSanitizer"
-    "wheels|the sdist, and from it the cp38-abi3 wheel built with CPython $OLDEST_PYTHON and the cp310-abi3 wheel built with $NEWEST_PYTHON; each repaired to $MANYLINUX_POLICY (auditwheel), audited (abi3audit --strict), checked with twine check --strict"
-    "versions|the whole pytest suite on every CPython ${SUPPORTED_PYTHONS[*]} and under -X dev, each with the repaired wheel pip would pick, and the cp38 one also on $NEWEST_PYTHON (run the wheels stage first)"
-    "sanitize|the whole pytest suite against a module built with ASan and UBSan (leak detection on)"
-    "sanitize-engine|the C++ engine tests built with ASan and UBSan"
-    "fuzz|libFuzzer over the engine for FUZZ_SECONDS (now $FUZZ_SECONDS)"
-    "debug-interpreter|the suite on Debian's python3.11-dbg, then CPython's leak hunter (regrtest -R 3:3) over tests/refleak"
-    "large-inputs|times and peak memory of the largest inputs (benchmarks/large_inputs.py)"
+    "engine|suite|the C++ engine tests (GoogleTest) and the benchmark, built with g++; warnings are errors in every build"
+    "engine-clang|suite|the same, built with $CLANG (libstdc++)"
+    "engine-tsan|suite|the C++ engine tests under ThreadSanitizer"
+    "wheels|suite|the sdist (twine check --strict, LICENSE included), and from it the cp38-abi3 wheel built with CPython $OLDEST_PYTHON and the cp310-abi3 wheel built with $NEWEST_PYTHON; each repaired with auditwheel to $MANYLINUX_POLICY, audited with abi3audit --strict, checked with twine check --strict"
+    "versions|suite|the whole pytest suite in a fresh venv of every CPython ${SUPPORTED_PYTHONS[*]} with the repaired wheel pip gives it: cp38-abi3 on 3.8 and 3.9 (and on $NEWEST_PYTHON, beside cp310-abi3), cp310-abi3 on 3.10 to $NEWEST_PYTHON and on $MAIN_PYTHON under python -X dev; two lanes of four runs at a time, each logged to build/logs/ and printed in order (run the wheels stage first)"
+    "sanitize|suite|the whole pytest suite against a module built with AddressSanitizer and UndefinedBehaviorSanitizer (MORVANEX_SANITIZE=ON, runtimes preloaded, PYTHONMALLOC=malloc, leak detection on); any report fails it"
+    "sanitize-engine|suite|the C++ engine tests built the same way"
+    "fuzz|suite|libFuzzer over the engine (the fast scorer against the literal one) for FUZZ_SECONDS (now $FUZZ_SECONDS)"
+    "debug-interpreter|all|the suite on Debian's python3.11-dbg, then CPython's reference-leak hunter (regrtest -R 3:3) over tests/refleak"
+    "large-inputs|all|times and peak memory of the largest inputs (benchmarks/large_inputs.py)"
 )
 
 # --- helpers
@@ -326,12 +332,38 @@ stage_large-inputs() {
 
 # --- command line
 
+# The stages of group $1: "suite", or "all" for every stage.
+stages_of() {
+    local entry rest
+    for entry in "${STAGES[@]}"; do
+        rest="${entry#*|}"
+        [[ "$1" == all || "${rest%%|*}" == "$1" ]] && echo "${entry%%|*}"
+    done
+    return 0
+}
+
+# One item of the list: a mark, a name, and a text folded to 80 columns with
+# its lines after the name's column.
+list_item() {
+    local line
+    printf '%s\n' "$3" | fold -s -w 80 | sed 's/ *$//' | {
+        IFS= read -r line
+        printf '%1s %-18s %s\n' "$1" "$2" "$line"
+        while IFS= read -r line; do printf '%21s%s\n' "" "$line"; done
+    }
+}
+
 list_stages() {
-    local entry
-    echo "usage: bash scripts/check.sh STAGE..."
+    local entry rest suite
+    suite=$(stages_of suite)
+    echo "usage: bash scripts/check.sh STAGE|--suite|--all ...    (runs them in order)"
+    echo "       bash scripts/check.sh --list"
+    list_item "" --suite "the test suite, what CI runs (scripts/test.sh): the stages marked *, $(echo $suite)"
+    list_item "" --all "every stage (scripts/check_all.sh): the suite, then $(stages_of all | grep -vxF "$suite" | tr '\n' ' ')"
     echo "stages:"
     for entry in "${STAGES[@]}"; do
-        printf '  %-18s %s\n' "${entry%%|*}" "${entry#*|}"
+        rest="${entry#*|}"
+        list_item "$([[ ${rest%%|*} == suite ]] && echo '*' || true)" "${entry%%|*}" "${rest#*|}"
     done
 }
 
@@ -343,10 +375,20 @@ if [[ "$1" == "--list" || "$1" == "--help" || "$1" == "-h" ]]; then
     list_stages
     exit 0
 fi
-for name in "$@"; do
-    declare -F "stage_$name" >/dev/null || { echo "unknown stage: $name" >&2; list_stages >&2; exit 2; }
+names=()
+for argument in "$@"; do
+    case "$argument" in
+        --suite) mapfile -t -O "${#names[@]}" names < <(stages_of suite) ;;
+        --all) mapfile -t -O "${#names[@]}" names < <(stages_of all) ;;
+        -*) echo "unknown option: $argument" >&2; list_stages >&2; exit 2 ;;
+        *)
+            declare -F "stage_$argument" >/dev/null ||
+                { echo "unknown stage: $argument" >&2; list_stages >&2; exit 2; }
+            names+=("$argument")
+            ;;
+    esac
 done
-for name in "$@"; do
+for name in "${names[@]}"; do
     echo "=== $name"
     start=$SECONDS
     "stage_$name"
