@@ -37,7 +37,12 @@ def scenario_success():
 
 def scenario_by_keyword():
     (roots, affixes, scores, whitelist), _ = scenario_success()
-    return (), {"one_char_whitelist": whitelist, "scores": scores, "root_candidates": roots, "affix_candidates": affixes}
+    return (), {
+        "one_char_whitelist": whitelist,
+        "scores": scores,
+        "root_candidates": roots,
+        "affix_candidates": affixes,
+    }
 
 
 def scenario_binding_error():
