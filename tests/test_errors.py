@@ -332,7 +332,7 @@ elif PHASE in ("engine", "engine-parallel"):
 else:
     # Many short candidates: the result is mostly small str and float
     # objects and the dict's own table.
-    candidates = {"w%07d" % i for i in range(600000)}
+    candidates = {"w%07d" % i for i in range(300000)}
     scores = {}
 # The same conversions and engine work, once without a result to build.
 without_result = (set(), set(), scores, candidates)
