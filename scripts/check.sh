@@ -40,7 +40,7 @@ STAGES=(
     "engine-clang|suite|the same, built with $CLANG (libstdc++)"
     "engine-tsan|suite|the C++ engine tests under ThreadSanitizer"
     "wheels|suite|the sdist (twine check --strict, LICENSE included), and from it the cp38-abi3 wheel built with CPython $OLDEST_PYTHON and the cp310-abi3 wheel built with $NEWEST_PYTHON; each repaired with auditwheel to $MANYLINUX_POLICY, audited with abi3audit --strict, checked with twine check --strict"
-    "versions|suite|the whole pytest suite in a fresh venv of every CPython ${SUPPORTED_PYTHONS[*]} with the repaired wheel pip gives it: cp38-abi3 on 3.8 and 3.9 (and on $NEWEST_PYTHON, beside cp310-abi3), cp310-abi3 on 3.10 to $NEWEST_PYTHON and on $MAIN_PYTHON under python -X dev; two lanes of four runs at a time, each logged to build/logs/ and printed in order (run the wheels stage first)"
+    "versions|suite|the whole pytest suite in a fresh venv of every CPython ${SUPPORTED_PYTHONS[*]} with the repaired wheel pip gives it: cp38-abi3 on 3.8 and 3.9 (and on $NEWEST_PYTHON, beside cp310-abi3), cp310-abi3 on 3.10 to $NEWEST_PYTHON and on $MAIN_PYTHON under python -X dev (the second run on $MAIN_PYTHON and on $NEWEST_PYTHON in the first one's venv, with its own wheel put in); two lanes of four runs at a time, each logged to build/logs/ and printed in order (run the wheels stage first)"
     "sanitize|suite|the whole pytest suite against a module built with AddressSanitizer and UndefinedBehaviorSanitizer (MORVANEX_SANITIZE=ON, runtimes preloaded, PYTHONMALLOC=malloc, leak detection on); any report fails it"
     "sanitize-engine|suite|the C++ engine tests built the same way"
     "fuzz|suite|libFuzzer over the engine (the fast scorer against the literal one) for FUZZ_SECONDS (now $FUZZ_SECONDS)"
@@ -203,58 +203,85 @@ stage_wheels() {
     done
 }
 
-# Runs the suite on CPython $1 in a fresh venv named $2 with the repaired
-# $3-abi3 wheel (cp38 or cp310); interpreter options follow.
+# Runs the suite on CPython $1 with the repaired $3-abi3 wheel (cp38 or
+# cp310) in build/venvs/py$1, a fresh venv unless $2 is "reuse": then the
+# venv that the lane's run before made for the same interpreter keeps its test
+# dependencies and gets this wheel in place of the one it had. Interpreter
+# options follow. The wheel the interpreter imports is checked by its tag.
 suite_with_wheel() {
-    local version="$1" name="$2" api="$3"
+    local version="$1" venv_use="$2" api="$3"
     shift 3
-    local wheel=("build/wheelhouse/$api"/morvanex-*.whl) venv="build/venvs/$name"
+    local wheel=("build/wheelhouse/$api"/morvanex-*.whl) venv="build/venvs/py$version"
     [[ -f "${wheel[0]}" ]] || { echo "no wheel in build/wheelhouse/$api: run the wheels stage first" >&2; return 1; }
-    make_venv "$venv" "$(python_for "$version")" "${wheel[0]}[test]"
-    "$venv/bin/python" "$@" -c 'import sys, morvanex; print("CPython", sys.version.split()[0], sys.flags.dev_mode and "-X dev" or "", "imports", morvanex.__file__)'
+    if [[ $venv_use == reuse ]]; then
+        "$venv/bin/python" -m pip install -qq --no-deps --force-reinstall "${wheel[0]}"
+    else
+        make_venv "$venv" "$(python_for "$version")" "${wheel[0]}[test]"
+    fi
+    "$venv/bin/python" "$@" - "$api-abi3" <<'PYTHON'
+import sys
+from importlib import metadata
+
+import morvanex
+
+wheel = metadata.distribution("morvanex").read_text("WHEEL")
+tags = [line.split()[1] for line in wheel.splitlines() if line.startswith("Tag:")]
+print("CPython", sys.version.split()[0], "-X dev" if sys.flags.dev_mode else "", "imports", morvanex.__file__, "from", *tags)
+if not all(tag.startswith(sys.argv[1] + "-") for tag in tags):
+    sys.exit("the venv holds another wheel than the " + sys.argv[1] + " one")
+PYTHON
     run_suite "$ROOT/$venv/bin/python" "$@"
 }
 
-# Runs the suite_with_wheel runs given as "VERSION NAME BUILDER [OPTIONS]"
-# one after another, each logged to build/logs/NAME.log; fails if any failed.
+# Runs the runs given as "VERSION NAME API [OPTIONS]" (see suite_with_wheel)
+# one after another, each logged to build/logs/NAME.log; a run on the same
+# interpreter as the run before reuses its venv. Fails if any run failed.
 suite_lane() {
-    local run status=0
+    local run status=0 previous=""
     for run in "$@"; do
         # shellcheck disable=SC2086  # the run's words are its arguments
         set -- $run
-        local start=$SECONDS log="build/logs/$2.log"
+        local version="$1" name="$2" api="$3" venv_use=fresh start=$SECONDS log="build/logs/$2.log"
+        shift 3
+        [[ $version == "$previous" ]] && venv_use=reuse
+        previous="$version"
         # In the background so that errexit holds inside (an if would lift it).
-        suite_with_wheel "$@" >"$log" 2>&1 &
+        suite_with_wheel "$version" "$venv_use" "$api" "$@" >"$log" 2>&1 &
         if wait $!; then
-            echo "$2 ($3-abi3 wheel): passed in $((SECONDS - start)) s" >>"$log"
+            echo "$name ($api-abi3 wheel, $venv_use venv): passed in $((SECONDS - start)) s" >>"$log"
         else
-            echo "$2 ($3-abi3 wheel): FAILED after $((SECONDS - start)) s" >>"$log"
+            echo "$name ($api-abi3 wheel, $venv_use venv): FAILED after $((SECONDS - start)) s" >>"$log"
             status=1
         fi
     done
     return "$status"
 }
 
-# Two lanes at a time, four runs each: the cp310 wheel on the interpreters
-# pip gives it to; the cp38 wheel on the two older ones and on the newest
-# (so its path is tested beside the cp310 one), then the cp310 wheel in
-# development mode. The logs are printed in order afterwards.
+# Eight runs, two lanes of four at a time: the cp310 wheel on the interpreters
+# pip gives it to, and in development mode on MAIN_PYTHON; the cp38 wheel on
+# the two older ones and on the newest (so its path is tested beside the cp310
+# one). The two runs on MAIN_PYTHON and the two on NEWEST_PYTHON share a lane
+# and a venv; the lanes take about as long as each other. The logs are
+# printed in order afterwards.
 stage_versions() {
     mkdir -p build/logs
-    local cp310_runs=("3.10 py3.10 cp310" "3.11 py3.11 cp310" "3.12 py3.12 cp310" "3.13 py3.13 cp310")
-    local cp38_runs=("3.8 py3.8 cp38" "3.9 py3.9 cp38" "$NEWEST_PYTHON py$NEWEST_PYTHON-cp38 cp38"
-        "$MAIN_PYTHON py$MAIN_PYTHON-dev cp310 -X dev")
-    suite_lane "${cp310_runs[@]}" &
-    local cp310_lane=$!
-    suite_lane "${cp38_runs[@]}" &
-    local cp38_lane=$! status=0
-    wait "$cp310_lane" || status=1
-    wait "$cp38_lane" || status=1
-    local run
-    for run in "${cp38_runs[@]:0:2}" "${cp310_runs[@]}" "${cp38_runs[@]:2}"; do
-        set -- $run
-        echo "--- $2"
-        cat "build/logs/$2.log"
+    local lanes=(
+        "3.8 py3.8 cp38|$MAIN_PYTHON py$MAIN_PYTHON cp310|$MAIN_PYTHON py$MAIN_PYTHON-dev cp310 -X dev|3.12 py3.12 cp310"
+        "3.9 py3.9 cp38|3.10 py3.10 cp310|$NEWEST_PYTHON py$NEWEST_PYTHON cp310|$NEWEST_PYTHON py$NEWEST_PYTHON-cp38 cp38"
+    )
+    local lane runs=() pids=() status=0
+    for lane in "${lanes[@]}"; do
+        IFS='|' read -r -a runs <<<"$lane"
+        suite_lane "${runs[@]}" &
+        pids+=($!)
+    done
+    for lane in "${pids[@]}"; do
+        wait "$lane" || status=1
+    done
+    local name
+    for name in py3.8 py3.9 py3.10 py3.11 py3.12 py3.13 "py$NEWEST_PYTHON-cp38" "py$MAIN_PYTHON-dev"; do
+        echo "--- $name"
+        cat "build/logs/$name.log"
     done
     return "$status"
 }
