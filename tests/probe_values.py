@@ -1,4 +1,5 @@
-"""Argument values shared by the reference-count and leak tests."""
+"""Argument values shared by the reference-count and leak tests: strings made
+at run time and objects whose conversion or iteration fails in a chosen way."""
 
 
 def text(*parts):
@@ -14,3 +15,44 @@ class Number:
 
     def __float__(self):
         return self.value
+
+
+class Raises:
+    """A score value whose __float__ raises a new `error_type(*args)` each time."""
+
+    def __init__(self, error_type, *args):
+        self.error_type = error_type
+        self.args = args
+
+    def __float__(self):
+        raise self.error_type(*self.args)
+
+
+class TypeErrorSubclass(TypeError):
+    pass
+
+
+class IterRaises(set):
+    """A set whose iterator fails before its first item."""
+
+    def __iter__(self):
+        raise ValueError(text("x"))
+
+
+class NextRaises(set):
+    """A set whose iterator fails after its last item."""
+
+    def __iter__(self):
+        yield from set.__iter__(self)
+        raise LookupError(text("midway"))
+
+
+class UnprintableKey(str):
+    """A keyword whose str() fails, so that a message cannot name it."""
+
+    def __str__(self):
+        raise RuntimeError(text("no text"))
+
+
+class Unconvertible:
+    """Neither a str nor a set, a dict or a number."""

@@ -6,6 +6,7 @@ exception; the interpreter always goes on.
 """
 
 import json
+import os
 import signal
 import sys
 import textwrap
@@ -31,30 +32,11 @@ ALLOCATION_SWEEP = textwrap.dedent(
     import _testcapi
     import morvanex
 
+    sys.path.insert(0, TESTS_DIRECTORY)
+    from probe_values import IterRaises, Number, Raises
+
     f = morvanex.run_scoring_iteration
     sys.unraisablehook = lambda report: None
-
-
-    class Number:
-        def __init__(self, value):
-            self.value = value
-
-        def __float__(self):
-            return self.value
-
-
-    class Raises:
-        def __init__(self, error):
-            self.error = error
-
-        def __float__(self):
-            raise self.error
-
-
-    class IterRaises(set):
-        def __iter__(self):
-            raise ValueError("x")
-
 
     try:
         f(IterRaises(), set(), {}, set())
@@ -128,16 +110,15 @@ ALLOCATION_SCENARIOS = {
     "value-type-error": "scores['q'] = 'not a number'",
     "lone-surrogate": "args[0] = {'ab', 'x\\ud800'}",
     "iterator-panic": "args[3] = IterRaises({'a'})",
-    "resumed-panic": "scores['q'] = Raises(Panic('boom'))",
+    "resumed-panic": "scores['q'] = Raises(Panic, 'boom')",
 }
 
 
-@pytest.mark.skipif(
-    _testcapi is None or not hasattr(_testcapi, "set_nomemory"), reason="needs _testcapi.set_nomemory"
-)
+@pytest.mark.skipif(_testcapi is None or not hasattr(_testcapi, "set_nomemory"), reason="needs _testcapi.set_nomemory")
 @pytest.mark.parametrize("scenario", list(ALLOCATION_SCENARIOS))
 def test_each_failed_allocation_ends_in_an_exception_or_the_right_result(run_python, scenario):
-    process = run_python(ALLOCATION_SWEEP.replace("SCENARIO", ALLOCATION_SCENARIOS[scenario]), timeout=600)
+    script = ALLOCATION_SWEEP.replace("TESTS_DIRECTORY", repr(os.path.dirname(os.path.abspath(__file__))))
+    process = run_python(script.replace("SCENARIO", ALLOCATION_SCENARIOS[scenario]), timeout=600)
     # A crash or an abort shows here, with the module's report on stderr.
     assert process.returncode == 0, process.stderr[-4000:]
     report = json.loads(process.stdout.splitlines()[-1])

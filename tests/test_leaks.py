@@ -26,7 +26,16 @@ import pytest
 
 import morvanex
 from conftest import linux_only
-from probe_values import Number, text
+from probe_values import (
+    IterRaises,
+    NextRaises,
+    Number,
+    Raises,
+    TypeErrorSubclass,
+    Unconvertible,
+    UnprintableKey,
+    text,
+)
 
 f = morvanex.run_scoring_iteration
 
@@ -37,42 +46,9 @@ BLOCK_MARGIN = CALLS // 10
 UNDER_SANITIZERS = "libasan" in os.environ.get("LD_PRELOAD", "")
 
 
-class Raises:
-    def __init__(self, error_type, *args):
-        self.error_type = error_type
-        self.args = args
-
-    def __float__(self):
-        raise self.error_type(*self.args)
-
-
 class TypeErrorWithCause:
     def __float__(self):
         raise TypeError(text("bad ", "value")) from ValueError(text("underlying"))
-
-
-class TypeErrorSubclass(TypeError):
-    pass
-
-
-class IterRaises(set):
-    def __iter__(self):
-        raise ValueError(text("x"))
-
-
-class NextRaises(set):
-    def __iter__(self):
-        yield from set.__iter__(self)
-        raise LookupError(text("midway"))
-
-
-class UnprintableKey(str):
-    def __str__(self):
-        raise RuntimeError(text("no text"))
-
-
-class Unconvertible:
-    pass
 
 
 def base_arguments():
@@ -155,8 +131,9 @@ def _():
 
 @scenario("unexpected-keyword", "TypeError")
 def _():
+    # scores is bound by its keyword before the unexpected one is met.
     roots, affixes, scores, whitelist = base_arguments()
-    return [roots, affixes, scores], {text("white", "list"): whitelist}
+    return [roots, affixes], {text("scores"): scores, text("white", "list"): whitelist}
 
 
 @scenario("multiple-values", "TypeError")
@@ -175,6 +152,14 @@ def _():
 def _():
     arguments = base_arguments()
     arguments[1] = [text("a", "b")]
+    return arguments, {}
+
+
+@scenario("wrong-set-type-of-own-class", "TypeError")
+def _():
+    # The message names the type: its __qualname__ is read and released.
+    arguments = base_arguments()
+    arguments[0] = Unconvertible()
     return arguments, {}
 
 
@@ -203,6 +188,13 @@ def _():
 def _():
     arguments = base_arguments()
     arguments[2][text("c")] = text("1.5")
+    return arguments, {}
+
+
+@scenario("value-type-error-from-float", "TypeError")
+def _():
+    arguments = base_arguments()
+    arguments[2][text("c")] = Raises(TypeError, text("not", " a number"))
     return arguments, {}
 
 
@@ -394,6 +386,19 @@ def test_result_objects_are_released_with_the_result():
     # when the results go.
     assert blocks_held - blocks_before >= CALLS
     assert blocks_after - blocks_before < BLOCK_MARGIN
+
+
+def test_result_is_a_new_dict_owned_by_the_caller():
+    args, _ = SCENARIOS["success"][0]()
+    result = f(*args)
+    assert sys.getrefcount(result) == 2
+    # A dict built in Python, read the same way, shows what "held by the dict
+    # only" looks like on this interpreter.
+    control = {text("c", str(i)): float(i) + 0.5 for i in range(len(result))}
+    assert [sys.getrefcount(key) for key in list(result)] == [sys.getrefcount(key) for key in list(control)]
+    assert [sys.getrefcount(value) for value in list(result.values())] == [
+        sys.getrefcount(value) for value in list(control.values())
+    ]
 
 
 # --- exhausted memory, in a child process --------------------------------------

@@ -10,48 +10,21 @@ open file descriptors grows from run to run. pytest runs them as ordinary
 tests too, where each one checks the outcome of its path.
 """
 
+import pathlib
 import sys
 import unittest
 
 import morvanex
 
+# The shared argument values live in tests/, which regrtest does not search;
+# sys.path is put back at once, since regrtest fails a test that changes it.
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
+try:
+    from probe_values import IterRaises, NextRaises, Number, Raises, TypeErrorSubclass, UnprintableKey, text
+finally:
+    del sys.path[0]
+
 f = morvanex.run_scoring_iteration
-
-
-def text(*parts):
-    return "".join(parts)
-
-
-class Number:
-    def __init__(self, value):
-        self.value = value
-
-    def __float__(self):
-        return self.value
-
-
-class Raises:
-    def __init__(self, error):
-        self.error = error
-
-    def __float__(self):
-        raise self.error
-
-
-class IterRaises(set):
-    def __iter__(self):
-        raise ValueError(text("x"))
-
-
-class NextRaises(set):
-    def __iter__(self):
-        yield from set.__iter__(self)
-        raise LookupError(text("midway"))
-
-
-class UnprintableKey(str):
-    def __str__(self):
-        raise RuntimeError(text("no text"))
 
 
 def arguments():
@@ -119,14 +92,11 @@ class EveryPath(unittest.TestCase):
             self.assertEqual(self.call(args), {"TypeError"})
 
     def test_value_errors(self):
-        class TypeErrorSubclass(TypeError):
-            pass
-
         for value, expected in [
             (text("1.5"), "TypeError"),
             (10**400, "OverflowError"),
-            (Raises(TypeErrorSubclass(text("sub"))), "TypeErrorSubclass"),
-            (Raises(KeyboardInterrupt()), "KeyboardInterrupt"),
+            (Raises(TypeErrorSubclass, text("sub")), "TypeErrorSubclass"),
+            (Raises(KeyboardInterrupt), "KeyboardInterrupt"),
         ]:
             args = arguments()
             args[2][text("q")] = value
@@ -159,7 +129,7 @@ class EveryPath(unittest.TestCase):
 
     def test_resumed_panic(self):
         args = arguments()
-        args[2][text("q")] = Raises(panic_type()(text("from ", "Python")))
+        args[2][text("q")] = Raises(panic_type(), text("from ", "Python"))
         self.assertEqual(self.call(args), {"PanicException"})
         self.assertEqual(self.printed, 5)
 
