@@ -17,16 +17,16 @@
 //     each other and, on a sample, against the literal scorer.
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
-#include <ctime>
-#include <cstring>
-#include <string_view>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -81,7 +81,8 @@ double checksum_fast(const std::vector<std::string>& words, const InsertedScores
 
 double checksum_literal(const std::vector<std::string>& words, const literal::Lookup& tables, bool is_affix) {
     double sum = 0;
-    for (const std::string& word : words) sum += literal::best_segmentation_score(literal::decode(word), tables, is_affix);
+    for (const std::string& word : words)
+        sum += literal::best_segmentation_score(literal::decode(word), tables, is_affix);
     return sum;
 }
 
@@ -155,9 +156,12 @@ void synthetic_workload() {
         const PieceIndex pieces(scores, scores.entries_in_byte_order(), whitelist);
         ScorerScratch scratch;
         decode_into(words[0], scratch.chars);
-        double fast = best_of(3, [&] {
-                          for (int r = 0; r < repeats; ++r) best_segmentation_score(scratch.chars, pieces, false, scratch);
-                      }) / repeats;
+        double fast = best_of(3,
+                              [&] {
+                                  for (int r = 0; r < repeats; ++r)
+                                      best_segmentation_score(scratch.chars, pieces, false, scratch);
+                              }) /
+                      repeats;
         if (first_fast == 0) first_fast = fast;
         std::printf("    n=%8zu  fast %10.6f s  (x%8.1f of n=100)", length, fast, fast / first_fast);
         if (length <= 1000) {
@@ -240,15 +244,15 @@ void iteration_workload(const char* path, std::size_t threads) {
         input.affixes.members_in_byte_order();
     });
     double key_sort = best_of(3, [&] { input.scores.entries_in_byte_order(); });
-    double trie = best_of(3, [&] { PieceIndex pieces(input.scores, input.scores.entries_in_byte_order(), input.whitelist); });
+    double trie =
+        best_of(3, [&] { PieceIndex pieces(input.scores, input.scores.entries_in_byte_order(), input.whitelist); });
     // Wall time of a run, and the processor time of all its threads in `cpu`.
     auto run = [&](std::size_t worker_threads, std::optional<ResultTable>* keep, double& cpu) {
         Iteration copy = input;  // the driver consumes its arguments
         std::clock_t cpu_start = std::clock();
         double elapsed = seconds([&] {
             ResultTable result = rescore_candidates(std::move(copy.roots), std::move(copy.affixes),
-                                                       std::move(copy.scores), std::move(copy.whitelist),
-                                                       worker_threads);
+                                                    std::move(copy.scores), std::move(copy.whitelist), worker_threads);
             if (keep) keep->emplace(std::move(result));
         });
         cpu = static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC;
@@ -281,8 +285,8 @@ void iteration_workload(const char* path, std::size_t threads) {
         double expected = literal::updated_score(found ? *found : 0.0, cover, chars.size());
         differing += bits_of(expected) != bits_of(serial_result->value(e));
     }
-    std::printf("    measured apart: candidate sorts %.3f s, piece trie %.3f s (of which sorting its keys %.3f s)\n", sorts,
-                trie, key_sort);
+    std::printf("    measured apart: candidate sorts %.3f s, piece trie %.3f s (of which sorting its keys %.3f s)\n",
+                sorts, trie, key_sort);
     std::printf("    iteration: 1 thread %7.3f s (cpu %7.3f s)   %zu threads %7.3f s (cpu %7.3f s)   ratio %5.2f\n",
                 serial, serial_cpu, threads, parallel, parallel_cpu, parallel / serial);
     std::printf("    %s; literal on %zu entries: %s\n", same ? "same results" : "RESULTS DIFFER", checked,

@@ -85,8 +85,9 @@ def run_case(name):
     assert len(result) == expected_keys and all(type(v) is float for v in result.values())
     longest = max(len(word) for word in roots | affixes)
     threads = os.environ.get("MORVANEX_NUM_THREADS")
+    setting = "MORVANEX_NUM_THREADS=" + threads if threads else "single-threaded"
     print(
-        f"{name}, {'MORVANEX_NUM_THREADS=' + threads if threads else 'single-threaded'}: {len(roots):,} roots, {len(affixes):,} affixes, {len(scores):,} scores, "
+        f"{name}, {setting}: {len(roots):,} roots, {len(affixes):,} affixes, {len(scores):,} scores, "
         f"longest candidate {longest:,} characters\n"
         f"  arguments built in {built:.2f} s; call {elapsed:.3f} s; {len(result):,} results\n"
         f"  peak resident memory {rss_before:.0f} MiB before the call, {rss_during:.0f} MiB by its end"

@@ -64,7 +64,7 @@ private:
 
 // Characters that meet often, so that pieces and candidates overlap; they
 // cover every UTF-8 length boundary, U+0000 and both ends of the surrogates.
-constexpr char32_t alphabet[16] = {U'a', U'b', U'c', U'd', 0x0,    0x7F,   0x80,     0xE9,
+constexpr char32_t alphabet[16] = {U'a',  U'b',  U'c',   U'd',   0x0,    0x7F,    0x80,     0xE9,
                                    0x7FF, 0x800, 0xD800, 0xDFFF, 0xFFFF, 0x10000, 0x10FFFF, 0x1F600};
 
 char32_t read_code_point(Reader& in) {
@@ -94,14 +94,30 @@ std::uint64_t double_bits(double value) {
 }
 
 double read_score(Reader& in) {
-    static const double specials[] = {
-        0.0, -0.0, 1.0, 0.5, 2.0, -0.5, -1.0,
-        std::nextafter(-1.0, 0.0), std::nextafter(-1.0, -2.0), -1.5, -2.0,
-        std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
-        std::numeric_limits<double>::quiet_NaN(), bits_to_double(0xFFF8000000000000ull),
-        bits_to_double(0x7FF800000000BEEFull), bits_to_double(0x7FF0000000000001ull),  // signalling NaN
-        std::numeric_limits<double>::denorm_min(), std::numeric_limits<double>::max(),
-        -std::numeric_limits<double>::max(), 1e-300, 0.1, 0.4, 3.0};
+    static const double specials[] = {0.0,
+                                      -0.0,
+                                      1.0,
+                                      0.5,
+                                      2.0,
+                                      -0.5,
+                                      -1.0,
+                                      std::nextafter(-1.0, 0.0),
+                                      std::nextafter(-1.0, -2.0),
+                                      -1.5,
+                                      -2.0,
+                                      std::numeric_limits<double>::infinity(),
+                                      -std::numeric_limits<double>::infinity(),
+                                      std::numeric_limits<double>::quiet_NaN(),
+                                      bits_to_double(0xFFF8000000000000ull),
+                                      bits_to_double(0x7FF800000000BEEFull),
+                                      bits_to_double(0x7FF0000000000001ull),  // signalling NaN
+                                      std::numeric_limits<double>::denorm_min(),
+                                      std::numeric_limits<double>::max(),
+                                      -std::numeric_limits<double>::max(),
+                                      1e-300,
+                                      0.1,
+                                      0.4,
+                                      3.0};
     constexpr std::size_t special_count = sizeof specials / sizeof specials[0];
     std::uint8_t b = in.byte();
     if (b < 0xC0) return specials[b % special_count];
@@ -189,8 +205,8 @@ Case read_case(Reader& in) {
     return c;
 }
 
-void check_scorer(const Case& c, const morvanex::literal::Lookup& lookup,
-                  std::map<std::string, double>& root_covers, std::map<std::string, double>& affix_covers) {
+void check_scorer(const Case& c, const morvanex::literal::Lookup& lookup, std::map<std::string, double>& root_covers,
+                  std::map<std::string, double>& affix_covers) {
     morvanex::PieceIndex pieces(c.scores, c.scores.entries_in_byte_order(), c.whitelist);
     morvanex::ScorerScratch scratch;  // reused across candidates, as the driver does
     auto check = [&](std::string_view candidate, bool is_affix) {
@@ -213,8 +229,7 @@ void check_scorer(const Case& c, const morvanex::literal::Lookup& lookup,
 }
 
 void check_driver(const Case& c, const morvanex::literal::Lookup& lookup,
-                  const std::map<std::string, double>& root_covers,
-                  const std::map<std::string, double>& affix_covers) {
+                  const std::map<std::string, double>& root_covers, const std::map<std::string, double>& affix_covers) {
     // One to three threads, as the case falls: the result must not change.
     auto result = morvanex::rescore_candidates(c.roots, c.affixes, c.scores, c.whitelist, 1 + c.roots.size() % 3);
 

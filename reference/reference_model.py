@@ -157,4 +157,3 @@ def run_scoring_iteration(roots, affixes, scores, whitelist) -> Dict[str, float]
     _score_pass(root_list, False, table, allowed, result)
     _score_pass(affix_list, True, table, allowed, result)
     return result
-

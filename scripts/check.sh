@@ -35,7 +35,7 @@ ROOT="$PWD"
 # "suite" for the stages of the test suite (scripts/test.sh, CI), "all" for
 # those only --all adds.
 STAGES=(
-    "format|suite|the formatters' verdicts, nothing changed: $CLANG_FORMAT --dry-run -Werror over the C++ of src/, tests/engine/, fuzz/ and benchmarks/ (.clang-format), ruff $RUFF_VERSION check and ruff format --check over the Python (pyproject.toml, [tool.ruff]); a failure prints the commands that fix it"
+    "format|suite|the formatters' verdicts, nothing changed: $CLANG_FORMAT --dry-run -Werror over the C++ of src/, tests/engine/, fuzz/, benchmarks/ and reference/ (.clang-format), ruff $RUFF_VERSION check and ruff format --check over the Python (pyproject.toml, [tool.ruff]); a failure prints the commands that fix it"
     "engine|suite|the C++ engine tests (GoogleTest) and the benchmark, built with g++; warnings are errors in every build"
     "engine-clang|suite|the same, built with $CLANG (libstdc++)"
     "engine-tsan|suite|the C++ engine tests under ThreadSanitizer"
@@ -133,7 +133,7 @@ SANITIZER_OPTIONS=(
 
 # The C++ sources that .clang-format governs.
 cxx_sources() {
-    find src tests/engine fuzz benchmarks -name '*.cpp' -o -name '*.hpp' -o -name '*.h' | LC_ALL=C sort
+    find src tests/engine fuzz benchmarks reference -name '*.cpp' -o -name '*.hpp' -o -name '*.h' | LC_ALL=C sort
 }
 
 # Checks only: the sources are left as they are. Every check runs, then the
@@ -145,7 +145,7 @@ stage_format() {
     mapfile -t sources < <(cxx_sources)
     log_step "$("$CLANG_FORMAT" --version) over ${#sources[@]} C++ files"
     "$CLANG_FORMAT" --dry-run -Werror "${sources[@]}" ||
-        failed+=("find src tests/engine fuzz benchmarks -name '*.cpp' -o -name '*.hpp' -o -name '*.h' | xargs $CLANG_FORMAT -i")
+        failed+=("find src tests/engine fuzz benchmarks reference -name '*.cpp' -o -name '*.hpp' -o -name '*.h' | xargs $CLANG_FORMAT -i")
     log_step "ruff $(ruff --version | cut -d' ' -f2) check"
     ruff check --no-cache . || failed+=("build/tools/bin/ruff check --fix .  (what it cannot fix, by hand)")
     log_step "ruff format --check"

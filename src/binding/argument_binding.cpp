@@ -11,13 +11,9 @@
 namespace morvanex::binding {
 namespace {
 
-ErrorValue binding_error(std::string message) {
-    return ErrorValue::with_message(PyExc_TypeError, std::move(message));
-}
+ErrorValue binding_error(std::string message) { return ErrorValue::with_message(PyExc_TypeError, std::move(message)); }
 
-ErrorValue unexpected_keyword(PyObject* key) {
-    return binding_error(messages::unexpected_keyword(object_text(key)));
-}
+ErrorValue unexpected_keyword(PyObject* key) { return binding_error(messages::unexpected_keyword(object_text(key))); }
 
 // The slot of the parameter named `text`, or parameter_count when none.
 std::size_t parameter_slot(std::string_view text) {
@@ -31,12 +27,10 @@ std::size_t parameter_slot(std::string_view text) {
 Result<BoundArguments> bind_arguments(PyObject* positional, PyObject* keywords) {
     BoundArguments slots;
     const Py_ssize_t given = PyTuple_Size(positional);
-    const std::size_t bound_by_position =
-        std::min(static_cast<std::size_t>(given), parameter_count);
+    const std::size_t bound_by_position = std::min(static_cast<std::size_t>(given), parameter_count);
     for (std::size_t slot = 0; slot < bound_by_position; ++slot)
         slots[slot] = OwnedRef::borrow(PyTuple_GetItem(positional, static_cast<Py_ssize_t>(slot)));
-    if (static_cast<std::size_t>(given) > parameter_count)
-        return binding_error(messages::too_many_positional(given));
+    if (static_cast<std::size_t>(given) > parameter_count) return binding_error(messages::too_many_positional(given));
 
     if (keywords != nullptr) {
         Py_ssize_t cursor = 0;
@@ -53,12 +47,10 @@ Result<BoundArguments> bind_arguments(PyObject* positional, PyObject* keywords) 
                 ignore_error(fetch_pending_error());
                 return unexpected_keyword(key.get());
             }
-            std::string_view text(PyBytes_AsString(utf8.get()),
-                                  static_cast<std::size_t>(PyBytes_Size(utf8.get())));
+            std::string_view text(PyBytes_AsString(utf8.get()), static_cast<std::size_t>(PyBytes_Size(utf8.get())));
             std::size_t slot = parameter_slot(text);
             if (slot == parameter_count) return unexpected_keyword(key.get());
-            if (slots[slot])
-                return binding_error(messages::multiple_values(text));
+            if (slots[slot]) return binding_error(messages::multiple_values(text));
             slots[slot] = std::move(value);
         }
     }

@@ -13,8 +13,8 @@
 namespace morvanex::binding {
 
 inline constexpr std::size_t parameter_count = 4;
-inline constexpr std::array<const char*, parameter_count> parameter_names = {
-    "root_candidates", "affix_candidates", "scores", "one_char_whitelist"};
+inline constexpr std::array<const char*, parameter_count> parameter_names = {"root_candidates", "affix_candidates",
+                                                                             "scores", "one_char_whitelist"};
 
 // One filled slot per parameter, in parameter order. Each slot holds a strong
 // reference of its own: the keyword dict handed to the call can be one that

@@ -99,7 +99,7 @@ Result<ResultTable> score(InsertedStrings roots, InsertedStrings affixes, Insert
                           InsertedStrings whitelist, std::size_t threads) {
     auto run = [&](Interruption& interruption) {
         return morvanex::rescore_candidates(std::move(roots), std::move(affixes), std::move(scores),
-                                               std::move(whitelist), threads, interruption);
+                                            std::move(whitelist), threads, interruption);
     };
     try {
         if (threads <= 1) {
@@ -166,8 +166,8 @@ Result<OwnedRef> call_body(PyObject* positional, PyObject* keywords) {
     Result<std::size_t> threads = scoring_threads();
     if (!threads.ok()) return threads.take_error();
 
-    Result<ResultTable> result = score(std::move(roots).value(), std::move(affixes).value(),
-                                       std::move(scores).value(), std::move(whitelist).value(), threads.value());
+    Result<ResultTable> result = score(std::move(roots).value(), std::move(affixes).value(), std::move(scores).value(),
+                                       std::move(whitelist).value(), threads.value());
     if (!result.ok()) return result.take_error();
     return dict_from_score_table(std::move(result).value());
 }

@@ -119,8 +119,7 @@ OwnedRef dict_from_score_table(ResultTable table) {
     OwnedRef dict = expect_created(PyDict_New());
     for (std::size_t position = 0; position < table.size(); ++position) {
         std::string_view text = table.key(position);
-        OwnedRef key =
-            expect_created(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+        OwnedRef key = expect_created(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
         OwnedRef value = expect_created(PyFloat_FromDouble(table.value(position)));
         if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0)
             fail_with_error(messages::set_item_failed, fetch_pending_error());

@@ -33,9 +33,8 @@ PyObject* run_in_entry_frame(EntryBody body, void* context);
 template <class Body>
 PyObject* entry_frame(Body&& body) {
     using Callable = std::remove_reference_t<Body>;
-    return run_in_entry_frame(
-        [](void* context) -> Result<OwnedRef> { return (*static_cast<Callable*>(context))(); },
-        const_cast<void*>(static_cast<const void*>(&body)));
+    return run_in_entry_frame([](void* context) -> Result<OwnedRef> { return (*static_cast<Callable*>(context))(); },
+                              const_cast<void*>(static_cast<const void*>(&body)));
 }
 
 }  // namespace morvanex::binding

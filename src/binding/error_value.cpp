@@ -34,8 +34,8 @@ ErrorValue ErrorValue::panic(std::string message) { return ErrorValue(Lazy{Owned
 ErrorValue ErrorValue::none_was_set() { return with_message(PyExc_SystemError, messages::none_was_set); }
 
 ErrorValue ErrorValue::fetched(ErrorIndicator indicator) {
-    return ErrorValue(Triple{std::move(indicator.type), std::move(indicator.value),
-                             std::move(indicator.traceback), false});
+    return ErrorValue(
+        Triple{std::move(indicator.type), std::move(indicator.value), std::move(indicator.traceback), false});
 }
 
 ErrorValue::Triple& ErrorValue::normalized_triple() {

@@ -27,13 +27,12 @@ bool backtrace_requested() noexcept {
     return setting != nullptr && *setting != '\0' && std::strcmp(setting, "0") != 0;
 }
 
-void write_failure_report(std::string_view message, const std::source_location& where,
-                          std::string_view consequence, const platform::NativeStack* stack) noexcept {
+void write_failure_report(std::string_view message, const std::source_location& where, std::string_view consequence,
+                          const platform::NativeStack* stack) noexcept {
     std::string_view path = source_path(where.file_name());
-    std::fprintf(stderr, messages::report_heading, platform::thread_label(),
-                 static_cast<int>(path.size()), path.data(), static_cast<unsigned>(where.line()),
-                 static_cast<int>(message.size()), message.data(), static_cast<int>(consequence.size()),
-                 consequence.data());
+    std::fprintf(stderr, messages::report_heading, platform::thread_label(), static_cast<int>(path.size()), path.data(),
+                 static_cast<unsigned>(where.line()), static_cast<int>(message.size()), message.data(),
+                 static_cast<int>(consequence.size()), consequence.data());
     if (!platform::native_stack_available()) {
         std::fputs(messages::no_native_stack, stderr);
     } else if (!backtrace_requested()) {

@@ -21,8 +21,8 @@ bool backtrace_requested() noexcept;
 // `consequence`, and how to get the native call stack. With a backtrace
 // requested the report ends with `stack`, or with the stack of the caller
 // when `stack` is null or empty.
-void write_failure_report(std::string_view message, const std::source_location& where,
-                          std::string_view consequence, const platform::NativeStack* stack = nullptr) noexcept;
+void write_failure_report(std::string_view message, const std::source_location& where, std::string_view consequence,
+                          const platform::NativeStack* stack = nullptr) noexcept;
 
 // The two lines written before the traceback of a PanicException that came
 // back out of Python code.

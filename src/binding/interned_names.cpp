@@ -10,8 +10,8 @@ namespace {
 // Fills `slot` on first use.
 PyObject* intern_once(PyObject*& slot, std::string_view text) {
     if (slot == nullptr) {
-        OwnedRef created = expect_created(
-            PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+        OwnedRef created =
+            expect_created(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
         PyObject* raw = created.release();
         PyUnicode_InternInPlace(&raw);
         slot = raw;

@@ -116,8 +116,8 @@ inline constexpr const char* panic_type_failed = "Failed to initialize new excep
 // traceback: Some(<repr>) }", an absent value or traceback reading None.
 inline std::string error_diagnostic(std::string_view type, std::optional<std::string_view> value,
                                     std::optional<std::string_view> traceback) {
-    return joined("PyErr { type: ", type, ", value: ", value ? *value : "None", ", traceback: ",
-                  traceback ? joined("Some(", *traceback, ")") : "None", " }");
+    return joined("PyErr { type: ", type, ", value: ", value ? *value : "None",
+                  ", traceback: ", traceback ? joined("Some(", *traceback, ")") : "None", " }");
 }
 
 inline constexpr const char* dict_changed_size = "dictionary changed size during iteration";
@@ -138,21 +138,18 @@ static_assert(std::string_view(hash_table_capacity_overflow) == "Hash table capa
 
 // In place of the str() of an object whose __str__ raised:
 // "<unprintable <type name> object>", or this when the type has no str name.
-inline std::string unprintable(std::string_view type_name) {
-    return joined("<unprintable ", type_name, " object>");
-}
+inline std::string unprintable(std::string_view type_name) { return joined("<unprintable ", type_name, " object>"); }
 inline constexpr const char* unprintable_object = "<unprintable object>";
 
 // --- the PanicException class ---------------------------------------------------------------------------
 
 inline constexpr const char* panic_name = "pyo3_runtime.PanicException";
-inline constexpr const char* panic_doc =
-    "\n"
-    "The exception raised when native code called from Python panics.\n"
-    "\n"
-    "Like SystemExit, this exception is derived from BaseException so that\n"
-    "it will typically propagate all the way through the stack and cause the\n"
-    "Python interpreter to exit.\n";
+inline constexpr const char* panic_doc = "\n"
+                                         "The exception raised when native code called from Python panics.\n"
+                                         "\n"
+                                         "Like SystemExit, this exception is derived from BaseException so that\n"
+                                         "it will typically propagate all the way through the stack and cause the\n"
+                                         "Python interpreter to exit.\n";
 
 // --- the failure report on standard error ---------------------------------------------------------------
 

@@ -84,8 +84,7 @@ Result<Done> add_version(PyObject* module) {
 }
 
 Result<OwnedRef> initialise_module() {
-    if (module_slot != nullptr)
-        return ErrorValue::with_message(PyExc_ImportError, messages::initialised_twice);
+    if (module_slot != nullptr) return ErrorValue::with_message(PyExc_ImportError, messages::initialised_twice);
 
     OwnedRef module = OwnedRef::steal(PyModule_Create2(&module_definition, PYTHON_ABI_VERSION));
     if (!module) return fetch_pending_error();

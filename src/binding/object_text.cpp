@@ -21,8 +21,7 @@ std::string render(PyObject* object, PyObject* (*to_str)(PyObject*)) {
     // worth more than the call.
     unwind_if_out_of_memory();
     PyErr_WriteUnraisable(object);
-    OwnedRef name = OwnedRef::steal(
-        PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(object)), interned::name()));
+    OwnedRef name = OwnedRef::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(object)), interned::name()));
     if (!name) {
         ignore_error(fetch_pending_error());
         return messages::unprintable_object;

@@ -23,8 +23,7 @@ std::size_t candidates_per_claim(std::size_t candidates, std::size_t threads) {
 }
 
 // The new score of `candidate` (non-empty) as a root or an affix.
-double score_candidate(std::string_view candidate, bool is_affix, const PieceIndex& pieces,
-                       ScorerScratch& scratch) {
+double score_candidate(std::string_view candidate, bool is_affix, const PieceIndex& pieces, ScorerScratch& scratch) {
     decode_into(candidate, scratch.chars);
     Segmentation found = best_segmentation_score(scratch.chars, pieces, is_affix, scratch);
     return updated_score(found.whole_value.value_or(0.0), found.best_cover, scratch.chars.length());
@@ -58,8 +57,7 @@ void score_stretch(ResultTable& result, bool is_affix, std::span<const std::uint
 // same value and none depends on which thread scored it. The calling thread
 // asks `interruption` at bounded intervals of its work, also while it waits
 // for the others; they stop once it has stopped.
-void score_all(ResultTable& result, const PieceIndex& pieces, std::size_t worker_threads,
-               Interruption& interruption) {
+void score_all(ResultTable& result, const PieceIndex& pieces, std::size_t worker_threads, Interruption& interruption) {
     const std::span<const std::uint32_t> roots = result.roots_in_byte_order();
     const std::span<const std::uint32_t> affixes = result.affixes_in_byte_order();
     const std::size_t count = roots.size() + affixes.size();
@@ -75,8 +73,7 @@ void score_all(ResultTable& result, const PieceIndex& pieces, std::size_t worker
                               scratch);
             if (chunk.end > roots.size()) {
                 std::size_t begin = std::max(chunk.begin, roots.size()) - roots.size();
-                score_stretch(result, true, affixes.subspan(begin, chunk.end - roots.size() - begin), pieces,
-                              scratch);
+                score_stretch(result, true, affixes.subspan(begin, chunk.end - roots.size() - begin), pieces, scratch);
             }
         }
     };
@@ -94,9 +91,9 @@ double updated_score(double previous, double best_cover, std::size_t length) {
     return q / d;
 }
 
-ResultTable rescore_candidates(InsertedStrings root_candidates, InsertedStrings affix_candidates,
-                               InsertedScores scores, InsertedStrings one_char_whitelist,
-                               std::size_t worker_threads, Interruption& interruption) {
+ResultTable rescore_candidates(InsertedStrings root_candidates, InsertedStrings affix_candidates, InsertedScores scores,
+                               InsertedStrings one_char_whitelist, std::size_t worker_threads,
+                               Interruption& interruption) {
     // Far more threads than cores buy nothing and each costs a stack; an
     // absurd request must not try to start millions of them.
     constexpr std::size_t most_worker_threads = 1024;

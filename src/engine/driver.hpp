@@ -11,8 +11,8 @@
 #include <utility>
 
 #include "inserted_scores.hpp"
-#include "interruption.hpp"
 #include "inserted_strings.hpp"
+#include "interruption.hpp"
 #include "result_table.hpp"
 
 namespace morvanex {
@@ -22,9 +22,9 @@ namespace morvanex {
 // does not depend on it. The calling thread asks `interruption` whether to
 // stop at bounded intervals of the work; on a yes the call ends by throwing
 // Interrupted.
-ResultTable rescore_candidates(InsertedStrings root_candidates, InsertedStrings affix_candidates,
-                               InsertedScores scores, InsertedStrings one_char_whitelist,
-                               std::size_t worker_threads, Interruption& interruption);
+ResultTable rescore_candidates(InsertedStrings root_candidates, InsertedStrings affix_candidates, InsertedScores scores,
+                               InsertedStrings one_char_whitelist, std::size_t worker_threads,
+                               Interruption& interruption);
 
 // The same, never interrupted.
 inline ResultTable rescore_candidates(InsertedStrings root_candidates, InsertedStrings affix_candidates,
@@ -32,7 +32,7 @@ inline ResultTable rescore_candidates(InsertedStrings root_candidates, InsertedS
                                       std::size_t worker_threads = 1) {
     Interruption never;
     return rescore_candidates(std::move(root_candidates), std::move(affix_candidates), std::move(scores),
-                                 std::move(one_char_whitelist), worker_threads, never);
+                              std::move(one_char_whitelist), worker_threads, never);
 }
 
 // The update rule on its own, evaluated in exactly this order of operations.

@@ -11,8 +11,6 @@ namespace morvanex {
 
 // std::uncaught_exceptions reads the state; it is declared pure, so its
 // result must be used for the call to stay.
-inline void reserve_exception_state() noexcept {
-    [[maybe_unused]] volatile int uncaught = std::uncaught_exceptions();
-}
+inline void reserve_exception_state() noexcept { [[maybe_unused]] volatile int uncaught = std::uncaught_exceptions(); }
 
 }  // namespace morvanex

@@ -111,8 +111,8 @@ PieceIndex::Layout PieceIndex::measure_levels(const InsertedScores& scores, cons
 }
 
 // Leaves in each node's children_begin the number of its children.
-void PieceIndex::write_nodes(const InsertedScores& scores, const std::vector<std::uint32_t>& keys,
-                             const Layout& layout, const InsertedStrings& whitelist) {
+void PieceIndex::write_nodes(const InsertedScores& scores, const std::vector<std::uint32_t>& keys, const Layout& layout,
+                             const InsertedStrings& whitelist) {
     const std::vector<char32_t> whitelisted = one_char_members(whitelist);
     // Levels lie one after another; `filled[d]` counts the nodes written so
     // far at depth d, so the last of them is on the current key's path.

@@ -22,8 +22,8 @@
 // words, compounds) thus cost a few nodes and their bytes, not 16 bytes per
 // character, and neighbouring keys' tails stay neighbours in memory.
 #include <array>
-#include <cassert>
 #include <bit>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -61,17 +61,16 @@ public:
 
         const PieceIndex* index_ = nullptr;
         double score_ = 0.0;
-        Node node_ = UINT32_MAX;       // the piece's node, unless in a tail:
-        std::uint32_t tail_end_ = 0;   // where the tail the walk follows ends
-        std::uint32_t tail_byte_ = 0;  // where its next character starts; 0 outside tails
+        Node node_ = UINT32_MAX;             // the piece's node, unless in a tail:
+        std::uint32_t tail_end_ = 0;         // where the tail the walk follows ends
+        std::uint32_t tail_byte_ = 0;        // where its next character starts; 0 outside tails
         char32_t ascii_first_ = 0x7FFFFFFF;  // the piece's one ASCII character, else larger
         bool exists_ = false, keyed_ = false, scored_ = false, continues_ = false;
     };
 
     // Builds the trie of the keys of `scores`, given as their
     // entries_in_byte_order(); keeps no reference to any argument.
-    PieceIndex(const InsertedScores& scores, const std::vector<std::uint32_t>& keys,
-               const InsertedStrings& whitelist);
+    PieceIndex(const InsertedScores& scores, const std::vector<std::uint32_t>& keys, const InsertedStrings& whitelist);
 
     // The length in characters of the longest key.
     std::size_t longest_key() const { return longest_key_; }
@@ -93,7 +92,7 @@ private:
     static constexpr std::uint32_t scored_flag = 1u << 21;  // usable as a piece
     static constexpr std::uint32_t keyed_flag = 1u << 22;   // ends a key
     static constexpr std::uint32_t tail_flag = 1u << 23;    // the key goes on in its own text
-    static constexpr Node root = 0;  // records_[root]: the first record
+    static constexpr Node root = 0;                         // records_[root]: the first record
     static constexpr Node none = UINT32_MAX;
 
     // A tail node's score field holds where its tail lies in tails_ instead.

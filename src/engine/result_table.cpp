@@ -22,11 +22,8 @@ InsertedStrings checked(InsertedStrings candidates) {
 
 ResultTable::ResultTable(InsertedStrings roots, std::vector<std::uint32_t> root_order, InsertedStrings affixes,
                          std::vector<std::uint32_t> affix_order)
-    : roots_(checked(std::move(roots))),
-      affixes_(checked(std::move(affixes))),
-      root_order_(std::move(root_order)),
-      affix_order_(std::move(affix_order)),
-      root_entries_(roots_.size(), no_entry),
+    : roots_(checked(std::move(roots))), affixes_(checked(std::move(affixes))), root_order_(std::move(root_order)),
+      affix_order_(std::move(affix_order)), root_entries_(roots_.size(), no_entry),
       affix_entries_(affixes_.size(), no_entry) {
     assert(root_order_.size() <= roots_.size() && affix_order_.size() <= affixes_.size());
     for (std::uint32_t position : root_order_)

@@ -21,8 +21,8 @@ void relax(double& target, double total) {
 // walk costs at most the length of the longest key; counted on `meter` as
 // that many steps. Returns the value of the key that ends at the last
 // position, if the walk reached one.
-std::optional<double> extend_from(const CharSequence& chars, const PieceIndex& pieces, std::size_t j,
-                                  bool only_last, std::vector<double>& best, WorkMeter& meter) {
+std::optional<double> extend_from(const CharSequence& chars, const PieceIndex& pieces, std::size_t j, bool only_last,
+                                  std::vector<double>& best, WorkMeter& meter) {
     const std::size_t n = chars.length();
     meter.count(std::min(pieces.longest_key(), n - j));
     const double start_total = best[j];
@@ -90,7 +90,7 @@ Segmentation score_root_after_neighbour(const CharSequence& chars, const PieceIn
 }  // namespace
 
 Segmentation best_segmentation_score(const CharSequence& chars, const PieceIndex& pieces, bool is_affix,
-                               ScorerScratch& scratch) {
+                                     ScorerScratch& scratch) {
     const std::size_t n = chars.length();
     assert(n >= 1);
     // A reused root costs at most longest_reused_root squared steps, which the

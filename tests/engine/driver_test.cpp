@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <new>
 #include <limits>
+#include <new>
 #include <random>
 #include <string>
 
@@ -39,8 +39,8 @@ INSTANTIATE_TEST_SUITE_P(
                       UpdateCase{5.0, 3.0, 2, 5.0}, UpdateCase{2.0, 2.0, 3, 2.0}, UpdateCase{0.5, 1.0, 4, 0.125},
                       UpdateCase{0.25, -0.5, 2, 0.25}, UpdateCase{-2.0, 0.0, 5, 0.2},
                       // Evaluated as (1/L)/(N+1), which differs from 1/(L*(N+1)) in the last bit here.
-                      UpdateCase{0.0, 0.4, 3, (1.0 / 3.0) / 1.4},
-                      UpdateCase{INFINITY, 1e300, 2, INFINITY}, UpdateCase{1.0, INFINITY, 2, 0.0},
+                      UpdateCase{0.0, 0.4, 3, (1.0 / 3.0) / 1.4}, UpdateCase{INFINITY, 1e300, 2, INFINITY},
+                      UpdateCase{1.0, INFINITY, 2, 0.0},
                       UpdateCase{std::numeric_limits<double>::quiet_NaN(), 1.0, 2, 0.25}));
 
 TEST(Driver, OverviewExample) {
@@ -55,8 +55,8 @@ TEST(Driver, OverviewExample) {
 TEST(Driver, StringInBothSetsKeepsTheAffixValueAndEmptyStringIsSkipped) {
     // As a root abcd scores 6.0, as an affix 2.5; previous score 0.
     InsertedScores scores = table_of({{"a", 0.5}, {"ab", 1.0}, {"bc", 5.0}, {"cd", 1.5}, {"d", 0.5}});
-    ResultTable result =
-        rescore_candidates(set_of({"", "abcd", "zz"}), set_of({"abcd", "", "q"}), std::move(scores), set_of({"a", "d"}));
+    ResultTable result = rescore_candidates(set_of({"", "abcd", "zz"}), set_of({"abcd", "", "q"}), std::move(scores),
+                                            set_of({"a", "d"}));
     ASSERT_EQ(result.size(), 3u);
     EXPECT_EQ(result.key(0), "abcd");
     EXPECT_EQ(result.value(0), (1.0 / 4.0) / 3.5);
@@ -76,7 +76,7 @@ TEST(Driver, AffixValueLandsOnTheRightRootWhereverTheEmptyRootSits) {
         for (const char* word : order) roots.insert(word);
         InsertedScores scores = table_of({{"x", 1.0}, {"y", 1.0}, {"z", 1.0}, {"xyz", 0.5}, {"ab", 1.0}, {"q", 2.0}});
         ResultTable result = rescore_candidates(std::move(roots), set_of({"xyz", "new"}), std::move(scores),
-                                                   set_of({"x", "y", "z", "q"}));
+                                                set_of({"x", "y", "z", "q"}));
         ASSERT_EQ(result.size(), 4u);
         for (std::size_t entry = 0; entry < result.size(); ++entry) {
             std::string_view key = result.key(entry);
@@ -91,8 +91,8 @@ TEST(Driver, LengthCountsCharactersNotBytes) {
     // Two characters, five bytes.
     const char* word = "\xC3\xA9\xE2\x82\xAC";
     ResultTable result = rescore_candidates(set_of({word}), set_of({}),
-                                              table_of({{"\xC3\xA9", 1.5}, {"\xE2\x82\xAC", 1.5}}),
-                                              set_of({"\xC3\xA9", "\xE2\x82\xAC"}));
+                                            table_of({{"\xC3\xA9", 1.5}, {"\xE2\x82\xAC", 1.5}}),
+                                            set_of({"\xC3\xA9", "\xE2\x82\xAC"}));
     EXPECT_EQ(result.value(0), (1.0 / 2.0) / 4.0);
 }
 
@@ -104,9 +104,9 @@ TEST(Driver, EmptyCandidatesGiveAnEmptyResult) {
 TEST(Driver, PreviousScoreIsReadFromTheInputTableOnly) {
     // The root pass stores (1/3)/2.5 for "abc"; the affix pass (best cover 0.5)
     // must still start from the input's 0.5 and so keep it.
-    ResultTable result = rescore_candidates(
-        set_of({"abc"}), set_of({"abc"}), table_of({{"abc", 0.5}, {"a", 0.5}, {"b", 0.5}, {"c", 0.5}}),
-        set_of({"a", "b", "c"}));
+    ResultTable result = rescore_candidates(set_of({"abc"}), set_of({"abc"}),
+                                            table_of({{"abc", 0.5}, {"a", 0.5}, {"b", 0.5}, {"c", 0.5}}),
+                                            set_of({"a", "b", "c"}));
     EXPECT_EQ(result.value(0), 0.5);
 }
 
@@ -136,8 +136,8 @@ TEST(Containers, LargeSetsSortLikeAPlainSortWithRepeatsRemoved) {
     // words, strings that end inside a word or differ only by trailing NULs,
     // multi-byte characters and repeats; sorted on one thread or several.
     std::mt19937_64 rng(5);
-    const std::vector<std::string> parts = {"a", "ab", std::string("\0", 1), "\xC3\xA9", "internation",
-                                            "z", "internationalisation-"};
+    const std::vector<std::string> parts = {"a",           "ab", std::string("\0", 1),   "\xC3\xA9",
+                                            "internation", "z",  "internationalisation-"};
     InsertedStrings set(20000);  // as many as arrive: no repeat is dropped early
     std::vector<std::string> inserted;
     for (int k = 0; k < 20000; ++k) {
@@ -206,7 +206,8 @@ TEST(Driver, RepeatedCandidatesAndKeysCountOnce) {
     scores.insert("ab", 0.5);
     scores.insert("a", 1.0);
     scores.insert("b", 1.0);
-    ResultTable result = rescore_candidates(std::move(roots), std::move(affixes), std::move(scores), set_of({"a", "b"}));
+    ResultTable result =
+        rescore_candidates(std::move(roots), std::move(affixes), std::move(scores), set_of({"a", "b"}));
     ASSERT_EQ(result.size(), 3u);
     EXPECT_EQ(result.key(0), "ab");
     EXPECT_EQ(result.value(0), 0.5 / 3.0);
@@ -257,8 +258,8 @@ TEST(Interruption, TheThirdAskStopsTheCallOnEveryThread) {
         roots.insert("aa");
         std::size_t asks = 0;
         Interruption interruption([](void* count) { return ++*static_cast<std::size_t*>(count) == 3; }, &asks);
-        EXPECT_THROW(rescore_candidates(std::move(roots), InsertedStrings(), std::move(scores),
-                                           set_of({"a"}), threads, interruption),
+        EXPECT_THROW(rescore_candidates(std::move(roots), InsertedStrings(), std::move(scores), set_of({"a"}), threads,
+                                        interruption),
                      Interrupted)
             << threads;
         EXPECT_EQ(asks, 3u) << threads;

@@ -19,7 +19,7 @@ struct RandomInputs {
 };
 
 inline double random_score(std::mt19937_64& rng) {
-    static const double specials[] = {0.0, -0.0, -1.0, -0.5, 1.0, std::numeric_limits<double>::quiet_NaN(),
+    static const double specials[] = {0.0,      -0.0,      -1.0, -0.5, 1.0, std::numeric_limits<double>::quiet_NaN(),
                                       INFINITY, -INFINITY, -2.0, 1e308};
     std::uniform_int_distribution<int> pick(0, 9);
     if (pick(rng) < 3) return specials[std::uniform_int_distribution<std::size_t>(0, 9)(rng)];
@@ -29,8 +29,8 @@ inline double random_score(std::mt19937_64& rng) {
 inline RandomInputs make_random_inputs(std::mt19937_64& rng) {
     // Both sides of every width boundary of UTF-8; U+007F and U+0080 come
     // early, so that most alphabets cross the end of the trie's ASCII tables.
-    static const std::vector<char32_t> universe = {U'a', 0x7F, U'b', 0x80, U'c', U'd',
-                                                   0xE9, 0x20AC, 0x1F600, 0x0, 0x7FF, 0x800};
+    static const std::vector<char32_t> universe = {U'a', 0x7F,   U'b',    0x80, U'c',  U'd',
+                                                   0xE9, 0x20AC, 0x1F600, 0x0,  0x7FF, 0x800};
     std::uniform_int_distribution<std::size_t> alphabet_size(1, universe.size());
     std::vector<char32_t> alphabet(universe.begin(), universe.begin() + static_cast<long>(alphabet_size(rng)));
     std::uniform_int_distribution<std::size_t> letter(0, alphabet.size() - 1);

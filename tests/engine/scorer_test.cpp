@@ -19,7 +19,9 @@ struct ScorerCase {
     double expected;
 };
 
-InsertedScores abcd_scores() { return table_of({{"a", 0.5}, {"ab", 1.0}, {"bc", 5.0}, {"cd", 1.5}, {"d", 0.5}, {"abcd", 2.0}}); }
+InsertedScores abcd_scores() {
+    return table_of({{"a", 0.5}, {"ab", 1.0}, {"bc", 5.0}, {"cd", 1.5}, {"d", 0.5}, {"abcd", 2.0}});
+}
 InsertedStrings a_d() { return set_of({"a", "d"}); }
 InsertedScores ab_abc_c() { return table_of({{"ab", 2.0}, {"abc", 2.5}, {"c", 1.0}}); }
 InsertedStrings only_c() { return set_of({"c"}); }
@@ -52,8 +54,14 @@ const ScorerCase scorer_cases[] = {
     {"empty_scores", "abcd", false, empty_scores, a_d, -1.0},
     {"nan_whole_word", "ab", false, nan_whole, a_b, 3.0},
     {"nan_only", "ab", false, nan_alone, a_b, -1.0},
-    {"two_byte_char_needs_whitelist", "\xC3\xA9" "a", false, accent_scores, only_a, -1.0},
-    {"two_byte_char_whitelisted", "\xC3\xA9" "a", false, accent_scores, accent_a, 2.0},
+    {"two_byte_char_needs_whitelist",
+     "\xC3\xA9"
+     "a",
+     false, accent_scores, only_a, -1.0},
+    {"two_byte_char_whitelisted",
+     "\xC3\xA9"
+     "a",
+     false, accent_scores, accent_a, 2.0},
 };
 
 class WorkedExamples : public ::testing::TestWithParam<ScorerCase> {};
@@ -104,4 +112,3 @@ TEST(Scorer, KeysWithEmbeddedNulAreWholePieces) {
 
 }  // namespace
 }  // namespace morvanex::testing
-

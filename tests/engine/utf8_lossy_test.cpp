@@ -29,7 +29,12 @@ const LossyCase lossy_cases[] = {
     {"every_width_kept", "\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xEF\xBF\xBF \xF4\x8F\xBF\xBF"sv,
      "\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xEF\xBF\xBF \xF4\x8F\xBF\xBF"sv},
     // The example of maximal subparts in the Unicode standard's chapter 3.
-    {"maximal_subparts", "a\xF1\x80\x80\xE1\x80\xC2" "b\x80" "c\x80\xBF" "d"sv, "a???b?c??d"sv},
+    {"maximal_subparts",
+     "a\xF1\x80\x80\xE1\x80\xC2"
+     "b\x80"
+     "c\x80\xBF"
+     "d"sv,
+     "a???b?c??d"sv},
     {"encoded_surrogate", "\xED\xA0\x80"sv, "???"sv},
     {"overlong_two_bytes", "\xC0\xAF"sv, "??"sv},
     {"overlong_three_bytes", "\xE0\x80\xAF"sv, "???"sv},
