@@ -170,9 +170,8 @@ def turns(functions, repeats):
 
 
 def peak_memory(name, threads):
-    done = subprocess.run(
-        [sys.executable, __file__, "--memory-probe", name, "--threads", threads], capture_output=True, text=True
-    )
+    done = subprocess.run([sys.executable, __file__, "--memory-probe", name, "--threads", threads],
+                          capture_output=True, text=True)
     if done.returncode != 0:
         log(f"memory probe of {name} failed:\n{done.stderr}")
     return float(done.stdout) if done.returncode == 0 else None
@@ -197,13 +196,8 @@ def memory_probe(name, threads):
 def measure(name, args, built, repeats, sample_size):
     roots, affixes, scores, whitelist = args
     candidates = (roots | affixes) - {""}
-    row = {
-        "workload": name,
-        "candidates": len(candidates),
-        "scores": len(scores),
-        "built": built,
-        "characters": sum(map(len, candidates)),
-    }
+    row = {"workload": name, "candidates": len(candidates), "scores": len(scores), "built": built,
+           "characters": sum(map(len, candidates))}
     log(f"{name}: {len(roots):,} roots, {len(affixes):,} affixes, {len(scores):,} scores, built in {built:.1f} s")
 
     single, parallel = call(args), call(args, "0")  # also the warm-up
@@ -213,44 +207,36 @@ def measure(name, args, built, repeats, sample_size):
     longest = max(map(len, scores))
     plain = [plain_score(s, s in affixes, scores, whitelist, longest) for s in checked]
     model = [model_score(s, s in affixes, scores, whitelist) if len(s) <= 100 else p for s, p in zip(checked, plain)]
-    row["verified"] = (
-        single.keys() == candidates
-        and bits(single[s] for s in checked) == bits(model) == bits(plain)
-        and list(single) == list(parallel)
-        and bits(single.values()) == bits(parallel.values())
-    )
+    row["verified"] = (single.keys() == candidates
+                       and bits(single[s] for s in checked) == bits(model) == bits(plain)
+                       and list(single) == list(parallel) and bits(single.values()) == bits(parallel.values()))
     row["result MiB"] = (sys.getsizeof(single) + sum(map(sys.getsizeof, single)) + 24 * len(single)) / 2**20
     del single, parallel
 
     empty, one_letter, disjoint = set(), {"a"}, {"\x01" + w for w in candidates}
-    timed = turns(
-        {
-            "floor scores": lambda: dict(scores),
-            "floor result": lambda: {w: 0.5 for w in itertools.chain(roots, affixes)},
-            "floor candidates": lambda: set(candidates),
-            "call": lambda: call(args),
-            "parallel": lambda: call(args, "0"),
-            "scores in": lambda: call((one_letter, empty, scores, whitelist)),
-            "no scores": lambda: call((candidates, empty, {}, empty)),
-            "twice": lambda: call((candidates, candidates, {}, empty)),
-            "disjoint": lambda: call((candidates, disjoint, {}, empty)),
-            "plain Python": lambda: {s: plain_score(s, s in affixes, scores, whitelist, longest) for s in sample},
-        },
-        repeats,
-    )
+    timed = turns({
+        "floor scores": lambda: dict(scores),
+        "floor result": lambda: {w: 0.5 for w in itertools.chain(roots, affixes)},
+        "floor candidates": lambda: set(candidates),
+        "call": lambda: call(args),
+        "parallel": lambda: call(args, "0"),
+        "scores in": lambda: call((one_letter, empty, scores, whitelist)),
+        "no scores": lambda: call((candidates, empty, {}, empty)),
+        "twice": lambda: call((candidates, candidates, {}, empty)),
+        "disjoint": lambda: call((candidates, disjoint, {}, empty)),
+        "plain Python": lambda: {s: plain_score(s, s in affixes, scores, whitelist, longest) for s in sample},
+    }, repeats)
     row.update({name: statistics.median(t[name] for t in timed) for name in timed[0]})
     row["plain Python"] *= len(candidates) / len(sample)
     # Sums and differences are taken within a turn, where the load was the same; the
     # parts in thread CPU time, which waiting for a core on a shared machine leaves out.
-    for part, of_turn in (
-        ("floor", lambda t: t["floor scores"] + t["floor result"]),
-        ("cpu floor", lambda t: t["cpu floor scores"] + t["cpu floor result"]),
-        ("result out", lambda t: t["cpu disjoint"] - t["cpu twice"]),
-        ("candidates in", lambda t: t["cpu no scores"] - t["cpu disjoint"] + t["cpu twice"]),
-        ("scoring", lambda t: t["cpu call"] - t["cpu scores in"] - t["cpu no scores"]),
-        ("scoring wall", lambda t: t["call"] - t["scores in"] - t["no scores"]),
-        ("parallel scoring wall", lambda t: t["parallel"] - t["scores in"] - t["no scores"]),
-    ):
+    for part, of_turn in (("floor", lambda t: t["floor scores"] + t["floor result"]),
+                          ("cpu floor", lambda t: t["cpu floor scores"] + t["cpu floor result"]),
+                          ("result out", lambda t: t["cpu disjoint"] - t["cpu twice"]),
+                          ("candidates in", lambda t: t["cpu no scores"] - t["cpu disjoint"] + t["cpu twice"]),
+                          ("scoring", lambda t: t["cpu call"] - t["cpu scores in"] - t["cpu no scores"]),
+                          ("scoring wall", lambda t: t["call"] - t["scores in"] - t["no scores"]),
+                          ("parallel scoring wall", lambda t: t["parallel"] - t["scores in"] - t["no scores"])):
         row[part] = statistics.median(map(of_turn, timed))
     row["memory"], row["parallel memory"] = peak_memory(name, ""), peak_memory(name, "0")
     log(f"  call {row['call']:.3f} s, floor {row['floor']:.3f} s, verified {row['verified']}")
@@ -266,20 +252,16 @@ def module_build():
         tag = next((line.split(":", 1)[1].strip() for line in wheel.splitlines() if line.startswith("Tag:")), "?")
     except Exception:  # noqa: BLE001 - a module not installed from a wheel
         tag = "?"
-    reading = {
-        "cp38": "through a temporary bytes object per string (stable ABI of 3.8)",
-        "cp310": "where the interpreter keeps their UTF-8 form (stable ABI of 3.10)",
-    }
+    reading = {"cp38": "through a temporary bytes object per string (stable ABI of 3.8)",
+               "cp310": "where the interpreter keeps their UTF-8 form (stable ABI of 3.10)"}
     return f"wheel {tag}, strings read {reading.get(tag.split('-')[0], '(unknown)')}"
 
 
 def machine():
     with open("/proc/cpuinfo") as handle:
         model = next((line.split(":", 1)[1].strip() for line in handle if line.startswith("model name")), "?")
-    return (
-        f"{len(os.sched_getaffinity(0))} CPUs (nproc), {model}, "
-        f"{platform.python_implementation()} {platform.python_version()}, {platform.system()}"
-    )
+    return (f"{len(os.sched_getaffinity(0))} CPUs (nproc), {model}, "
+            f"{platform.python_implementation()} {platform.python_version()}, {platform.system()}")
 
 
 def secs(seconds):
@@ -289,13 +271,10 @@ def secs(seconds):
 def report(rows, command, repeats, loads):
     mib = lambda value: "—" if value is None else f"{value:.1f}"  # noqa: E731
     lines = [
-        "# morvanex call benchmark",
-        "",
+        "# morvanex call benchmark", "",
         f"`{command}` on {machine()}; load average {loads[0]:.1f} at the start, {loads[1]:.1f} at the end "
-        f"(the machine is shared); medians of {repeats} runs.",
-        "",
-        f"Module: {module_build()}.",
-        "",
+        f"(the machine is shared); medians of {repeats} runs.", "",
+        f"Module: {module_build()}.", "",
         "| workload | built in | candidates | scores | floor | one call | call / floor | parallel call "
         "| parallel / floor | plain Python | plain Python / call | peak MiB (1 thread / parallel) | result dict MiB "
         "| verified |",
@@ -307,18 +286,13 @@ def report(rows, command, repeats, loads):
             f"| {secs(r['call'])} | {r['call'] / r['floor']:.1f}× | {secs(r['parallel'])} "
             f"| {r['parallel'] / r['floor']:.1f}× | {secs(r['plain Python'])} | {r['plain Python'] / r['call']:.0f}× "
             f"| {mib(r['memory'])} / {mib(r['parallel memory'])} | {mib(r['result MiB'])} "
-            f"| {'yes' if r['verified'] else 'NO'} |"
-        )
-    lines += [
-        "",
-        "Where one call goes, each part in thread CPU time against its own floor; scoring also "
-        "in wall time, single-threaded and parallel:",
-        "",
-        "| workload | one call | / floor | scores in | / dict(scores) | candidates in | / set(candidates) "
-        "| result out | / {w: 0.5 for w in candidates} | scoring (share of call) | scoring, wall "
-        "| parallel, wall |",
-        "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|",
-    ]
+            f"| {'yes' if r['verified'] else 'NO'} |")
+    lines += ["", "Where one call goes, each part in thread CPU time against its own floor; scoring also "
+                  "in wall time, single-threaded and parallel:", "",
+              "| workload | one call | / floor | scores in | / dict(scores) | candidates in | / set(candidates) "
+              "| result out | / {w: 0.5 for w in candidates} | scoring (share of call) | scoring, wall "
+              "| parallel, wall |",
+              "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"]
     for r in rows:
         lines.append(
             f"| {r['workload']} | {secs(r['cpu call'])} | {r['cpu call'] / r['cpu floor']:.1f}× "
@@ -326,17 +300,13 @@ def report(rows, command, repeats, loads):
             f"| {secs(r['candidates in'])} | {r['candidates in'] / r['cpu floor candidates']:.1f}× "
             f"| {secs(r['result out'])} | {r['result out'] / r['cpu floor result']:.1f}× "
             f"| {secs(r['scoring'])} ({r['scoring'] / r['cpu call']:.0%}) | {secs(r['scoring wall'])} "
-            f"| {secs(r['parallel scoring wall'])} |"
-        )
+            f"| {secs(r['parallel scoring wall'])} |")
     growth = [(r["characters"], r["cpu call"] - r["cpu scores in"]) for r in rows if r["workload"].startswith("long-")]
     growth = [(length, seconds) for length, seconds in growth if seconds > 0]  # lost in noise otherwise
     if len(growth) > 1:
         slope = loglog_slope(growth)
-        lines += [
-            "",
-            f"Long candidates: the call less scores in (thread CPU) grows with length at a log-log "
-            f"slope of {slope:.2f} (1 = linear).",
-        ]
+        lines += ["", f"Long candidates: the call less scores in (thread CPU) grows with length at a log-log "
+                      f"slope of {slope:.2f} (1 = linear)."]
     return "\n".join(lines + ["", METHODS, ""])
 
 
@@ -363,21 +333,12 @@ def plot(rows, path):
         left.barh(range(len(words)), widths, left=start, label=part.replace("cpu ", ""))
         start = [a + b for a, b in zip(start, widths)]
     for key, colour in (("call", "white"), ("parallel", "black")):
-        left.scatter(
-            [r[key] / r["floor"] for r in words],
-            range(len(words)),
-            color=colour,
-            edgecolor="black",
-            zorder=3,
-            label=f"{key} (wall)",
-        )
+        left.scatter([r[key] / r["floor"] for r in words], range(len(words)), color=colour, edgecolor="black",
+                     zorder=3, label=f"{key} (wall)")
     for target in (2, 3):
         left.axvline(target, color="grey", linestyle="--")
-    left.set(
-        yticks=range(len(words)),
-        yticklabels=[r["workload"] for r in words],
-        xlabel="one call in units of the floor: bars by part (thread CPU), dots whole calls (wall)",
-    )
+    left.set(yticks=range(len(words)), yticklabels=[r["workload"] for r in words],
+             xlabel="one call in units of the floor: bars by part (thread CPU), dots whole calls (wall)")
     left.legend(fontsize="small", ncol=3, loc="lower left", bbox_to_anchor=(0, 1))
     for key, style in (("call", "o-"), ("plain Python", "s-")):
         right.loglog([r["characters"] for r in long_rows], [r[key] for r in long_rows], style, label=key)

@@ -66,7 +66,7 @@ def _partition_candidates(keys, root_count, parts, number, roots_also_affixes):
     """The root and the affix candidates of partition `number`: those at positions number, number + parts, … of
     `keys`, the first `root_count` of which are roots and the others affixes."""
     roots = keys[number:root_count:parts]
-    affixes = keys[root_count + (number - root_count) % parts :: parts]
+    affixes = keys[root_count + (number - root_count) % parts::parts]
     affixes += [text for text in roots if text in roots_also_affixes]
     return frozenset(roots), frozenset(affixes)
 
@@ -121,9 +121,8 @@ def _used_keys(candidates, scores, candidate_set, long_heads, longest):
         starting = list(compress(long_enough, map(long_heads.__contains__, heads)))
         negated = [-len(word) for word in starting]
         for length in range(head + 1, min(longest, longest_word - start) + 1):
-            used |= keys_among(
-                set(map(itemgetter(slice(start, start + length)), at_least(starting, negated, start + length)))
-            )
+            used |= keys_among(set(map(itemgetter(slice(start, start + length)),
+                                       at_least(starting, negated, start + length))))
     return used
 
 
@@ -131,13 +130,9 @@ def _install(payload):
     """A worker's state: the whitelist and, for each partition it scores, the partition's candidates in order,
     its candidate sets, its copy of the scores it uses and the other partitions' candidates among them."""
     whitelist, partitions = pickle.loads(payload)
-    return SimpleNamespace(
-        whitelist=whitelist,
-        partitions={
-            number: SimpleNamespace(keys=keys, roots=roots, affixes=affixes, scores=scores, foreign_keys=foreign_keys)
-            for number, (keys, roots, affixes, scores, foreign_keys) in partitions.items()
-        },
-    )
+    return SimpleNamespace(whitelist=whitelist, partitions={
+        number: SimpleNamespace(keys=keys, roots=roots, affixes=affixes, scores=scores, foreign_keys=foreign_keys)
+        for number, (keys, roots, affixes, scores, foreign_keys) in partitions.items()})
 
 
 def _score_partition(state, number):
@@ -216,9 +211,8 @@ class DistributedSession:
         self._parts = min(partitions or len(workers), len(self._keys))
         self._owners = [workers[number % len(workers)] for number in range(self._parts)]
         self._numbers = {}  # worker: the numbers of its partitions
-        self._foreign = [
-            None
-        ] * self._parts  # by partition: the positions in _keys of the other partitions' candidates it uses
+        # By partition: the positions in _keys of the other partitions' candidates it uses.
+        self._foreign = [None] * self._parts
         self._states = {}  # worker: the future of its state
         if not self._parts:
             return
@@ -232,24 +226,21 @@ class DistributedSession:
         for worker, numbers in self._numbers.items():
             partitions_data = {}
             for number in numbers:
-                keys = self._keys[number :: self._parts]
+                keys = self._keys[number::self._parts]
                 used = _used_keys(keys, self._initial, candidate_set, long_heads, longest)
                 foreign = used.difference(keys)
                 self._foreign[number] = list(compress(range(len(self._keys)), map(foreign.__contains__, self._keys)))
                 scored = self._initial.keys() & used
                 self.sent_scores[worker] = self.sent_scores.get(worker, 0) + len(scored)
                 partitions_data[number] = (
-                    keys,
-                    *_partition_candidates(self._keys, root_count, self._parts, number, roots_also_affixes),
+                    keys, *_partition_candidates(self._keys, root_count, self._parts, number, roots_also_affixes),
                     dict(zip(scored, map(self._initial.__getitem__, scored))),
-                    list(map(self._keys.__getitem__, self._foreign[number])),
-                )
+                    list(map(self._keys.__getitem__, self._foreign[number])))
             payloads[worker] = pickle.dumps((whitelist, partitions_data), pickle.HIGHEST_PROTOCOL)
         selected = time.perf_counter()
         for worker, payload in payloads.items():
-            self._states[worker] = self.client.submit(
-                _install, self._scatter(worker, payload), workers=[worker], pure=False
-            )
+            self._states[worker] = self.client.submit(_install, self._scatter(worker, payload), workers=[worker],
+                                                      pure=False)
         del payloads
         wait(list(self._states.values()))
         self.setup_seconds = time.perf_counter() - started
@@ -283,30 +274,22 @@ class DistributedSession:
             return {}
         client = self.client
         started = time.perf_counter()
-        futures = [
-            client.submit(_score_partition, self._states[worker], number, workers=[worker], pure=False)
-            for number, worker in enumerate(self._owners)
-        ]
+        futures = [client.submit(_score_partition, self._states[worker], number, workers=[worker], pure=False)
+                   for number, worker in enumerate(self._owners)]
         outcomes = client.gather(futures)
         scored = time.perf_counter()
 
         values = array("d", bytes(8 * len(self._keys)))
         for number, (data, _) in enumerate(outcomes):
-            values[number :: self._parts] = array("d", data)
+            values[number::self._parts] = array("d", data)
         # The workers write the new values they use into their copies of the
         # scores while the client builds the result from them.
         for worker, numbers in self._numbers.items():
-            foreign = array(
-                "d", chain.from_iterable(map(values.__getitem__, self._foreign[number]) for number in numbers)
-            )
+            foreign = array("d", chain.from_iterable(map(values.__getitem__, self._foreign[number])
+                                                     for number in numbers))
             self._states[worker] = client.submit(
-                _merge_into_scores,
-                self._states[worker],
-                self._scatter(worker, foreign.tobytes()),
-                {number: futures[number] for number in numbers},
-                workers=[worker],
-                pure=False,
-            )
+                _merge_into_scores, self._states[worker], self._scatter(worker, foreign.tobytes()),
+                {number: futures[number] for number in numbers}, workers=[worker], pure=False)
         del futures
         result = dict(zip(self._keys, values))
         self._values, self._scores = values, None
@@ -314,7 +297,8 @@ class DistributedSession:
         calls = {}
         for worker, (_, seconds) in zip(self._owners, outcomes):
             calls[worker] = calls.get(worker, 0.0) + seconds
-        self.timings = {"score": scored - started, "merge": time.perf_counter() - scored, "calls": max(calls.values())}
+        self.timings = {"score": scored - started, "merge": time.perf_counter() - scored,
+                        "calls": max(calls.values())}
         return result
 
     def close(self):
@@ -352,27 +336,19 @@ def _worker_counts(text):
 
 def _per_worker(sent_bytes, seconds):
     """Megabytes sent to and CPU seconds spent by each worker, in the order of the workers' addresses."""
-    return (
-        f"per worker: sent {', '.join(f'{sent_bytes.get(worker, 0) / 1e6:.1f}' for worker in sorted(seconds))} MB,"
-        f" CPU {', '.join(f'{seconds[worker]:.2f}' for worker in sorted(seconds))} s"
-    )
+    return (f"per worker: sent {', '.join(f'{sent_bytes.get(worker, 0) / 1e6:.1f}' for worker in sorted(seconds))} MB,"
+            f" CPU {', '.join(f'{seconds[worker]:.2f}' for worker in sorted(seconds))} s")
 
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument(
-        "--workers",
-        type=_worker_counts,
-        default=[os.cpu_count() or 2],
-        help="local worker processes, or several counts one cluster after another, such as 1,2,4 "
-        "(default: one per core)",
-    )
+    parser.add_argument("--workers", type=_worker_counts, default=[os.cpu_count() or 2],
+                        help="local worker processes, or several counts one cluster after another, such as 1,2,4 "
+                             "(default: one per core)")
     parser.add_argument("--iterations", type=int, default=1, help="iterations to run (default: 1)")
-    parser.add_argument(
-        "--words",
-        default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "words.txt"),
-        help="UTF-8 word list, one word per line (default: the bundled list)",
-    )
+    parser.add_argument("--words", default=os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                                        "data", "words.txt"),
+                        help="UTF-8 word list, one word per line (default: the bundled list)")
     args = parser.parse_args(argv)
 
     from dask.distributed import Client, LocalCluster
@@ -392,11 +368,8 @@ def main(argv=None):
     affixes = frozenset(affix_candidates(words, 20, 5))
     scores = initial_scores(words, 8)
     whitelist = frozenset(char for word in words for char in word)
-    print(
-        f"{len(roots)} root candidates, {len(affixes)} affix candidates, {len(scores)} scores, "
-        f"prepared in {time.perf_counter() - started:.1f} s",
-        flush=True,
-    )
+    print(f"{len(roots)} root candidates, {len(affixes)} affix candidates, {len(scores)} scores, "
+          f"prepared in {time.perf_counter() - started:.1f} s", flush=True)
 
     single_scores = dict(scores)
     single, single_seconds = [], []
@@ -404,31 +377,25 @@ def main(argv=None):
         started, cpu_started = time.perf_counter(), time.process_time()
         single.append(morvanex.run_scoring_iteration(roots, affixes, single_scores, whitelist))
         single_seconds.append(time.perf_counter() - started)
-        print(
-            f"single call {number}: {single_seconds[-1]:.2f} s, CPU {time.process_time() - cpu_started:.2f} s",
-            flush=True,
-        )
+        print(f"single call {number}: {single_seconds[-1]:.2f} s, CPU {time.process_time() - cpu_started:.2f} s",
+              flush=True)
         single_scores.update(single[-1])
 
     same = True
     for worker_count in args.workers:
         # No memory limit: a worker must not spill its copy of the scores to disk.
-        with LocalCluster(
-            n_workers=worker_count, threads_per_worker=1, processes=True, memory_limit=0, dashboard_address=None
-        ) as cluster, Client(cluster) as client:
+        with LocalCluster(n_workers=worker_count, threads_per_worker=1, processes=True, memory_limit=0,
+                          dashboard_address=None) as cluster, Client(cluster) as client:
             cpu = client.run(time.process_time)
             cpu_started = time.process_time()
             session = DistributedSession(client, roots, affixes, scores, whitelist)
             client_cpu = time.process_time() - cpu_started
             sent, spent, cpu = dict(session.sent_bytes), client.run(time.process_time), cpu
             timings = ", ".join(f"{stage} {seconds:.2f} s" for stage, seconds in session.timings.items())
-            print(
-                f"{worker_count} workers: started in {session.setup_seconds:.2f} s ({timings}), client CPU "
-                f"{client_cpu:.2f} s; "
-                + _per_worker(sent, {worker: spent[worker] - cpu[worker] for worker in spent})
-                + f"; scores {', '.join(str(session.sent_scores[worker]) for worker in sorted(spent))}",
-                flush=True,
-            )
+            print(f"{worker_count} workers: started in {session.setup_seconds:.2f} s ({timings}), client CPU "
+                  f"{client_cpu:.2f} s; "
+                  + _per_worker(sent, {worker: spent[worker] - cpu[worker] for worker in spent})
+                  + f"; scores {', '.join(str(session.sent_scores[worker]) for worker in sorted(spent))}", flush=True)
             total = session.setup_seconds
             for number in range(1, args.iterations + 1):
                 cpu, sent_before = spent, dict(session.sent_bytes)
@@ -439,23 +406,15 @@ def main(argv=None):
                 spent = client.run(time.process_time)
                 total += seconds
                 timings = ", ".join(f"{stage} {seconds:.2f} s" for stage, seconds in session.timings.items())
-                print(
-                    f"  distributed {number}: {seconds:.2f} s, {seconds / single_seconds[number - 1]:.2f} times "
-                    f"the single call ({timings}), client CPU {client_cpu:.2f} s; "
-                    + _per_worker(
-                        {worker: session.sent_bytes[worker] - sent_before[worker] for worker in spent},
-                        {worker: spent[worker] - cpu[worker] for worker in spent},
-                    ),
-                    flush=True,
-                )
-                same = (
-                    same and list(result) == list(single[number - 1]) and count_changed(single[number - 1], result) == 0
-                )
+                print(f"  distributed {number}: {seconds:.2f} s, {seconds / single_seconds[number - 1]:.2f} times "
+                      f"the single call ({timings}), client CPU {client_cpu:.2f} s; "
+                      + _per_worker({worker: session.sent_bytes[worker] - sent_before[worker] for worker in spent},
+                                    {worker: spent[worker] - cpu[worker] for worker in spent}), flush=True)
+                same = (same and list(result) == list(single[number - 1])
+                        and count_changed(single[number - 1], result) == 0)
             session.close()
-        print(
-            f"  in all, start included: {total:.2f} s, {total / sum(single_seconds):.2f} times the single calls",
-            flush=True,
-        )
+        print(f"  in all, start included: {total:.2f} s, {total / sum(single_seconds):.2f} times the single calls",
+              flush=True)
     print("results agree" if same else "results DIFFER")
     return 0 if same else 1
 

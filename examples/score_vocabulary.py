@@ -100,7 +100,9 @@ def read_lines(path, what="word list"):
     try:
         text = data.decode("utf-8-sig")
     except UnicodeDecodeError as error:
-        raise WordListError(f"{what} '{shown}' is not valid UTF-8 (byte {error.start}: {error.reason})") from None
+        raise WordListError(
+            f"{what} '{shown}' is not valid UTF-8 (byte {error.start}: {error.reason})"
+        ) from None
     lines = [line for line in (line.strip(" \t\r") for line in text.split("\n")) if line]
     if not lines:
         raise WordListError(f"{what} '{shown}' holds no words")
@@ -145,13 +147,12 @@ def read_word_list(path, word_format="auto", lowercase=True):
 def suspicious_words(words):
     """Warnings about words that look like a misread list: with spaces, or of digits only."""
     warnings = []
-    for problem, test in (("with spaces", lambda word: " " in word), ("of digits only", lambda word: word.isdecimal())):
+    for problem, test in (("with spaces", lambda word: " " in word),
+                          ("of digits only", lambda word: word.isdecimal())):
         found = [word for word in words if test(word)]
         if found:
-            warnings.append(
-                f"words {problem}: {len(found)} (for example {found[0]!r}); each is taken as one "
-                f"word (--format counts reads 'count word' lines)"
-            )
+            warnings.append(f"words {problem}: {len(found)} (for example {found[0]!r}); each is taken as one "
+                            f"word (--format counts reads 'count word' lines)")
     return warnings
 
 
@@ -163,10 +164,8 @@ def affix_candidates(words, min_shared, max_length, step=None):
     shared = set()
     for length in range(1, max_length + 1):
         longer = [word for word in words if len(word) > length]
-        for counts in (
-            collections.Counter(word[:length] for word in longer),
-            collections.Counter(word[-length:] for word in longer),
-        ):
+        for counts in (collections.Counter(word[:length] for word in longer),
+                       collections.Counter(word[-length:] for word in longer)):
             shared.update(affix for affix, count in counts.items() if count >= min_shared)
         if step is not None:
             step()
@@ -184,7 +183,8 @@ def initial_scores(words, max_length, step=None):
         long_enough = [word for word in words if len(word) >= length]
         # One C-level update per length: a Python-level `counts[piece] += 1`
         # per substring costs twice as much on large lists.
-        counts.update(word[start : start + length] for word in long_enough for start in range(len(word) - length + 1))
+        counts.update(word[start : start + length]
+                      for word in long_enough for start in range(len(word) - length + 1))
         totals[length] = sum(len(word) - length + 1 for word in long_enough)
         if step is not None:
             step()
@@ -200,7 +200,8 @@ def _same_value(a, b):
 
 def count_changed(previous, result):
     """Entries of `result` whose value is not bit for bit the one in `previous` (or that it lacks)."""
-    return sum(1 for text, value in result.items() if text not in previous or not _same_value(previous[text], value))
+    return sum(1 for text, value in result.items()
+               if text not in previous or not _same_value(previous[text], value))
 
 
 Session = collections.namedtuple("Session", "scores iterations converged")
@@ -248,16 +249,11 @@ def own_best_cover(scoring_iteration, words, affixes, scores, whitelist):
     """
     used = set("".join(words)) | set("".join(affixes)) | set("".join(scores))
     mark = next(chr(code) for code in range(0x110000) if chr(code) not in used)
-    marked = {
-        piece + mark: value for piece, value in scores.items() if len(piece) > 1 or piece in whitelist
-    }  # a one-character piece must stay whitelisted
+    marked = {piece + mark: value for piece, value in scores.items()
+              if len(piece) > 1 or piece in whitelist}  # a one-character piece must stay whitelisted
     marked.update(scores)
-    result = scoring_iteration(
-        frozenset(word + mark for word in words),
-        frozenset(affix + mark for affix in affixes),
-        marked,
-        frozenset(whitelist),
-    )
+    result = scoring_iteration(frozenset(word + mark for word in words),
+                               frozenset(affix + mark for affix in affixes), marked, frozenset(whitelist))
     kept = {text[:-1] for text, value in result.items() if _same_value(value, scores.get(text[:-1], 0.0))}
     # A one-character candidate off the whitelist has no cover at all (its
     # marked form would wrongly have one), so it keeps its score.
@@ -332,9 +328,8 @@ def write_results(handle, words, affixes, scores, kept, step=None):
     handle.write("\t".join(TSV_COLUMNS) + "\n")
     for text in sorted(roots | set(affixes)):
         kind = "root" if text not in affixes else "affix" if text not in roots else "both"
-        handle.write(
-            f"{escape_field(text)}\t{kind}\t{len(text)}\t{scores[text]!r}\t{'yes' if text in kept else 'no'}\n"
-        )
+        handle.write(f"{escape_field(text)}\t{kind}\t{len(text)}\t{scores[text]!r}\t"
+                     f"{'yes' if text in kept else 'no'}\n")
         if step is not None:
             step()
 
@@ -371,12 +366,8 @@ def write_segmentations(handle, words, scores, whitelist, separator, step=None):
 
 def write_session(handle, scores, settings):
     """A session as one JSON object: format, version, settings and every final score."""
-    json.dump(
-        {"format": SESSION_FORMAT, "version": SESSION_VERSION, "settings": settings, "scores": scores},
-        handle,
-        ensure_ascii=False,
-        separators=(",", ":"),
-    )
+    json.dump({"format": SESSION_FORMAT, "version": SESSION_VERSION, "settings": settings, "scores": scores},
+              handle, ensure_ascii=False, separators=(",", ":"))
 
 
 def read_session(path):
@@ -390,15 +381,11 @@ def read_session(path):
     if not isinstance(session, dict) or session.get("format") != SESSION_FORMAT:
         raise WordListError(f"'{path}' is not a session saved by {PROG} --save")
     if session.get("version") != SESSION_VERSION:
-        raise WordListError(
-            f"session '{path}' has version {session.get('version')!r}; this {PROG} reads version {SESSION_VERSION}"
-        )
+        raise WordListError(f"session '{path}' has version {session.get('version')!r}; "
+                            f"this {PROG} reads version {SESSION_VERSION}")
     settings = session.get("settings")
-    if (
-        not isinstance(session.get("scores"), dict)
-        or not isinstance(settings, dict)
-        or not SESSION_SETTINGS <= settings.keys()
-    ):
+    if not isinstance(session.get("scores"), dict) or not isinstance(settings, dict) or \
+            not SESSION_SETTINGS <= settings.keys():
         raise WordListError(f"session '{path}' lacks its scores or settings")
     return session["scores"], settings
 
@@ -415,8 +402,7 @@ class PendingOutput:
         directory = os.path.dirname(os.path.abspath(target))
         try:
             descriptor, self.temporary = tempfile.mkstemp(
-                dir=directory, prefix=f".{os.path.basename(target)}.", suffix=".part"
-            )
+                dir=directory, prefix=f".{os.path.basename(target)}.", suffix=".part")
         except OSError as error:
             raise UsageError(f"cannot write {what} to '{target}': {error.strerror or error}") from None
         os.close(descriptor)
@@ -478,7 +464,8 @@ class Progress:
             sys.stderr.write(f"\r{self.title} ...")
         else:
             filled = self.WIDTH * self.done // max(self.total, 1)
-            sys.stderr.write(f"\r{self.title} [{'#' * filled}{'.' * (self.WIDTH - filled)}] {self.done}/{self.total}")
+            sys.stderr.write(f"\r{self.title} [{'#' * filled}{'.' * (self.WIDTH - filled)}] "
+                             f"{self.done}/{self.total}")
         sys.stderr.flush()
 
 
@@ -496,7 +483,6 @@ def _number_at_least(minimum):
         if value < minimum:
             raise argparse.ArgumentTypeError(f"expected a number of at least {minimum}, got {value}")
         return value
-
     return parse
 
 
@@ -521,150 +507,79 @@ class _ShowVersion(argparse.Action):
 
 
 # The options that shape a session; a loaded session has its own.
-TRAINING_OPTIONS = (
-    "words",
-    "word_format",
-    "no_lowercase",
-    "iterations",
-    "min_shared",
-    "max_affix_length",
-    "max_piece_length",
-    "whitelist",
-    "top",
-    "samples",
-    "seed",
-    "output",
-    "save",
-)
+TRAINING_OPTIONS = ("words", "word_format", "no_lowercase", "iterations", "min_shared", "max_affix_length",
+                    "max_piece_length", "whitelist", "top", "samples", "seed", "output", "save")
 
 
 def build_parser():
     parser = argparse.ArgumentParser(
         prog=PROG,
         description="Score the roots and affixes of a word list with morvanex.run_scoring_iteration, "
-        "and segment words with the final scores.",
+                    "and segment words with the final scores.",
         epilog="A new score is (1/L)/(N+1) when a cover of value N beats the candidate's own score, "
-        "else the old score: compare scores within one length.  Word lists and files to segment "
-        "are UTF-8, one word per line (split on \\n only), lowercased unless --no-lowercase; "
-        "names ending in .gz, .bz2 or .xz are decompressed, - is standard input.",
+               "else the old score: compare scores within one length.  Word lists and files to segment "
+               "are UTF-8, one word per line (split on \\n only), lowercased unless --no-lowercase; "
+               "names ending in .gz, .bz2 or .xz are decompressed, - is standard input.",
     )
     parser.add_argument("--version", action=_ShowVersion, help="show the versions of this example and of morvanex")
     session = parser.add_argument_group("the session")
     session.add_argument(
-        "--words",
-        metavar="PATH",
-        default=DEFAULT_WORDS,
+        "--words", metavar="PATH", default=DEFAULT_WORDS,
         help="the word list: one word per line, or 'count word' lines (see --format); "
-        "lowercased (default: the bundled examples/data/words.txt)",
+             "lowercased (default: the bundled examples/data/words.txt)",
     )
-    session.add_argument(
-        "--format",
-        dest="word_format",
-        choices=("auto", "words", "counts"),
-        default="auto",
-        help="words: every line is a word; counts: every line is 'count word' (the counts are "
-        "not used, each word counts once); auto (default): counts when every line is "
-        "'count word', which the run then says",
-    )
-    session.add_argument(
-        "--no-lowercase",
-        action="store_true",
-        help="keep the words (and the whitelist) as they are instead of lowercasing them",
-    )
-    session.add_argument(
-        "--iterations",
-        type=_positive_int,
-        metavar="N",
-        help=f"run exactly N iterations (default: until an iteration changes nothing, at most {MAX_ITERATIONS})",
-    )
-    session.add_argument(
-        "--min-shared",
-        type=_positive_int,
-        default=20,
-        metavar="K",
-        help="words that must share a prefix or suffix to make it an affix candidate (default: 20)",
-    )
-    session.add_argument(
-        "--max-affix-length",
-        type=_positive_int,
-        default=5,
-        metavar="N",
-        help="longest affix candidate, in characters (default: 5)",
-    )
-    session.add_argument(
-        "--max-piece-length",
-        type=_positive_int,
-        default=8,
-        metavar="N",
-        help="longest substring given an initial score, in characters (default: 8)",
-    )
-    session.add_argument(
-        "--whitelist",
-        metavar="CHARS",
-        default="",
-        help="the characters that may stand as one-character pieces, for instance the "
-        "one-letter morphemes of the language (default: none; with every letter, "
-        "covers by single letters explain most words)",
-    )
+    session.add_argument("--format", dest="word_format", choices=("auto", "words", "counts"), default="auto",
+                         help="words: every line is a word; counts: every line is 'count word' (the counts are "
+                              "not used, each word counts once); auto (default): counts when every line is "
+                              "'count word', which the run then says")
+    session.add_argument("--no-lowercase", action="store_true",
+                         help="keep the words (and the whitelist) as they are instead of lowercasing them")
+    session.add_argument("--iterations", type=_positive_int, metavar="N",
+                         help=f"run exactly N iterations (default: until an iteration changes nothing, "
+                              f"at most {MAX_ITERATIONS})")
+    session.add_argument("--min-shared", type=_positive_int, default=20, metavar="K",
+                         help="words that must share a prefix or suffix to make it an affix candidate "
+                              "(default: 20)")
+    session.add_argument("--max-affix-length", type=_positive_int, default=5, metavar="N",
+                         help="longest affix candidate, in characters (default: 5)")
+    session.add_argument("--max-piece-length", type=_positive_int, default=8, metavar="N",
+                         help="longest substring given an initial score, in characters (default: 8)")
+    session.add_argument("--whitelist", metavar="CHARS", default="",
+                         help="the characters that may stand as one-character pieces, for instance the "
+                              "one-letter morphemes of the language (default: none; with every letter, "
+                              "covers by single letters explain most words)")
     report = parser.add_argument_group("the report")
-    report.add_argument(
-        "--top", type=_positive_int, default=8, metavar="N", help="candidates listed per length and kind (default: 8)"
-    )
-    report.add_argument(
-        "--samples",
-        type=_number_at_least(0),
-        default=6,
-        metavar="N",
-        help="random words whose best cover is shown (default: 6)",
-    )
-    report.add_argument(
-        "--seed",
-        type=int,
-        default=0,
-        metavar="N",
-        help=f"seed of the random choices: the sample words, and on lists of more than {RANK_SAMPLE} "
-        f"words those whose best covers rank the units (default: 0)",
-    )
-    report.add_argument(
-        "--segment", action="append", default=[], metavar="WORD", help="also show the best cover of WORD (repeatable)"
-    )
-    report.add_argument(
-        "--quiet", action="store_true", help="no progress: neither bars on standard error nor a line per step"
-    )
+    report.add_argument("--top", type=_positive_int, default=8, metavar="N",
+                        help="candidates listed per length and kind (default: 8)")
+    report.add_argument("--samples", type=_number_at_least(0), default=6, metavar="N",
+                        help="random words whose best cover is shown (default: 6)")
+    report.add_argument("--seed", type=int, default=0, metavar="N",
+                        help=f"seed of the random choices: the sample words, and on lists of more than {RANK_SAMPLE} "
+                             f"words those whose best covers rank the units (default: 0)")
+    report.add_argument("--segment", action="append", default=[], metavar="WORD",
+                        help="also show the best cover of WORD (repeatable)")
+    report.add_argument("--quiet", action="store_true",
+                        help="no progress: neither bars on standard error nor a line per step")
     files = parser.add_argument_group("files")
-    files.add_argument(
-        "--output",
-        metavar="PATH",
-        help="where to write the final scores, tab-separated "
-        "(default: <word list name>-scores.tsv in the current directory, stdin-scores.tsv "
-        "for standard input)",
-    )
-    files.add_argument(
-        "--segment-file",
-        metavar="PATH",
-        help="segment every word of PATH (one per line, - for standard input) with the final "
-        "scores, into --segments-output",
-    )
-    files.add_argument(
-        "--segments-output",
-        metavar="PATH",
-        help="where to write the segmentations, tab-separated: word, its best cover's pieces "
-        "joined by --separator (empty without a cover), the cover's value (-1.0 without "
-        "one) (default: <segment file name>-segments.tsv in the current directory)",
-    )
-    files.add_argument(
-        "--separator", default="+", metavar="TEXT", help="what joins the pieces of a segmentation (default: +)"
-    )
-    files.add_argument(
-        "--save",
-        metavar="PATH",
-        help="save the session (final scores and settings, JSON; compressed by a .gz, .bz2 or .xz suffix) for --load",
-    )
-    files.add_argument(
-        "--load",
-        metavar="PATH",
-        help="segment with a saved session instead of running one (no word list, no results file)",
-    )
+    files.add_argument("--output", metavar="PATH",
+                       help="where to write the final scores, tab-separated "
+                            "(default: <word list name>-scores.tsv in the current directory, stdin-scores.tsv "
+                            "for standard input)")
+    files.add_argument("--segment-file", metavar="PATH",
+                       help="segment every word of PATH (one per line, - for standard input) with the final "
+                            "scores, into --segments-output")
+    files.add_argument("--segments-output", metavar="PATH",
+                       help="where to write the segmentations, tab-separated: word, its best cover's pieces "
+                            "joined by --separator (empty without a cover), the cover's value (-1.0 without "
+                            "one) (default: <segment file name>-segments.tsv in the current directory)")
+    files.add_argument("--separator", default="+", metavar="TEXT",
+                       help="what joins the pieces of a segmentation (default: +)")
+    files.add_argument("--save", metavar="PATH",
+                       help="save the session (final scores and settings, JSON; compressed by a .gz, .bz2 or "
+                            ".xz suffix) for --load")
+    files.add_argument("--load", metavar="PATH",
+                       help="segment with a saved session instead of running one (no word list, no results "
+                            "file)")
     return parser
 
 
@@ -748,6 +663,7 @@ def main(argv=None):
             output.discard()
 
 
+
 Trained = collections.namedtuple("Trained", "affixes scores kept used settings")
 
 
@@ -762,10 +678,8 @@ def train(scoring_iteration, args, words, whitelist, say):
         affixes = affix_candidates(words, args.min_shared, args.max_affix_length, bar.step)
         scores = initial_scores(words, args.max_piece_length, bar.step)
     whitelisted = f"{len(whitelist)} whitelisted characters" if whitelist else "no whitelisted characters"
-    say(
-        f"prepared in {time.perf_counter() - started:.2f} s: {len(words)} root candidates, "
-        f"{len(affixes)} affix candidates, {len(scores)} scored substrings, {whitelisted}"
-    )
+    say(f"prepared in {time.perf_counter() - started:.2f} s: {len(words)} root candidates, "
+        f"{len(affixes)} affix candidates, {len(scores)} scored substrings, {whitelisted}")
     candidates = len(set(words) | affixes)
     of = f"/{args.iterations}" if args.iterations else ""
     numbers = itertools.count(1)
@@ -775,7 +689,8 @@ def train(scoring_iteration, args, words, whitelist, say):
             return scoring_iteration(*arguments)
 
     def report(number, result, changed, seconds):
-        say(f"iteration {number}{of}: {len(result)} candidates scored in {seconds * 1000.0:.1f} ms, {changed} changed")
+        say(f"iteration {number}{of}: {len(result)} candidates scored in {seconds * 1000.0:.1f} ms, "
+            f"{changed} changed")
 
     session = run_session(shown_iteration, words, affixes, scores, whitelist, args.iterations, report)
     if session.converged:
@@ -795,17 +710,10 @@ def train(scoring_iteration, args, words, whitelist, say):
         used = pieces_used(sample, scores, whitelist, bar.step)
     say(f"best covers of {len(sample)} words, to rank the units by use, in {time.perf_counter() - started:.2f} s")
 
-    settings = {
-        "words": args.words,
-        "word_count": len(words),
-        "lowercase": not args.no_lowercase,
-        "whitelist": sorted(whitelist),
-        "min_shared": args.min_shared,
-        "max_affix_length": args.max_affix_length,
-        "max_piece_length": args.max_piece_length,
-        "iterations": session.iterations,
-        "converged": session.converged,
-    }
+    settings = {"words": args.words, "word_count": len(words), "lowercase": not args.no_lowercase,
+                "whitelist": sorted(whitelist), "min_shared": args.min_shared,
+                "max_affix_length": args.max_affix_length, "max_piece_length": args.max_piece_length,
+                "iterations": session.iterations, "converged": session.converged}
     return Trained(affixes, scores, kept, used, settings)
 
 
@@ -835,11 +743,8 @@ def run(args, parser, started, pending):
         if args.load is not None:
             scores, settings = read_session(args.load)
             lowercase, whitelist = settings["lowercase"], set(settings["whitelist"])
-            print(
-                f"loaded the session {args.load}: {len(scores)} scores after {settings['iterations']} "
-                f"iterations over {settings['word_count']} words of {settings['words']}",
-                flush=True,
-            )
+            print(f"loaded the session {args.load}: {len(scores)} scores after {settings['iterations']} "
+                  f"iterations over {settings['word_count']} words of {settings['words']}", flush=True)
         else:
             lowercase = not args.no_lowercase
             words, counted = read_word_list(args.words, args.word_format, lowercase)
@@ -860,14 +765,12 @@ def run(args, parser, started, pending):
         scores, settings = trained.scores, trained.settings
         candidates = len(set(words) | trained.affixes)
         with Progress("writing the results", candidates) as bar:
-            files["results"].write(
-                lambda handle: write_results(handle, words, trained.affixes, scores, trained.kept, bar.step)
-            )
+            files["results"].write(lambda handle: write_results(
+                handle, words, trained.affixes, scores, trained.kept, bar.step))
     if "segmentations" in files:
         with Progress("segmenting", len(to_segment)) as bar:
-            files["segmentations"].write(
-                lambda handle: write_segmentations(handle, to_segment, scores, whitelist, args.separator, bar.step)
-            )
+            files["segmentations"].write(lambda handle: write_segmentations(
+                handle, to_segment, scores, whitelist, args.separator, bar.step))
     if "session" in files:
         with Progress(f"saving the session ({len(scores)} scores)"):
             files["session"].write(lambda handle: write_session(handle, scores, settings), compress=True)
@@ -876,27 +779,20 @@ def run(args, parser, started, pending):
         pending.pop(0)
 
     if "results" in files:
-        print(
-            f"final scores of {candidates} candidates written to {files['results'].target} in "
-            f"{files['results'].seconds:.2f} s (tab-separated: {', '.join(TSV_COLUMNS)})"
-        )
+        print(f"final scores of {candidates} candidates written to {files['results'].target} in "
+              f"{files['results'].seconds:.2f} s (tab-separated: {', '.join(TSV_COLUMNS)})")
     if "segmentations" in files:
-        print(
-            f"segmentations of {len(to_segment)} words written to {files['segmentations'].target} in "
-            f"{files['segmentations'].seconds:.2f} s (tab-separated: {', '.join(SEGMENT_COLUMNS)})"
-        )
+        print(f"segmentations of {len(to_segment)} words written to {files['segmentations'].target} in "
+              f"{files['segmentations'].seconds:.2f} s (tab-separated: {', '.join(SEGMENT_COLUMNS)})")
     if "session" in files:
-        print(
-            f"session saved to {files['session'].target} in {files['session'].seconds:.2f} s "
-            f"(segment with it: --load {files['session'].target} --segment-file PATH)"
-        )
+        print(f"session saved to {files['session'].target} in {files['session'].seconds:.2f} s "
+              f"(segment with it: --load {files['session'].target} --segment-file PATH)")
     extra = [word.lower() if lowercase else word for word in args.segment]
     if args.load is None:
         print_findings(args, words, trained, whitelist, extra)
     else:
-        print_covers(
-            "\nBest covers as a root under the loaded scores (N: the cover's value):", extra, scores, whitelist
-        )
+        print_covers("\nBest covers as a root under the loaded scores (N: the cover's value):",
+                     extra, scores, whitelist)
     print(f"\ntotal: {time.perf_counter() - started:.2f} s")
     return 0
 
@@ -907,25 +803,19 @@ def _shown(path):
 
 def print_findings(args, words, trained, whitelist, extra):
     """How to read the scores, the candidates that are their own best cover, sample covers."""
-    print(
-        "\nHow to read a score: when a cover of a candidate by other pieces (value N, the sum of\n"
-        "their scores) beats its own score, its new score is (1/L)/(N+1) with L its length;\n"
-        "otherwise it keeps its score.  A high score mostly means a short string, so compare\n"
-        "scores within one length.  Candidates that kept their score are their own best cover:\n"
-        "no combination of other pieces explains them better.  One-character pieces count only\n"
-        "when whitelisted (--whitelist; none by default): name the one-letter morphemes of your\n"
-        "language."
-    )
+    print("\nHow to read a score: when a cover of a candidate by other pieces (value N, the sum of\n"
+          "their scores) beats its own score, its new score is (1/L)/(N+1) with L its length;\n"
+          "otherwise it keeps its score.  A high score mostly means a short string, so compare\n"
+          "scores within one length.  Candidates that kept their score are their own best cover:\n"
+          "no combination of other pieces explains them better.  One-character pieces count only\n"
+          "when whitelisted (--whitelist; none by default): name the one-letter morphemes of your\n"
+          "language.")
     scores, kept, used = trained.scores, trained.kept, trained.used
     sampled = min(len(words), RANK_SAMPLE)
-    print(
-        f"\nOwn best cover, by length (kept of all; the {args.top} used by most of {sampled} words' best "
-        f"covers first,\nwith that number; ties by score):"
-    )
-    groups = {
-        "roots": by_length(set(words), lambda text: (-used[text], -scores[text], text)),
-        "affixes": by_length(trained.affixes, lambda text: (-used[text], -scores[text], text)),
-    }
+    print(f"\nOwn best cover, by length (kept of all; the {args.top} used by most of {sampled} words' best "
+          f"covers first,\nwith that number; ties by score):")
+    groups = {"roots": by_length(set(words), lambda text: (-used[text], -scores[text], text)),
+              "affixes": by_length(trained.affixes, lambda text: (-used[text], -scores[text], text))}
     none_kept = collections.Counter()
     all_kept = collections.defaultdict(list)
     for length in sorted(set(groups["roots"]) | set(groups["affixes"])):
@@ -941,17 +831,14 @@ def print_findings(args, words, trained, whitelist, extra):
                 listed = " ".join(f"{text}({used[text]})" for text in own[: args.top])
                 print(f"{length:4d} {kind:<8} {len(own):6d} of {len(group[length]):<6d} {listed}")
     if all_kept:
-        print(
-            "   all their own best cover, not listed: "
-            + "; ".join(f"{kind} of length {', '.join(lengths)}" for kind, lengths in all_kept.items())
-        )
+        print("   all their own best cover, not listed: " +
+              "; ".join(f"{kind} of length {', '.join(lengths)}" for kind, lengths in all_kept.items()))
     if none_kept:
         print("   no other candidate is: " + ", ".join(f"{count} {kind}" for kind, count in none_kept.items()))
 
     samples = random.Random(args.seed).sample(sorted(words), min(args.samples, len(words)))
-    print_covers(
-        "\nBest covers as a root under the final scores (N: the cover's value):", samples + extra, scores, whitelist
-    )
+    print_covers("\nBest covers as a root under the final scores (N: the cover's value):",
+                 samples + extra, scores, whitelist)
 
 
 def print_covers(title, shown, scores, whitelist):

@@ -35,7 +35,7 @@ ROOT="$PWD"
 # "suite" for the stages of the test suite (scripts/test.sh, CI), "all" for
 # those only --all adds.
 STAGES=(
-    "format|suite|the formatters' verdicts, nothing changed: $CLANG_FORMAT --dry-run -Werror over the C++ of src/, tests/engine/, fuzz/, benchmarks/ and reference/ (.clang-format), ruff $RUFF_VERSION check and ruff format --check over the Python (pyproject.toml, [tool.ruff]); a failure prints the commands that fix it"
+    "format|suite|the formatters' verdicts, nothing changed: $CLANG_FORMAT --dry-run -Werror over the C++ of src/, tests/engine/, fuzz/, benchmarks/ and reference/ (.clang-format), ruff $RUFF_VERSION check over the Python (pyproject.toml, [tool.ruff]: lint at 120 columns; the Python keeps its own hand layout); a failure prints the commands that fix it"
     "engine|suite|the C++ engine tests (GoogleTest) and the benchmark, built with g++; warnings are errors in every build"
     "engine-clang|suite|the same, built with $CLANG (libstdc++)"
     "engine-tsan|suite|the C++ engine tests under ThreadSanitizer"
@@ -148,8 +148,6 @@ stage_format() {
         failed+=("find src tests/engine fuzz benchmarks reference -name '*.cpp' -o -name '*.hpp' -o -name '*.h' | xargs $CLANG_FORMAT -i")
     log_step "ruff $(ruff --version | cut -d' ' -f2) check"
     ruff check --no-cache . || failed+=("build/tools/bin/ruff check --fix .  (what it cannot fix, by hand)")
-    log_step "ruff format --check"
-    ruff format --no-cache --check . || failed+=("build/tools/bin/ruff format .")
     if ((${#failed[@]})); then
         printf 'to fix, from the repository root:\n' >&2
         printf '  %s\n' "${failed[@]}" >&2

@@ -34,7 +34,8 @@ class NamedKey(str):
         (
             VALID[:1],
             {},
-            "missing 3 required positional arguments: 'affix_candidates', 'scores', and 'one_char_whitelist'",
+            "missing 3 required positional arguments: 'affix_candidates', 'scores', and "
+            "'one_char_whitelist'",
         ),
         (VALID[:2], {}, "missing 2 required positional arguments: 'scores' and 'one_char_whitelist'"),
         (VALID[:3], {}, "missing 1 required positional argument: 'one_char_whitelist'"),
@@ -42,7 +43,8 @@ class NamedKey(str):
         (
             (),
             {"scores": {}},
-            "missing 3 required positional arguments: 'root_candidates', 'affix_candidates', and 'one_char_whitelist'",
+            "missing 3 required positional arguments: 'root_candidates', 'affix_candidates', and "
+            "'one_char_whitelist'",
         ),
         (
             (),

@@ -88,7 +88,9 @@ def test_set_argument_of_wrong_type(position, value, type_name):
 def test_scores_of_wrong_type(value, type_name):
     with pytest.raises(TypeError) as caught:
         call_with(2, value)
-    assert caught.value.args == (f"argument 'scores': '{type_name}' object cannot be converted to 'PyDict'",)
+    assert caught.value.args == (
+        f"argument 'scores': '{type_name}' object cannot be converted to 'PyDict'",
+    )
 
 
 @pytest.mark.parametrize(
@@ -343,7 +345,8 @@ class LoudStr(str):
 
 @pytest.mark.parametrize(
     "position, value",
-    [(p, {"ok", "bad\ud800"}) for p in SET_POSITIONS] + [(2, {"bad\udfff": 1.0}), (0, {"\ud83d"}), (1, {"x\udc80y"})],
+    [(p, {"ok", "bad\ud800"}) for p in SET_POSITIONS]
+    + [(2, {"bad\udfff": 1.0}), (0, {"\ud83d"}), (1, {"x\udc80y"})],
 )
 def test_lone_surrogate_raises_the_interpreters_encode_error(position, value):
     with pytest.raises(UnicodeEncodeError) as caught:

@@ -70,14 +70,8 @@ LONG_WORDS = {"alphabet": "ab", "longest": 24}
 
 @pytest.mark.parametrize(
     "seed, partitions, scores_type, shape",
-    [
-        (1, 1, dict, {}),
-        (2, 3, dict, {}),
-        (3, 8, dict, {}),
-        (4, 1000, dict, {}),
-        (6, 2, _HidingDict, {}),
-        (7, 3, dict, LONG_WORDS),
-    ],
+    [(1, 1, dict, {}), (2, 3, dict, {}), (3, 8, dict, {}), (4, 1000, dict, {}), (6, 2, _HidingDict, {}),
+     (7, 3, dict, LONG_WORDS)],
     ids=["one-partition", "three", "eight", "more-partitions-than-candidates", "dict-subclass", "long-words"],
 )
 def test_distributed_equals_single_call(client, seed, partitions, scores_type, shape):
@@ -135,8 +129,7 @@ def _substrings(text):
 
 
 @pytest.mark.parametrize(
-    "seed, shape",
-    [(8, {}), (9, LONG_WORDS), (10, {"alphabet": "aé😀", "longest": 30})],
+    "seed, shape", [(8, {}), (9, LONG_WORDS), (10, {"alphabet": "aé😀", "longest": 30})],
     ids=["short-words", "long-words", "long-multibyte-words"],
 )
 def test_each_partition_gets_the_keys_in_its_candidates(seed, shape):
@@ -165,7 +158,6 @@ def test_a_score_reaches_only_the_partition_that_can_use_it(client, extra_key):
     assert without.keys() == with_extra.keys() and len(without) == 2
     assert sorted(with_extra[worker] - without[worker] for worker in without) == [0, 1]
 
-
 def test_readme_script_runs_as_shown_and_gives_the_single_calls_scores(tmp_path):
     with open(example_path("dask_example.py"), encoding="utf-8") as handle:
         script = handle.read()
@@ -173,14 +165,8 @@ def test_readme_script_runs_as_shown_and_gives_the_single_calls_scores(tmp_path)
         assert f"```python\n{script}```" in handle.read()
 
     # From another directory, as a user runs it; its workers are new processes.
-    run = subprocess.run(
-        [sys.executable, example_path("dask_example.py")],
-        cwd=tmp_path,
-        capture_output=True,
-        text=True,
-        encoding="utf-8",
-        timeout=300,
-    )
+    run = subprocess.run([sys.executable, example_path("dask_example.py")], cwd=tmp_path, capture_output=True,
+                         text=True, encoding="utf-8", timeout=300)
     assert run.returncode == 0, run.stderr
 
     vocabulary = load_example("score_vocabulary.py")

@@ -13,7 +13,10 @@ f = morvanex.run_scoring_iteration
 
 REPO = pathlib.Path(__file__).resolve().parent.parent
 
-BANNER = "--- PyO3 is resuming a panic after fetching a PanicException from Python. ---\nPython stack trace below:\n"
+BANNER = (
+    "--- PyO3 is resuming a panic after fetching a PanicException from Python. ---\n"
+    "Python stack trace below:\n"
+)
 
 
 def value_raising(error):
@@ -266,7 +269,7 @@ def test_panic_raised_by_python_code_is_resumed(run_python, panic_expression, me
     first_report_end = re.search(r"^note: run with .*\n", process.stderr, re.MULTILINE).end()
     stderr_after_first_call = process.stderr[first_report_end:]
     assert stderr_after_first_call.startswith(BANNER)
-    traceback = stderr_after_first_call[len(BANNER) :]
+    traceback = stderr_after_first_call[len(BANNER):]
     assert traceback.startswith("Traceback (most recent call last):\n")
     assert f"in {raising_function}" in traceback
     last_line = traceback.rstrip("\n").splitlines()[-1]
@@ -299,9 +302,11 @@ def test_diagnostic_rendering_of_an_unprintable_exception(panic_exception, monke
     with pytest.raises(BaseException) as caught:
         f(IterRaises(), set(), {}, set())
     assert type(caught.value) is panic_exception
-    assert caught.value.args[0].startswith("called `Result::unwrap()` on an `Err` value: PyErr { type: <class '")
-    assert (
-        ".Hidden'>, value: <unprintable Hidden object>, traceback: Some(<traceback object at " in (caught.value.args[0])
+    assert caught.value.args[0].startswith(
+        "called `Result::unwrap()` on an `Err` value: PyErr { type: <class '"
+    )
+    assert ".Hidden'>, value: <unprintable Hidden object>, traceback: Some(<traceback object at " in (
+        caught.value.args[0]
     )
     assert [type(report.exc_value) for report in reported] == [RuntimeError]
 

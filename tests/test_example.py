@@ -89,11 +89,8 @@ def bundled_words():
 
 
 @requires_module
-@pytest.mark.parametrize(
-    "options, iterations",
-    [([], None), (["--iterations", "2"], 2), (["--quiet"], None)],
-    ids=["until-converged", "forced", "quiet"],
-)
+@pytest.mark.parametrize("options, iterations", [([], None), (["--iterations", "2"], 2), (["--quiet"], None)],
+                         ids=["until-converged", "forced", "quiet"])
 def test_bundled_word_list_session(tmp_path, options, iterations):
     output = tmp_path / "scores.tsv"
     result = run_script("--output", str(output), *options)
@@ -101,12 +98,8 @@ def test_bundled_word_list_session(tmp_path, options, iterations):
     assert result.stderr == ""  # no progress bar when standard error is not a terminal
     words = bundled_words()
     assert result.stdout.startswith(f"read {len(words)} words from {BUNDLED}\n")
-    numbers = [
-        int(n)
-        for n in re.findall(
-            r"^iteration (\d+)(?:/\d+)?: \d+ candidates scored in [\d.]+ ms, \d+ changed$", result.stdout, re.M
-        )
-    ]
+    iteration_line = r"^iteration (\d+)(?:/\d+)?: \d+ candidates scored in [\d.]+ ms, \d+ changed$"
+    numbers = [int(n) for n in re.findall(iteration_line, result.stdout, re.M)]
     converged = re.search(r"^converged: iteration (\d+) changed no score$", result.stdout, re.M)
     if iterations:
         assert numbers == [1, 2] and not converged
@@ -119,12 +112,8 @@ def test_bundled_word_list_session(tmp_path, options, iterations):
         assert re.search(rf"^iteration {numbers[-1]}: .* 0 changed$", result.stdout, re.M)
         assert not re.search(rf"^iteration {numbers[-2]}: .* 0 changed$", result.stdout, re.M)
         assert re.search(r"^prepared in [\d.]+ s: .*, no whitelisted characters$", result.stdout, re.M)
-    assert re.search(
-        rf"^final scores of \d+ candidates written to {re.escape(str(output))} in [\d.]+ s "
-        r"\(tab-separated: candidate, kind, length, score, own_best_cover\)$",
-        result.stdout,
-        re.M,
-    )
+    assert re.search(rf"^final scores of \d+ candidates written to {re.escape(str(output))} in [\d.]+ s "
+                     r"\(tab-separated: candidate, kind, length, score, own_best_cover\)$", result.stdout, re.M)
     assert re.search(r"\ntotal: [\d.]+ s\n\Z", result.stdout)
 
     # The file holds what the same number of direct calls gives, with no whitelist.
@@ -155,27 +144,9 @@ def test_bundled_word_list_session(tmp_path, options, iterations):
 @requires_module
 @pytest.mark.parametrize("given", ["plain", "gz", "bz2", "xz", "stdin", "counts"])
 def test_custom_word_file(tmp_path, given):
-    lines = [
-        "Walking",
-        "walked",
-        "",
-        "  TALKING  ",
-        "talked\r",
-        "walked",
-        "naïve",
-        "naïvely",
-        "😀ing",
-        "😀ed",
-        # Only "\n" ends a line; quotes, tabs and backslashes stay in the word and in the results file.
-        "rock\x85roll",
-        "line\u2028ing",
-        "form\x0cfed",
-        "file\x1cing",
-        'o"brien',
-        "it's",
-        "back\\ing",
-        "walk\ted",
-    ]
+    lines = ["Walking", "walked", "", "  TALKING  ", "talked\r", "walked", "naïve", "naïvely", "😀ing", "😀ed",
+             # Only "\n" ends a line; quotes, tabs and backslashes stay in the word and in the results file.
+             "rock\x85roll", "line\u2028ing", "form\x0cfed", "file\x1cing", "o\"brien", "it's", "back\\ing", "walk\ted"]
     if given == "counts":
         lines = [f"{number} {line}" if line else line for number, line in enumerate(lines, 3)]
     data = b"\xef\xbb\xbf" + "\n".join(lines).encode("utf-8") + b"\n"
@@ -183,39 +154,13 @@ def test_custom_word_file(tmp_path, given):
     path = tmp_path / ("mots.txt" + (f".{given}" if given in ("gz", "bz2", "xz") else ""))
     path.write_bytes(compress(data))
 
-    result = run_script(
-        "--words",
-        "-" if given == "stdin" else str(path),
-        "--min-shared",
-        "2",
-        "--iterations",
-        "3",
-        "--whitelist",
-        "😀D",
-        "--output",
-        str(tmp_path / "out.tsv"),
-        input=data.decode("utf-8") if given == "stdin" else None,
-    )
+    result = run_script("--words", "-" if given == "stdin" else str(path), "--min-shared", "2", "--iterations", "3",
+                        "--whitelist", "😀D", "--output", str(tmp_path / "out.tsv"),
+                        input=data.decode("utf-8") if given == "stdin" else None)
     assert result.returncode == 0, result.stderr
     assert result.stderr == ""
-    expected_words = {
-        "walking",
-        "walked",
-        "talking",
-        "talked",
-        "naïve",
-        "naïvely",
-        "😀ing",
-        "😀ed",
-        "rock\x85roll",
-        "line\u2028ing",
-        "form\x0cfed",
-        "file\x1cing",
-        'o"brien',
-        "it's",
-        "back\\ing",
-        "walk\ted",
-    }
+    expected_words = {"walking", "walked", "talking", "talked", "naïve", "naïvely", "😀ing", "😀ed", "rock\x85roll",
+                      "line\u2028ing", "form\x0cfed", "file\x1cing", "o\"brien", "it's", "back\\ing", "walk\ted"}
     shown = "standard input" if given == "stdin" else str(path)
     counted = " ('count word' lines; the counts are not used)" if given == "counts" else ""
     assert result.stdout.startswith(f"read {len(expected_words)} words from {shown}{counted}\n")
@@ -229,29 +174,17 @@ def test_custom_word_file(tmp_path, given):
     scores = example.initial_scores(sorted(expected_words), 8)
     scores.update((t, value) for t, (_, value, _) in written.items())
     assert {t for t, (_, _, own) in written.items() if own} == own_best_cover_by_model(
-        written, affixes, scores, {"😀", "d"}
-    )
+        written, affixes, scores, {"😀", "d"})
     # The example's own reader gives the same.
-    assert {
-        t: (row.kind, row.score, row.own_best_cover) for t, row in example.read_results(tmp_path / "out.tsv").items()
-    } == written
+    assert {t: (row.kind, row.score, row.own_best_cover) for t, row in
+            example.read_results(tmp_path / "out.tsv").items()} == written
 
 
 @requires_module
 def test_segment_file_and_saved_session(tmp_path):
     (tmp_path / "segment.txt").write_text("Walking\nunhappiness\n\nx\nwalk\ted\nwalking\n", encoding="utf-8")
-    result = run_script(
-        "--whitelist",
-        "s",
-        "--segment-file",
-        "segment.txt",
-        "--separator",
-        "|",
-        "--save",
-        "session.json.gz",
-        "--quiet",
-        cwd=tmp_path,
-    )
+    result = run_script("--whitelist", "s", "--segment-file", "segment.txt", "--separator", "|",
+                        "--save", "session.json.gz", "--quiet", cwd=tmp_path)
     assert result.returncode == 0, result.stderr
     assert "segmentations of 5 words written to segment-segments.tsv in " in result.stdout
     rows = read_tsv(tmp_path / "segment-segments.tsv", "word\tsegmentation\tvalue")
@@ -273,18 +206,9 @@ def test_segment_file_and_saved_session(tmp_path):
             assert sum(scores[piece] for piece in pieces) == best
 
     # A later run segments with the saved session, here from standard input.
-    again = run_script(
-        "--load",
-        "session.json.gz",
-        "--segment-file",
-        "-",
-        "--separator",
-        "|",
-        "--segments-output",
-        "again.tsv",
-        cwd=tmp_path,
-        input=(tmp_path / "segment.txt").read_text(encoding="utf-8"),
-    )
+    again = run_script("--load", "session.json.gz", "--segment-file", "-", "--separator", "|",
+                       "--segments-output", "again.tsv", cwd=tmp_path,
+                       input=(tmp_path / "segment.txt").read_text(encoding="utf-8"))
     assert again.returncode == 0, again.stderr
     assert again.stdout.startswith(f"loaded the session session.json.gz: {len(scores)} scores after ")
     assert (tmp_path / "again.tsv").read_bytes() == (tmp_path / "segment-segments.tsv").read_bytes()
@@ -296,71 +220,31 @@ def test_segment_file_and_saved_session(tmp_path):
     [
         (["--words", "{tmp}/missing.txt"], {}, "cannot read word list '{tmp}/missing.txt': No such file or directory"),
         (["--words", "{tmp}"], {}, "cannot read word list '{tmp}': Is a directory"),
-        (
-            ["--words", "{tmp}/latin1.txt"],
-            {"latin1.txt": "café\nnaïve\n".encode("latin-1")},
-            "word list '{tmp}/latin1.txt' is not valid UTF-8 (byte 3: invalid continuation byte)",
-        ),
+        (["--words", "{tmp}/latin1.txt"], {"latin1.txt": "café\nnaïve\n".encode("latin-1")},
+         "word list '{tmp}/latin1.txt' is not valid UTF-8 (byte 3: invalid continuation byte)"),
         (["--words", "{tmp}/blank.txt"], {"blank.txt": b"\n   \n\t\n"}, "word list '{tmp}/blank.txt' holds no words"),
-        (
-            ["--words", "{tmp}/words.gz"],
-            {"words.gz": b"walk\n"},
-            "cannot read word list '{tmp}/words.gz': Not a gzipped file (b'wa')",
-        ),
-        (
-            ["--words", "{tmp}/counts.txt", "--format", "counts"],
-            {"counts.txt": b"3 walk\nwalked\n"},
-            "word list '{tmp}/counts.txt': 'walked' is not a 'count word' line",
-        ),
-        (
-            ["--words", "{tmp}/words.txt", "--output", "{tmp}/words.txt"],
-            {"words.txt": b"walk\n"},
-            "the results would overwrite the input '{tmp}/words.txt'; choose another output",
-        ),
-        (
-            ["--segment-file", "{tmp}/words.txt", "--save", "{tmp}/words.txt", "--output", "{tmp}/out.tsv"],
-            {"words.txt": b"walk\n"},
-            "the session would overwrite the input '{tmp}/words.txt'; choose another output",
-        ),
-        (
-            ["--output", "{tmp}/out.tsv", "--save", "{tmp}/out.tsv"],
-            {},
-            "the session and the results would both go to '{tmp}/out.tsv'",
-        ),
-        (
-            ["--output", "{tmp}/no/such/out.tsv"],
-            {},
-            "cannot write results to '{tmp}/no/such/out.tsv': No such file or directory",
-        ),
+        (["--words", "{tmp}/words.gz"], {"words.gz": b"walk\n"},
+         "cannot read word list '{tmp}/words.gz': Not a gzipped file (b'wa')"),
+        (["--words", "{tmp}/counts.txt", "--format", "counts"], {"counts.txt": b"3 walk\nwalked\n"},
+         "word list '{tmp}/counts.txt': 'walked' is not a 'count word' line"),
+        (["--words", "{tmp}/words.txt", "--output", "{tmp}/words.txt"], {"words.txt": b"walk\n"},
+         "the results would overwrite the input '{tmp}/words.txt'; choose another output"),
+        (["--segment-file", "{tmp}/words.txt", "--save", "{tmp}/words.txt", "--output", "{tmp}/out.tsv"],
+         {"words.txt": b"walk\n"}, "the session would overwrite the input '{tmp}/words.txt'; choose another output"),
+        (["--output", "{tmp}/out.tsv", "--save", "{tmp}/out.tsv"], {},
+         "the session and the results would both go to '{tmp}/out.tsv'"),
+        (["--output", "{tmp}/no/such/out.tsv"], {}, "cannot write results to '{tmp}/no/such/out.tsv': "
+                                                    "No such file or directory"),
         (["--words", "-", "--segment-file", "-"], {}, "only one of the inputs can be standard input"),
-        (
-            ["--load", "{tmp}/old.json", "--segment", "walk"],
-            {"old.json": b"{}"},
-            "'{tmp}/old.json' is not a session saved by score_vocabulary.py --save",
-        ),
-        (
-            ["--load", "{tmp}/old.json", "--iterations", "2", "--segment", "walk"],
-            {},
-            "--load segments with a saved session; it cannot be used with --iterations",
-        ),
+        (["--load", "{tmp}/old.json", "--segment", "walk"], {"old.json": b"{}"},
+         "'{tmp}/old.json' is not a session saved by score_vocabulary.py --save"),
+        (["--load", "{tmp}/old.json", "--iterations", "2", "--segment", "walk"], {},
+         "--load segments with a saved session; it cannot be used with --iterations"),
         (["--load", "{tmp}/old.json"], {}, "--load needs --segment-file or --segment: words to segment"),
     ],
-    ids=[
-        "missing",
-        "directory",
-        "not-utf8",
-        "no-words",
-        "not-gzip",
-        "not-counts",
-        "output-is-input",
-        "save-is-input",
-        "two-outputs-one-file",
-        "output-directory-missing",
-        "stdin-twice",
-        "not-a-session",
-        "load-and-train",
-        "load-nothing",
-    ],
+    ids=["missing", "directory", "not-utf8", "no-words", "not-gzip", "not-counts", "output-is-input",
+         "save-is-input", "two-outputs-one-file", "output-directory-missing", "stdin-twice", "not-a-session",
+         "load-and-train", "load-nothing"],
 )
 def test_unusable_input_or_output_is_a_one_line_error(tmp_path, args, files, message):
     for name, data in files.items():
@@ -375,10 +259,8 @@ def test_unusable_input_or_output_is_a_one_line_error(tmp_path, args, files, mes
         assert (tmp_path / name).read_bytes() == data
 
 
-@pytest.mark.parametrize(
-    "option, value",
-    [("--iterations", "0"), ("--top", "-3"), ("--min-shared", "x"), ("--samples", "-1"), ("--format", "csv")],
-)
+@pytest.mark.parametrize("option, value", [("--iterations", "0"), ("--top", "-3"), ("--min-shared", "x"),
+                                           ("--samples", "-1"), ("--format", "csv")])
 def test_bad_option_values_are_usage_errors(option, value):
     result = run_script(option, value)
     assert result.returncode == 2
@@ -390,9 +272,8 @@ def test_bad_option_values_are_usage_errors(option, value):
 def test_version_names_the_module_that_runs():
     result = run_script("--version")
     assert result.returncode == 0
-    assert result.stdout == (
-        f"score_vocabulary.py (session format 1) with morvanex {morvanex.__version__} ({morvanex.__file__})\n"
-    )
+    assert result.stdout == (f"score_vocabulary.py (session format 1) with morvanex {morvanex.__version__} "
+                             f"({morvanex.__file__})\n")
 
 
 INTERRUPTED_CALL = """\
@@ -406,29 +287,16 @@ def run_scoring_iteration(roots, affixes, scores, whitelist):
 @pytest.mark.parametrize(
     "module, threads, code, message",
     [
-        (
-            "raise ImportError('dynamic module does not define module export function (PyInit_morvanex)', "
-            "name='morvanex')\n",
-            None,
-            1,
-            "score_vocabulary.py: error: cannot import morvanex: ImportError: dynamic module does not define module "
-            "export function (PyInit_morvanex)",
-        ),
-        (
-            "raise ModuleNotFoundError(\"No module named 'morvanex'\", name='morvanex')\n",
-            None,
-            1,
-            "score_vocabulary.py: error: cannot import morvanex: ModuleNotFoundError: No module named 'morvanex' "
-            "(install it: python -m pip install <path to morvanex>)",
-        ),
+        ("raise ImportError('dynamic module does not define module export function (PyInit_morvanex)', "
+         "name='morvanex')\n", None, 1,
+         "score_vocabulary.py: error: cannot import morvanex: ImportError: dynamic module does not define module "
+         "export function (PyInit_morvanex)"),
+        ("raise ModuleNotFoundError(\"No module named 'morvanex'\", name='morvanex')\n", None, 1,
+         "score_vocabulary.py: error: cannot import morvanex: ModuleNotFoundError: No module named 'morvanex' "
+         "(install it: python -m pip install <path to morvanex>)"),
         (INTERRUPTED_CALL, None, 130, "interrupted; {tmp}/out.tsv left unchanged"),
-        (
-            None,
-            "two",
-            2,
-            "score_vocabulary.py: error: MORVANEX_NUM_THREADS must be unset, empty, 0 (one thread "
-            "per core) or a positive integer, not 'two'",
-        ),
+        (None, "two", 2, "score_vocabulary.py: error: MORVANEX_NUM_THREADS must be unset, empty, 0 (one thread "
+                         "per core) or a positive integer, not 'two'"),
     ],
     ids=["broken-build", "not-installed", "interrupted-in-a-call", "bad-thread-count"],
 )
@@ -454,22 +322,13 @@ def test_failure_of_the_module_is_one_line(tmp_path, module, threads, code, mess
 def test_stopped_run_leaves_outputs_unchanged(tmp_path, how):
     output = tmp_path / "out.tsv"
     output.write_text("an earlier run's results\n", encoding="utf-8")
-    command = [
-        sys.executable,
-        SCRIPT,
-        "--output",
-        str(output),
-        "--segment-file",
-        "-",
-        "--segments-output",
-        str(tmp_path / "segments.tsv"),
-    ]
+    command = [sys.executable, SCRIPT, "--output", str(output), "--segment-file", "-",
+               "--segments-output", str(tmp_path / "segments.tsv")]
     if how == "ctrl-c":
         # The file to segment comes from a pipe that stays open: the run waits
         # for it after reading the word list, and Ctrl-C comes meanwhile.
-        with subprocess.Popen(
-            command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, encoding="utf-8"
-        ) as process:
+        with subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              text=True, encoding="utf-8") as process:
             assert process.stdout.readline().startswith("read ")
             process.send_signal(signal.SIGINT)
             _, stderr = process.communicate(timeout=300)
@@ -480,20 +339,11 @@ def test_stopped_run_leaves_outputs_unchanged(tmp_path, how):
         reader, writer = os.pipe()
         os.close(reader)
         with open(writer, "wb") as stdout:
-            process = subprocess.run(
-                command,
-                stdin=subprocess.DEVNULL,
-                stdout=stdout,
-                stderr=subprocess.PIPE,
-                text=True,
-                encoding="utf-8",
-                timeout=300,
-            )
+            process = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=stdout, stderr=subprocess.PIPE,
+                                     text=True, encoding="utf-8", timeout=300)
         stderr, code = process.stderr, process.returncode
-        expected = (
-            f"score_vocabulary.py: error: standard output was closed; {output} and "
-            f"{tmp_path / 'segments.tsv'} left unchanged\n"
-        )
+        expected = (f"score_vocabulary.py: error: standard output was closed; {output} and "
+                    f"{tmp_path / 'segments.tsv'} left unchanged\n")
     assert (process.returncode, stderr) == (code, expected)
     assert output.read_text(encoding="utf-8") == "an earlier run's results\n"
     assert sorted(os.listdir(tmp_path)) == ["out.tsv"]
@@ -524,7 +374,8 @@ def test_initial_scores_are_relative_frequencies_per_length():
     scores = example.initial_scores(["abab", "b"], 3)
     # Substrings of length 1: a, b, a, b, b; of length 2: ab, ba, ab; of length 3: aba, bab.
     assert scores == {"a": 2 / 5, "b": 3 / 5, "ab": 2 / 3, "ba": 1 / 3, "aba": 1 / 2, "bab": 1 / 2}
-    assert example.initial_scores(["abcdef"], 2).keys() == {"a", "b", "c", "d", "e", "f", "ab", "bc", "cd", "de", "ef"}
+    assert example.initial_scores(["abcdef"], 2).keys() == {"a", "b", "c", "d", "e", "f",
+                                                            "ab", "bc", "cd", "de", "ef"}
 
 
 @requires_module
@@ -536,15 +387,8 @@ def test_session_on_bundled_words_matches_model():
     scores = example.initial_scores(words, 8)
     whitelist = {c for w in words for c in w}
     seen = []
-    session = example.run_session(
-        morvanex.run_scoring_iteration,
-        words,
-        affixes,
-        scores,
-        whitelist,
-        3,
-        lambda number, result, changed, seconds: seen.append((number, len(result))),
-    )
+    session = example.run_session(morvanex.run_scoring_iteration, words, affixes, scores, whitelist, 3,
+                                  lambda number, result, changed, seconds: seen.append((number, len(result))))
     actual = session.scores
     expected = example.run_session(reference_model.run_scoring_iteration, words, affixes, scores, whitelist, 3).scores
     assert actual.keys() == expected.keys()

@@ -114,7 +114,9 @@ ALLOCATION_SCENARIOS = {
 }
 
 
-@pytest.mark.skipif(_testcapi is None or not hasattr(_testcapi, "set_nomemory"), reason="needs _testcapi.set_nomemory")
+@pytest.mark.skipif(
+    _testcapi is None or not hasattr(_testcapi, "set_nomemory"), reason="needs _testcapi.set_nomemory"
+)
 @pytest.mark.parametrize("scenario", list(ALLOCATION_SCENARIOS))
 def test_each_failed_allocation_ends_in_an_exception_or_the_right_result(run_python, scenario):
     script = ALLOCATION_SWEEP.replace("TESTS_DIRECTORY", repr(os.path.dirname(os.path.abspath(__file__))))

@@ -8,7 +8,10 @@ import pytest
 
 import morvanex
 
-REINIT_MESSAGE = "PyO3 modules compiled for CPython 3.8 or older may only be initialized once per interpreter process"
+REINIT_MESSAGE = (
+    "PyO3 modules compiled for CPython 3.8 or older may only be initialized once per "
+    "interpreter process"
+)
 
 
 @pytest.mark.parametrize(
@@ -90,9 +93,13 @@ print(first.__all__)
 
 
 @pytest.mark.parametrize("second_import", list(SECOND_IMPORTS.values()), ids=list(SECOND_IMPORTS))
-def test_second_initialisation_raises_import_error_and_first_module_keeps_working(run_python, second_import):
+def test_second_initialisation_raises_import_error_and_first_module_keeps_working(
+    run_python, second_import
+):
     indented = "".join("    " + line + "\n" for line in second_import.splitlines())
-    process = run_python("import sys\nimport morvanex\nfirst = morvanex\ntry:\n" + indented + CHECK_AFTER_SECOND_IMPORT)
+    process = run_python(
+        "import sys\nimport morvanex\nfirst = morvanex\ntry:\n" + indented + CHECK_AFTER_SECOND_IMPORT
+    )
     assert process.returncode == 0, process.stderr
     lines = process.stdout.splitlines()
     assert lines[0] == "ImportError: " + REINIT_MESSAGE

@@ -105,23 +105,9 @@ def run_mypy(directory, source, stub_path):
     path.write_text(source, encoding="utf-8")
     env = dict(os.environ, MYPYPATH=str(stub_path))
     result = subprocess.run(
-        [
-            sys.executable,
-            "-m",
-            "mypy",
-            "--strict",
-            "--no-error-summary",
-            "--cache-dir",
-            str(directory / ".mypy_cache"),
-            "--hide-error-context",
-            "--no-pretty",
-            str(path),
-        ],
-        capture_output=True,
-        text=True,
-        env=env,
-        cwd=str(directory),
-        timeout=300,
+        [sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--cache-dir",
+         str(directory / ".mypy_cache"), "--hide-error-context", "--no-pretty", str(path)],
+        capture_output=True, text=True, env=env, cwd=str(directory), timeout=300,
     )
     errors = {}
     for line in result.stdout.splitlines():
@@ -145,7 +131,9 @@ def wrong_call_errors(tmp_path_factory, stub_path):
 
 
 WRONG_LINES = [
-    (number, line.split("# wrong: ")[1]) for number, line in enumerate(WRONG_CALLS.splitlines(), 1) if "# wrong" in line
+    (number, line.split("# wrong: ")[1])
+    for number, line in enumerate(WRONG_CALLS.splitlines(), 1)
+    if "# wrong" in line
 ]
 
 
@@ -182,11 +170,7 @@ def test_stubtest_agrees_with_the_module(tmp_path):
     env = {key: value for key, value in os.environ.items() if key != "MYPYPATH"}
     result = subprocess.run(
         [sys.executable, "-m", "mypy.stubtest", "morvanex"],
-        capture_output=True,
-        text=True,
-        env=env,
-        cwd=str(tmp_path),
-        timeout=300,
+        capture_output=True, text=True, env=env, cwd=str(tmp_path), timeout=300,
     )
     assert result.returncode == 0, result.stdout + result.stderr
     assert "Success" in result.stdout

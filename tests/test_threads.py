@@ -14,7 +14,9 @@ f = morvanex.run_scoring_iteration
 THREADS = 8
 ROUNDS = 25
 
-REINIT_MESSAGE = "PyO3 modules compiled for CPython 3.8 or older may only be initialized once per interpreter process"
+REINIT_MESSAGE = (
+    "PyO3 modules compiled for CPython 3.8 or older may only be initialized once per interpreter process"
+)
 
 
 def bits(result):
