@@ -260,7 +260,7 @@ def test_a_handler_that_does_not_raise_runs_during_the_call_and_lets_it_finish(r
     result = morvanex.run_scoring_iteration(*arguments)
     signal.setitimer(signal.ITIMER_REAL, 0)
     print(len(runs) >= 3, list(result.items()) == list(expected.items()))"""
-    process = run_python(SIGNAL_SCRIPT.replace("N_UNDER_TEST", "30000").replace("    HANDLER_UNDER_TEST", handler))
+    process = run_python(SIGNAL_SCRIPT.replace("N_UNDER_TEST", "20000").replace("    HANDLER_UNDER_TEST", handler))
     assert process.returncode == 0, process.stderr
     assert process.stdout.splitlines() == ["True True", "True True", "True True", "{'ab': 0.125}"]
 
