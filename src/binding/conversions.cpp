@@ -63,7 +63,7 @@ Result<InsertedStrings> string_set_from_object(PyObject* object) {
     {
         OwnedRef held = OwnedRef::borrow(object);
         iterator = OwnedRef::steal(PyObject_GetIter(held.get()));
-        if (!iterator) fail_with_error(messages::unwrap_context, fetch_pending_error());
+        if (!iterator) fail_with_error(messages::set_iteration_failed, fetch_pending_error());
         // Only an estimate: a subclass's iterator may yield something else.
         expected = PySet_Size(held.get());
     }
@@ -75,7 +75,7 @@ Result<InsertedStrings> string_set_from_object(PyObject* object) {
     for (;;) {
         OwnedRef item = OwnedRef::steal(PyIter_Next(iterator.get()));
         if (!item) {
-            if (PyErr_Occurred() != nullptr) fail_with_error(messages::unwrap_context, fetch_pending_error());
+            if (PyErr_Occurred() != nullptr) fail_with_error(messages::set_iteration_failed, fetch_pending_error());
             break;  // exhausted
         }
         Result<Utf8Text> text = string_from_object(item.get());

@@ -69,7 +69,7 @@ Result<double> double_from_object(PyObject* object);
 // PyObject_GetIter yields, each converted by string_from_object. A non-set
 // gives the "PySet" type mismatch; the first failing element ends the
 // conversion with its error. An exception from the iterator itself is an
-// internal failure with the unwrap message.
+// internal failure in the set_iteration_failed context.
 Result<InsertedStrings> string_set_from_object(PyObject* object);
 
 // `object` must be a dict or a dict subclass; its stored entries

@@ -27,7 +27,7 @@ ErrorValue reported_panic(std::string message, const std::source_location& where
 
 // A failure escaped while the frame was raising: nothing can be handed to
 // Python any more.
-[[noreturn]] void abort_at_ffi_boundary() noexcept {
+[[noreturn]] void abort_on_failure_while_raising() noexcept {
     try {
         throw;
     } catch (const InternalFailure& failure) {
@@ -49,7 +49,7 @@ PyObject* run_in_entry_frame(EntryBody body, void* context) {
             Result<OwnedRef> outcome = body(context);
             if (outcome.ok()) return std::move(outcome).value().release();
             error.emplace(outcome.take_error());
-        } catch (const ResumedPanic& panic) {
+        } catch (const PanicFromPython& panic) {
             error.emplace(ErrorValue::panic(panic.message()));
         } catch (const BindingFailure& failure) {
             error.emplace(reported_panic(failure.message(), failure.where(), &failure.stack()));
@@ -77,7 +77,7 @@ PyObject* run_in_entry_frame(EntryBody body, void* context) {
     } catch (const platform::ThreadExitUnwinding&) {
         throw;
     } catch (...) {
-        abort_at_ffi_boundary();
+        abort_on_failure_while_raising();
     }
 }
 

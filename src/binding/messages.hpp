@@ -107,7 +107,7 @@ inline constexpr const char* none_was_set = "attempted to fetch exception but no
 inline std::string failure_with_error(std::string_view context, std::string_view diagnostic) {
     return joined(context, ": ", diagnostic);
 }
-inline constexpr const char* unwrap_context = "called `Result::unwrap()` on an `Err` value";
+inline constexpr const char* set_iteration_failed = "called `Result::unwrap()` on an `Err` value";
 inline constexpr const char* set_item_failed = "Failed to set_item on dict";
 inline constexpr const char* append_to_all_failed = "could not append __name__ to __all__";
 inline constexpr const char* panic_type_failed = "Failed to initialize new exception type.";

@@ -47,7 +47,7 @@ void resume_panic(ErrorIndicator panic) {
     write_resume_banner();
     PyErr_Restore(panic.type.release(), panic.value.release(), panic.traceback.release());
     PyErr_PrintEx(0);
-    throw ResumedPanic(std::move(message));
+    throw PanicFromPython(std::move(message));
 }
 
 }  // namespace morvanex::binding

@@ -20,13 +20,13 @@ PyObject* panic_exception_type();
 // A PanicException raised by Python code and fetched again by the module. It
 // continues as an internal failure with the original message; its traceback
 // has already been printed, so the entry frame writes no failure report.
-class ResumedPanic : public morvanex::InternalFailure {
+class PanicFromPython : public morvanex::InternalFailure {
 public:
     using InternalFailure::InternalFailure;
 };
 
 // Resumes `panic`, a PanicException taken from the error indicator: two
-// banner lines and its traceback on standard error, then ResumedPanic
+// banner lines and its traceback on standard error, then PanicFromPython
 // carrying the characters of one str() of its value ("Unwrapped panic from
 // Python code" when it has none or str() fails).
 [[noreturn]] void resume_panic(ErrorIndicator panic);
