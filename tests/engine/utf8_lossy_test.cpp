@@ -5,7 +5,7 @@
 
 #include "utf8_lossy.hpp"
 
-namespace morvanex::testing {
+namespace morvanex::binding::testing {
 namespace {
 
 using namespace std::string_view_literals;
@@ -53,8 +53,8 @@ TEST_P(Utf8Lossy, ReplacesEachMaximalSubpart) {
     EXPECT_EQ(utf8_lossy(c.bytes), with_replacements(c.expected));
 }
 
-INSTANTIATE_TEST_SUITE_P(Engine, Utf8Lossy, ::testing::ValuesIn(lossy_cases),
+INSTANTIATE_TEST_SUITE_P(Binding, Utf8Lossy, ::testing::ValuesIn(lossy_cases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
-}  // namespace morvanex::testing
+}  // namespace morvanex::binding::testing

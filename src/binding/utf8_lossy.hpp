@@ -5,11 +5,11 @@
 #include <string>
 #include <string_view>
 
-namespace morvanex {
+namespace morvanex::binding {
 
 // `bytes` decoded as UTF-8 with each maximal subpart of an ill-formed
 // sequence replaced by U+FFFD (the practice Python's "replace" error handler
 // follows too); valid input comes back unchanged. The result is a new string.
 std::string utf8_lossy(std::string_view bytes);
 
-}  // namespace morvanex
+}  // namespace morvanex::binding

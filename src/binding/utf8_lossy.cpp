@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-namespace morvanex {
+namespace morvanex::binding {
 namespace {
 
 constexpr std::string_view replacement = "\xEF\xBF\xBD";  // U+FFFD
@@ -56,4 +56,4 @@ std::string utf8_lossy(std::string_view bytes) {
     return out;
 }
 
-}  // namespace morvanex
+}  // namespace morvanex::binding
