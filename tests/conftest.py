@@ -48,13 +48,10 @@ def panic_exception():
     A set subclass whose __iter__ raises makes the module fail internally.
     """
     import morvanex
-
-    class FailingIteration(set):
-        def __iter__(self):
-            raise ValueError("x")
+    from probe_values import IterRaises
 
     try:
-        morvanex.run_scoring_iteration(FailingIteration(), set(), {}, set())
+        morvanex.run_scoring_iteration(IterRaises(), set(), {}, set())
     except BaseException as error:  # noqa: B036 - PanicException derives from BaseException
         return type(error)
     pytest.fail("an iterator that raises did not end the call")

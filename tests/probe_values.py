@@ -1,5 +1,6 @@
-"""Argument values shared by the reference-count and leak tests: strings made
-at run time and objects whose conversion or iteration fails in a chosen way."""
+"""Argument values shared by the tests: strings made at run time, containers
+of every accepted kind, and objects whose conversion or iteration fails in a
+chosen way."""
 
 
 def text(*parts):
@@ -29,6 +30,18 @@ class Raises:
 
 
 class TypeErrorSubclass(TypeError):
+    pass
+
+
+class SetSubclass(set):
+    pass
+
+
+class FrozenSubclass(frozenset):
+    pass
+
+
+class DictSubclass(dict):
     pass
 
 

@@ -5,10 +5,11 @@ import sys
 import pytest
 
 import morvanex
+from contract_texts import PARAMETERS
+from probe_values import UnprintableKey
 
 f = morvanex.run_scoring_iteration
 
-PARAMETERS = ["root_candidates", "affix_candidates", "scores", "one_char_whitelist"]
 VALID = [{"ab"}, set(), {"a": 1.0, "b": 2.0}, {"a", "b"}]
 EXPECTED = {"ab": 0.125}
 
@@ -105,16 +106,12 @@ def test_arguments_bind_by_position_and_name(args, kwargs):
 
 
 def test_unprintable_keyword_is_named_by_its_type_and_reported_as_unraisable(monkeypatch):
-    class Unprintable(str):
-        def __str__(self):
-            raise RuntimeError("no text")
-
     reported = []
     monkeypatch.setattr(sys, "unraisablehook", reported.append)
     with pytest.raises(TypeError) as caught:
-        f(*VALID, **{Unprintable("bogus"): 1})
+        f(*VALID, **{UnprintableKey("bogus"): 1})
     assert caught.value.args == (
-        "run_scoring_iteration() got an unexpected keyword argument '<unprintable Unprintable object>'",
+        "run_scoring_iteration() got an unexpected keyword argument '<unprintable UnprintableKey object>'",
     )
     assert len(reported) == 1
     assert type(reported[0].exc_value) is RuntimeError

@@ -8,10 +8,11 @@ import types
 import pytest
 
 import morvanex
+from contract_texts import DICT_CHANGED_SIZE, DICT_KEYS_CHANGED, ITERATION_FAILED, PARAMETERS, cannot_convert
+from probe_values import FrozenSubclass, IterRaises, NextRaises, Number, SetSubclass
 
 f = morvanex.run_scoring_iteration
 
-PARAMETERS = ["root_candidates", "affix_candidates", "scores", "one_char_whitelist"]
 SET_POSITIONS = [0, 1, 3]
 
 
@@ -71,9 +72,7 @@ def instance_with_qualname(behaviour):
 def test_set_argument_of_wrong_type(position, value, type_name):
     with pytest.raises(TypeError) as caught:
         call_with(position, value)
-    assert caught.value.args == (
-        f"argument '{PARAMETERS[position]}': '{type_name}' object cannot be converted to 'PySet'",
-    )
+    assert caught.value.args == (cannot_convert(PARAMETERS[position], type_name, "PySet"),)
 
 
 @pytest.mark.parametrize(
@@ -88,9 +87,7 @@ def test_set_argument_of_wrong_type(position, value, type_name):
 def test_scores_of_wrong_type(value, type_name):
     with pytest.raises(TypeError) as caught:
         call_with(2, value)
-    assert caught.value.args == (
-        f"argument 'scores': '{type_name}' object cannot be converted to 'PyDict'",
-    )
+    assert caught.value.args == (cannot_convert("scores", type_name, "PyDict"),)
 
 
 @pytest.mark.parametrize(
@@ -102,9 +99,7 @@ def test_element_or_key_that_is_not_a_str(position, value):
     bad = next(item for item in value if not isinstance(item, str))
     with pytest.raises(TypeError) as caught:
         call_with(position, value)
-    assert caught.value.args == (
-        f"argument '{PARAMETERS[position]}': '{type(bad).__name__}' object cannot be converted to 'PyString'",
-    )
+    assert caught.value.args == (cannot_convert(PARAMETERS[position], type(bad).__name__, "PyString"),)
 
 
 @pytest.mark.parametrize(
@@ -115,17 +110,13 @@ def test_element_or_key_that_is_not_a_str(position, value):
 def test_type_name_that_cannot_be_read(behaviour):
     with pytest.raises(TypeError) as caught:
         call_with(0, instance_with_qualname(behaviour))
-    assert caught.value.args == (
-        "argument 'root_candidates': '<failed to extract type name>' object cannot be converted to 'PySet'",
-    )
+    assert caught.value.args == (cannot_convert("root_candidates", "<failed to extract type name>", "PySet"),)
 
 
 def test_type_name_is_the_qualname_read_from_the_type():
     with pytest.raises(TypeError) as caught:
         call_with(0, instance_with_qualname("Some.Chosen.Name"))
-    assert caught.value.args == (
-        "argument 'root_candidates': 'Some.Chosen.Name' object cannot be converted to 'PySet'",
-    )
+    assert caught.value.args == (cannot_convert("root_candidates", "Some.Chosen.Name", "PySet"),)
 
 
 @pytest.mark.parametrize(
@@ -158,14 +149,6 @@ def test_later_arguments_are_not_examined_after_a_failure():
 
 
 # --- accepted containers ---------------------------------------------------
-
-
-class SetSubclass(set):
-    pass
-
-
-class FrozenSubclass(frozenset):
-    pass
 
 
 @pytest.mark.parametrize("position", SET_POSITIONS, ids=[PARAMETERS[p] for p in SET_POSITIONS])
@@ -232,14 +215,6 @@ def test_repeats_yielded_by_a_set_subclass_do_not_pile_up(run_python):
     assert int(done.stdout) < 100  # MiB, Linux reports KiB
 
 
-def set_iterator_raising():
-    def generate():
-        yield "a"
-        raise ValueError("x")
-
-    return generate()
-
-
 class ChangedWhileIterated(set):
     def __iter__(self):
         iterator = set.__iter__(self)
@@ -248,22 +223,9 @@ class ChangedWhileIterated(set):
         yield from iterator
 
 
-class IterRaises(set):
-    def __iter__(self):
-        raise ValueError("x")
-
-
 class IterNotAnIterator(set):
     def __iter__(self):
         return 42
-
-
-class IterRaisesMidway(set):
-    def __iter__(self):
-        return set_iterator_raising()
-
-
-UNWRAP = "called `Result::unwrap()` on an `Err` value: PyErr { type: "
 
 
 @pytest.mark.parametrize("position", SET_POSITIONS, ids=[PARAMETERS[p] for p in SET_POSITIONS])
@@ -271,7 +233,7 @@ UNWRAP = "called `Result::unwrap()` on an `Err` value: PyErr { type: "
     "kind, error_start",
     [
         (IterRaises, "<class 'ValueError'>, value: ValueError('x'), traceback: Some("),
-        (IterRaisesMidway, "<class 'ValueError'>, value: ValueError('x'), traceback: Some("),
+        (NextRaises, "<class 'LookupError'>, value: LookupError('midway'), traceback: Some("),
         (IterNotAnIterator, "<class 'TypeError'>, value: TypeError("),
         (ChangedWhileIterated, "<class 'RuntimeError'>, value: RuntimeError("),
     ],
@@ -282,7 +244,7 @@ def test_iterator_failure_is_an_internal_failure(position, kind, error_start, pa
         call_with(position, kind({"a", "b"}))
     assert type(caught.value) is panic_exception
     (message,) = caught.value.args
-    assert message.startswith(UNWRAP + error_start)
+    assert message.startswith(ITERATION_FAILED + error_start)
     assert message.endswith(" }")
 
 
@@ -403,11 +365,6 @@ class FloatSubclass(float):
         return 99.0
 
 
-class HasFloat:
-    def __float__(self):
-        return 4.25
-
-
 class HasIndex:
     def __index__(self):
         return 6
@@ -424,7 +381,7 @@ class HasIndex:
         (-1, -1.0),
         (2**53 + 1, float(2**53 + 1)),
         (FloatSubclass(7.5), 7.5),
-        (HasFloat(), 4.25),
+        (Number(4.25), 4.25),
         (float("inf"), float("inf")),
         (float("-inf"), float("-inf")),
         (1e308, 1e308),
@@ -474,7 +431,7 @@ def test_key_is_converted_before_its_value():
 
     with pytest.raises(TypeError) as caught:
         f({"a"}, set(), {7: Watched()}, set())
-    assert "'int' object cannot be converted to 'PyString'" in caught.value.args[0]
+    assert caught.value.args == (cannot_convert("scores", "int", "PyString"),)
     assert converted == []
 
 
@@ -512,7 +469,7 @@ def test_value_that_adds_a_key_ends_the_call(panic_exception):
     with pytest.raises(BaseException) as caught:
         f({"a", "b", "c"}, set(), scores, set())
     assert type(caught.value) is panic_exception
-    assert caught.value.args == ("dictionary changed size during iteration",)
+    assert caught.value.args == (DICT_CHANGED_SIZE,)
 
 
 def test_value_that_removes_a_key_ends_the_call(panic_exception):
@@ -521,7 +478,7 @@ def test_value_that_removes_a_key_ends_the_call(panic_exception):
     with pytest.raises(BaseException) as caught:
         f({"a"}, set(), scores, set())
     assert type(caught.value) is panic_exception
-    assert caught.value.args == ("dictionary changed size during iteration",)
+    assert caught.value.args == (DICT_CHANGED_SIZE,)
 
 
 def test_replacing_a_later_key_completes_with_the_entries_walked():
@@ -557,7 +514,7 @@ def test_more_entries_than_at_the_start_ends_the_call(panic_exception):
     with pytest.raises(BaseException) as caught:
         f({"a"}, set(), scores, set())
     assert type(caught.value) is panic_exception
-    assert caught.value.args == ("dictionary keys changed during iteration",)
+    assert caught.value.args == (DICT_KEYS_CHANGED,)
     # The entry beyond the recorded size was converted before the call failed.
     assert converted == [2.0, 3.0]
 

@@ -14,6 +14,7 @@ from hypothesis import HealthCheck, find, given, settings
 from hypothesis import strategies as st
 
 import reference_model as model
+from probe_values import DictSubclass, FrozenSubclass, SetSubclass
 
 try:
     import morvanex
@@ -122,18 +123,6 @@ ALPHABETS = {
 }
 
 SPECIAL_VALUES = [NAN, INF, -INF, 0.0, -0.0, -1.0, -1.5, 1e308, -1e308, 5e-324] + NAN_VARIANTS
-
-
-class SetSubclass(set):
-    pass
-
-
-class FrozenSubclass(frozenset):
-    pass
-
-
-class DictSubclass(dict):
-    pass
 
 
 def random_value(rng):

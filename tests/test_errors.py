@@ -8,15 +8,11 @@ import pytest
 
 import morvanex
 from conftest import linux_only
+from contract_texts import ITERATION_FAILED, RESUME_BANNER
 
 f = morvanex.run_scoring_iteration
 
 REPO = pathlib.Path(__file__).resolve().parent.parent
-
-BANNER = (
-    "--- PyO3 is resuming a panic after fetching a PanicException from Python. ---\n"
-    "Python stack trace below:\n"
-)
 
 
 def value_raising(error):
@@ -268,8 +264,8 @@ def test_panic_raised_by_python_code_is_resumed(run_python, panic_expression, me
     assert process.stdout.splitlines()[-1] == f"True False {(message,)!r}"
     first_report_end = re.search(r"^note: run with .*\n", process.stderr, re.MULTILINE).end()
     stderr_after_first_call = process.stderr[first_report_end:]
-    assert stderr_after_first_call.startswith(BANNER)
-    traceback = stderr_after_first_call[len(BANNER):]
+    assert stderr_after_first_call.startswith(RESUME_BANNER)
+    traceback = stderr_after_first_call[len(RESUME_BANNER):]
     assert traceback.startswith("Traceback (most recent call last):\n")
     assert f"in {raising_function}" in traceback
     last_line = traceback.rstrip("\n").splitlines()[-1]
@@ -302,9 +298,7 @@ def test_diagnostic_rendering_of_an_unprintable_exception(panic_exception, monke
     with pytest.raises(BaseException) as caught:
         f(IterRaises(), set(), {}, set())
     assert type(caught.value) is panic_exception
-    assert caught.value.args[0].startswith(
-        "called `Result::unwrap()` on an `Err` value: PyErr { type: <class '"
-    )
+    assert caught.value.args[0].startswith(ITERATION_FAILED + "<class '")
     assert ".Hidden'>, value: <unprintable Hidden object>, traceback: Some(<traceback object at " in (
         caught.value.args[0]
     )

@@ -14,6 +14,7 @@ import sys
 import pytest
 
 import reference_model
+from contract_texts import bad_thread_count
 from example_scripts import example_path, load_example
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -295,8 +296,7 @@ def run_scoring_iteration(roots, affixes, scores, whitelist):
          "score_vocabulary.py: error: cannot import morvanex: ModuleNotFoundError: No module named 'morvanex' "
          "(install it: python -m pip install <path to morvanex>)"),
         (INTERRUPTED_CALL, None, 130, "interrupted; {tmp}/out.tsv left unchanged"),
-        (None, "two", 2, "score_vocabulary.py: error: MORVANEX_NUM_THREADS must be unset, empty, 0 (one thread "
-                         "per core) or a positive integer, not 'two'"),
+        (None, "two", 2, "score_vocabulary.py: error: " + bad_thread_count("two")),
     ],
     ids=["broken-build", "not-installed", "interrupted-in-a-call", "bad-thread-count"],
 )

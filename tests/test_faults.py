@@ -15,6 +15,7 @@ import pytest
 
 import morvanex
 import reference_model as model
+from contract_texts import DICT_CHANGED_SIZE, PARAMETERS, cannot_convert
 
 f = morvanex.run_scoring_iteration
 
@@ -166,12 +167,12 @@ def mutation_cases():
     def cleared():
         scores = {"a": None, "b": 2.0, "ab": 3.0}
         scores["a"] = OnFirstFloat(scores.clear)
-        return ({"ab"}, set(), scores, {"a", "b"}), "dictionary changed size during iteration"
+        return ({"ab"}, set(), scores, {"a", "b"}), DICT_CHANGED_SIZE
 
     def own_key_deleted():
         scores = {"a": None, "b": 2.0}
         scores["a"] = OnFirstFloat(lambda: scores.pop("a"))
-        return ({"ab"}, set(), scores, {"a", "b"}), "dictionary changed size during iteration"
+        return ({"ab"}, set(), scores, {"a", "b"}), DICT_CHANGED_SIZE
 
     def rekeyed_at_the_same_size():
         scores = {"a": None, "b": 2.0, "c": 3.0}
@@ -281,10 +282,7 @@ def test_set_iterator_yielding_a_non_string(position, item, type_name):
     args[position] = YieldsThen(["ab", item, "ba"])
     with pytest.raises(TypeError) as caught:
         f(*args)
-    names = ["root_candidates", "affix_candidates", "scores", "one_char_whitelist"]
-    assert caught.value.args == (
-        f"argument '{names[position]}': '{type_name}' object cannot be converted to 'PyString'",
-    )
+    assert caught.value.args == (cannot_convert(PARAMETERS[position], type_name, "PyString"),)
 
 
 def test_set_iterator_that_changes_scores_before_they_are_converted():

@@ -7,11 +7,7 @@ import subprocess
 import pytest
 
 import morvanex
-
-REINIT_MESSAGE = (
-    "PyO3 modules compiled for CPython 3.8 or older may only be initialized once per "
-    "interpreter process"
-)
+from contract_texts import INITIALISED_TWICE
 
 
 @pytest.mark.parametrize(
@@ -102,7 +98,7 @@ def test_second_initialisation_raises_import_error_and_first_module_keeps_workin
     )
     assert process.returncode == 0, process.stderr
     lines = process.stdout.splitlines()
-    assert lines[0] == "ImportError: " + REINIT_MESSAGE
+    assert lines[0] == "ImportError: " + INITIALISED_TWICE
     assert lines[1] == "cause: None"
     assert lines[2] == "{'ab': 0.125}"
     assert lines[3] == "['run_scoring_iteration']"

@@ -8,15 +8,13 @@ import time
 import pytest
 
 import morvanex
+from contract_texts import INITIALISED_TWICE, ITERATION_FAILED, RESUME_BANNER, bad_thread_count, cannot_convert
+from probe_values import IterRaises
 
 f = morvanex.run_scoring_iteration
 
 THREADS = 8
 ROUNDS = 25
-
-REINIT_MESSAGE = (
-    "PyO3 modules compiled for CPython 3.8 or older may only be initialized once per interpreter process"
-)
 
 
 def bits(result):
@@ -123,7 +121,7 @@ def test_failures_in_several_threads_at_once(short_switch_interval, panic_except
                 outcomes.append((type(error), error.args[0][:40]))
         return outcomes
 
-    unwrap = "called `Result::unwrap()` on an `Err` value: PyErr"[:40]
+    unwrap = ITERATION_FAILED[:40]
     for outcomes in run_threads(failing_calls):
         assert outcomes[1::2] == [(panic_exception, unwrap)] * (ROUNDS // 2)
         assert [kind for kind, _ in outcomes[0::2]] == [TypeError] * ((ROUNDS + 1) // 2)
@@ -272,9 +270,7 @@ def test_bad_thread_count_is_a_value_error(monkeypatch, setting):
     monkeypatch.setenv("MORVANEX_NUM_THREADS", setting)
     with pytest.raises(ValueError) as caught:
         f({"ab"}, set(), {"a": 1.0, "b": 2.0}, {"a", "b"})
-    assert caught.value.args == (
-        f"MORVANEX_NUM_THREADS must be unset, empty, 0 (one thread per core) or a positive integer, not '{setting}'",
-    )
+    assert caught.value.args == (bad_thread_count(setting),)
     # Every argument error comes first.
     with pytest.raises(TypeError, match="^argument 'scores': "):
         f({"ab"}, set(), [], {"a", "b"})
@@ -311,10 +307,6 @@ def test_nested_call_that_fails_inside_a_conversion_leaves_the_outer_call_intact
 
     class CatchesInnerFailure:
         def __float__(self):
-            class IterRaises(set):
-                def __iter__(self):
-                    raise ValueError("inner")
-
             try:
                 f(IterRaises(), set(), {}, set())
             except BaseException as error:  # noqa: B036
@@ -326,7 +318,7 @@ def test_nested_call_that_fails_inside_a_conversion_leaves_the_outer_call_intact
             return 3.0
 
     assert f({"q"}, set(), {"q": CatchesInnerFailure()}, set()) == {"q": 3.0}
-    assert seen == [panic_exception, "argument 'root_candidates': 'list' object cannot be converted to 'PySet'"]
+    assert seen == [panic_exception, cannot_convert("root_candidates", "list", "PySet")]
 
 
 def test_panic_of_a_nested_call_comes_out_of_the_outer_call(run_python):
@@ -352,11 +344,11 @@ def test_panic_of_a_nested_call_comes_out_of_the_outer_call(run_python):
     )
     assert process.returncode == 0, process.stderr
     assert process.stdout.splitlines() == [
-        "PanicException called `Result::unwrap()` on an `Err` value: PyErr",
+        "PanicException " + ITERATION_FAILED[:50],
         "{'ab': 0.125}",
     ]
     # The inner failure is reported, then resumed by the outer call.
-    assert "--- PyO3 is resuming a panic after fetching a PanicException from Python. ---" in process.stderr
+    assert RESUME_BANNER in process.stderr
 
 
 # --- other interpreters in the same process ------------------------------------------
@@ -409,7 +401,7 @@ def test_import_in_a_subinterpreter_after_the_main_one_fails_cleanly(run_python,
     process = run_python(SUBINTERPRETER_AFTER_MAIN)
     assert process.returncode == 0, process.stderr
     assert process.stdout.splitlines() == [
-        "sub: ImportError " + REINIT_MESSAGE,
+        "sub: ImportError " + INITIALISED_TWICE,
         "status: 0",
         "main: {'ab': 0.125}",
     ]
@@ -422,13 +414,13 @@ def test_module_first_imported_in_a_subinterpreter_is_initialised_once(run_pytho
         # From 3.13 on the import system initialises a single-phase module in
         # the main interpreter before a subinterpreter's import runs it again,
         # so already the subinterpreter's initialisation is the second one.
-        assert process.stdout.splitlines() == ["status: -1", "main: ImportError " + REINIT_MESSAGE]
-        assert process.stderr.rstrip("\n").splitlines()[-1] == "ImportError: " + REINIT_MESSAGE
+        assert process.stdout.splitlines() == ["status: -1", "main: ImportError " + INITIALISED_TWICE]
+        assert process.stderr.rstrip("\n").splitlines()[-1] == "ImportError: " + INITIALISED_TWICE
     else:
         assert process.stdout.splitlines() == [
             "sub: {'ab': 0.125}",
             "status: 0",
-            "main: ImportError " + REINIT_MESSAGE,
+            "main: ImportError " + INITIALISED_TWICE,
         ]
 
 
@@ -470,7 +462,7 @@ def test_import_in_an_interpreter_made_by_the_interpreters_module_fails_cleanly(
     # initialisation, which refuses a second initialisation.
     assert sub.startswith("sub: ImportError ")
     assert sub in (
-        "sub: ImportError " + REINIT_MESSAGE,
+        "sub: ImportError " + INITIALISED_TWICE,
         "sub: ImportError module morvanex does not support loading in subinterpreters",
     )
     assert main == "main: {'ab': 0.125}"
