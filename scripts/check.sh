@@ -97,7 +97,12 @@ report_missing_pythons() {
     local missing
     missing=$(grep -vxF -f <(installed_pythons) <(printf '%s\n' "${SUPPORTED_PYTHONS[@]}") | tr '\n' ' ' || true)
     [[ -z $missing ]] ||
-        echo "skipped CPython ${missing% }: not installed (no pyenv build of it, no pythonX.Y on PATH; Debian 12 packages only 3.11)"
+        echo "skipped CPython ${missing% }: not installed here (neither a pyenv build nor pythonX.Y on PATH)"
+}
+
+# Whether CPython $1 can build and import the cp310-abi3 wheel: 3.10 or later.
+takes_cp310() {
+    [[ $(printf '%s\n' 3.10 "$1" | sort -V | head -n 1) == 3.10 ]]
 }
 
 # The one way to make a virtual environment: a fresh one at $1 for
@@ -210,7 +215,7 @@ stage_wheels() {
     ((${#installed[@]})) || { echo "none of CPython ${SUPPORTED_PYTHONS[*]} is installed" >&2; return 1; }
     for api in cp38 cp310; do
         [[ $api == cp38 ]] && version="${installed[0]}" || version="${installed[-1]}"
-        if [[ $api == cp310 && $(printf '%s\n' 3.10 "$version" | sort -V | head -n 1) != 3.10 ]]; then
+        if [[ $api == cp310 ]] && ! takes_cp310 "$version"; then
             echo "no cp310-abi3 wheel: it needs CPython 3.10 or later, and only ${installed[*]} is installed"
             continue
         fi
@@ -309,7 +314,7 @@ stage_versions() {
     mapfile -t installed < <(installed_pythons)
     ((${#installed[@]})) || { echo "none of CPython ${SUPPORTED_PYTHONS[*]} is installed" >&2; return 1; }
     local newest="${installed[-1]}" cp38_beside_cp310=""
-    [[ $(printf '%s\n' 3.10 "$newest" | sort -V | head -n 1) == 3.10 ]] && cp38_beside_cp310="|$newest py$newest-cp38 cp38"
+    takes_cp310 "$newest" && cp38_beside_cp310="|$newest py$newest-cp38 cp38"
     local lanes=(
         "3.8 py3.8 cp38|$MAIN_PYTHON py$MAIN_PYTHON cp310|$MAIN_PYTHON py$MAIN_PYTHON-dev cp310 -X dev|3.12 py3.12 cp310"
         "3.9 py3.9 cp38|3.10 py3.10 cp310|3.13 py3.13 cp310$cp38_beside_cp310"
