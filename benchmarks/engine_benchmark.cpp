@@ -268,7 +268,7 @@ void iteration_workload(const char* path, std::size_t threads) {
         if (wall < parallel) parallel = wall, parallel_cpu = cpu;
     }
     bool same = serial_result->size() == parallel_result->size();
-    for (std::size_t e = 0; same && e < serial_result->size(); ++e)
+    for (ResultTable::Entry e = 0; same && e < serial_result->size(); ++e)
         same = serial_result->key(e) == parallel_result->key(e) &&
                bits_of(serial_result->value(e)) == bits_of(parallel_result->value(e));
 
@@ -277,7 +277,7 @@ void iteration_workload(const char* path, std::size_t threads) {
     std::unordered_set<std::string_view> affix_members;
     for (std::size_t k = 0; k < input.affixes.size(); ++k) affix_members.insert(input.affixes[k]);
     std::size_t checked = 0, differing = 0;
-    for (std::size_t e = 0; e < serial_result->size(); e += 64, ++checked) {
+    for (ResultTable::Entry e = 0; e < serial_result->size(); e += 64, ++checked) {
         std::string key(serial_result->key(e));
         std::u32string chars = literal::decode(key);
         double cover = literal::best_segmentation_score(chars, tables, affix_members.count(key) != 0);

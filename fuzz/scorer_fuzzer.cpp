@@ -250,7 +250,7 @@ void check_driver(const Case& c, const morvanex::literal::Lookup& lookup,
         std::fprintf(stderr, "driver result has %zu entries, expected %zu\n", result.size(), expected.size());
         std::abort();
     }
-    for (std::size_t k = 0; k < result.size(); ++k) {
+    for (morvanex::ResultTable::Entry k = 0; k < result.size(); ++k) {
         std::string key(result.key(k));
         auto found = expected.find(key);
         if (found == expected.end()) {

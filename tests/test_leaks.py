@@ -25,7 +25,7 @@ import time
 import pytest
 
 import morvanex
-from conftest import linux_only
+from conftest import limits_address_space, linux_only
 from probe_values import (
     IterRaises,
     NextRaises,
@@ -452,7 +452,7 @@ MEMORY_ERROR_SCRIPT = textwrap.dedent(
 )
 
 
-@linux_only
+@limits_address_space
 @pytest.mark.skipif(
     UNDER_SANITIZERS,
     reason="under AddressSanitizer a failed operator new is reported and ends the process instead of throwing",

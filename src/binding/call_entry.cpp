@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <limits>
 #include <optional>
 #include <string>
@@ -35,14 +34,14 @@ namespace {
 // unset, empty or "1" is the calling thread alone; "0" is one per core; a
 // positive integer is that many. Anything else is a ValueError.
 Result<std::size_t> scoring_threads() {
-    const char* setting = std::getenv(messages::threads_variable);
-    if (setting == nullptr || *setting == '\0') return std::size_t{1};
+    std::string setting = platform::environment_variable(messages::threads_variable);
+    if (setting.empty()) return std::size_t{1};
     std::size_t count = 0;
-    for (const char* digit = setting; *digit != '\0'; ++digit) {
+    for (char digit : setting) {
         bool fits = count <= (std::numeric_limits<std::size_t>::max() - 9) / 10;
-        if (*digit < '0' || *digit > '9' || !fits)
+        if (digit < '0' || digit > '9' || !fits)
             return ErrorValue::with_message(PyExc_ValueError, messages::bad_thread_count(setting));
-        count = count * 10 + static_cast<std::size_t>(*digit - '0');
+        count = count * 10 + static_cast<std::size_t>(digit - '0');
     }
     if (count == 0) count = std::max(1u, std::thread::hardware_concurrency());
     return count;

@@ -117,10 +117,10 @@ Result<InsertedScores> score_table_from_object(PyObject* object) {
 
 OwnedRef dict_from_score_table(ResultTable table) {
     OwnedRef dict = expect_created(PyDict_New());
-    for (std::size_t position = 0; position < table.size(); ++position) {
-        std::string_view text = table.key(position);
+    for (ResultTable::Entry entry = 0; entry < table.size(); ++entry) {
+        std::string_view text = table.key(entry);
         OwnedRef key = expect_created(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-        OwnedRef value = expect_created(PyFloat_FromDouble(table.value(position)));
+        OwnedRef value = expect_created(PyFloat_FromDouble(table.value(entry)));
         if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0)
             fail_with_error(messages::set_item_failed, fetch_pending_error());
     }

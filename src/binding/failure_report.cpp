@@ -2,29 +2,37 @@
 
 #include <cstddef>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <new>
+#include <string>
 
 #include "messages.hpp"
 
 namespace morvanex::binding {
 namespace {
 
-// Source paths as the compiler saw them may be absolute build paths; the
-// report shows them from the project's src/ directory on, which is where the
-// file lives in the repository.
+bool is_path_separator(char character) noexcept { return character == '/' || character == '\\'; }
+
+// Source paths as the compiler saw them may be absolute build paths, with
+// either separator on Windows; the report shows them from the project's src/
+// directory on, which is where the file lives in the repository.
 std::string_view source_path(const char* file_name) noexcept {
     std::string_view path(file_name);
-    std::size_t at = path.rfind("/src/");
-    if (at != std::string_view::npos) return path.substr(at + 1);
+    for (std::size_t at = path.rfind("src"); at != std::string_view::npos && at > 0; at = path.rfind("src", at - 1)) {
+        if (is_path_separator(path[at - 1]) && at + 3 < path.size() && is_path_separator(path[at + 3]))
+            return path.substr(at);
+    }
     return path;
 }
 
 }  // namespace
 
 bool backtrace_requested() noexcept {
-    const char* setting = std::getenv(messages::backtrace_variable);
-    return setting != nullptr && *setting != '\0' && std::strcmp(setting, "0") != 0;
+    try {
+        std::string setting = platform::environment_variable(messages::backtrace_variable);
+        return !setting.empty() && setting != "0";
+    } catch (const std::bad_alloc&) {
+        return false;  // a report is still written, without the stack
+    }
 }
 
 void write_failure_report(std::string_view message, const std::source_location& where, std::string_view consequence,

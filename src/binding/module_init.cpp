@@ -12,6 +12,7 @@
 #include "error_value.hpp"
 #include "interned_names.hpp"
 #include "messages.hpp"
+#include "platform.hpp"
 #include "python_handles.hpp"
 
 // The module's init function, exported whatever the build's default
@@ -85,6 +86,7 @@ Result<Done> add_version(PyObject* module) {
 
 Result<OwnedRef> initialise_module() {
     if (module_slot != nullptr) return ErrorValue::with_message(PyExc_ImportError, messages::initialised_twice);
+    platform::remember_initialising_thread();
 
     OwnedRef module = OwnedRef::steal(PyModule_Create2(&module_definition, PYTHON_ABI_VERSION));
     if (!module) return fetch_pending_error();

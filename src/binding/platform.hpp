@@ -2,6 +2,7 @@
 // What the binding needs from the operating system, behind one interface so
 // that every platform-specific line lives in platform.cpp.
 #include <cstddef>
+#include <string>
 #if defined(__GLIBCXX__)
 #include <cxxabi.h>
 #endif
@@ -18,6 +19,15 @@ using ThreadExitUnwinding = abi::__forced_unwind;
 #else
 struct ThreadExitUnwinding {};
 #endif
+
+// The value of the environment variable `name`, empty when it is unset.
+std::string environment_variable(const char* name);
+
+// Called while the module is initialised, by the thread that imports it: the
+// interpreter's main thread whenever the first import is made there, as a
+// program's imports are. Where the operating system cannot name the process's
+// first thread, that thread stands for it.
+void remember_initialising_thread() noexcept;
 
 // The name of the calling thread for a failure report: "main" for the
 // process's first thread, else "<unnamed>".

@@ -95,7 +95,7 @@ TEST(Differential, DriverMatchesLiteralIterationBitForBit) {
         for (std::size_t threads : {1, 2, 3, 8}) {
             ResultTable result = rescore_candidates(roots, affixes, inputs.scores, inputs.whitelist, threads);
             ASSERT_EQ(result.size(), expected.size()) << "round " << round;
-            for (std::size_t entry = 0; entry < result.size(); ++entry) {
+            for (ResultTable::Entry entry = 0; entry < result.size(); ++entry) {
                 auto found = expected.find(std::string(result.key(entry)));
                 ASSERT_NE(found, expected.end());
                 ASSERT_EQ(bits_of(result.value(entry)), bits_of(found->second))

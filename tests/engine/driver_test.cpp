@@ -78,7 +78,7 @@ TEST(Driver, AffixValueLandsOnTheRightRootWhereverTheEmptyRootSits) {
         ResultTable result = rescore_candidates(std::move(roots), set_of({"xyz", "new"}), std::move(scores),
                                                 set_of({"x", "y", "z", "q"}));
         ASSERT_EQ(result.size(), 4u);
-        for (std::size_t entry = 0; entry < result.size(); ++entry) {
+        for (ResultTable::Entry entry = 0; entry < result.size(); ++entry) {
             std::string_view key = result.key(entry);
             double expected = key == "ab" ? 1.0 : key == "xyz" ? 0.5 : key == "q" ? 2.0 : 0.0;
             EXPECT_EQ(result.value(entry), expected) << key;
