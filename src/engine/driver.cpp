@@ -6,7 +6,6 @@
 #include <thread>
 #include <utility>
 
-#include "byte_order.hpp"
 #include "piece_index.hpp"
 #include "prefetch.hpp"
 #include "scorer.hpp"

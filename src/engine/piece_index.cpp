@@ -5,7 +5,6 @@
 #include <string_view>
 #include <utility>
 
-#include "byte_order.hpp"
 #include "char_sequence.hpp"
 #include "internal_failure.hpp"
 #include "prefetch.hpp"
