@@ -2,9 +2,11 @@
 
 #include "messages.hpp"
 
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
 #if defined(__linux__)
 #include <sys/syscall.h>
-#include <unistd.h>
 #endif
 // glibc and macOS have backtrace(); musl and Windows do not.
 #if defined(__GLIBC__) || defined(__APPLE__)
@@ -14,6 +16,14 @@
 #endif
 
 namespace morvanex::binding::platform {
+
+long process_id() noexcept {
+#if defined(_WIN32)
+    return 0;  // no fork
+#else
+    return static_cast<long>(getpid());
+#endif
+}
 
 const char* thread_label() noexcept {
 #if defined(__linux__)

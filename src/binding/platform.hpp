@@ -19,6 +19,10 @@ using ThreadExitUnwinding = abi::__forced_unwind;
 struct ThreadExitUnwinding {};
 #endif
 
+// Tells a process from a child forked from it: the process id where
+// processes fork, the same value in every process elsewhere.
+long process_id() noexcept;
+
 // The name of the calling thread for a failure report: "main" for the
 // process's first thread, else "<unnamed>".
 const char* thread_label() noexcept;

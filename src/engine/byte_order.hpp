@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "interruption.hpp"
 #include "string_list.hpp"
 
 namespace morvanex {
@@ -42,13 +43,16 @@ using KeyedPosition = std::pair<std::uint64_t, std::uint32_t>;  // leading bytes
 // first, so equal strings (repeats) meet as neighbours in position order.
 // Small runs are sorted by comparing the strings' remaining bytes. Runs are
 // visited in order with an explicit stack, since strings may share prefixes
-// of any length.
+// of any length. Counted on `meter` as a unit for each pair in each pass
+// over it.
 std::size_t distinct_in_bucket(const StringList& strings, std::vector<KeyedPosition>& keyed, std::size_t begin,
-                               std::size_t end, bool top_byte_spread, KeepRepeat keep);
+                               std::size_t end, bool top_byte_spread, KeepRepeat keep, WorkMeter& meter);
 
 // Positions 0 .. strings.size()-1, one per distinct string (the first or the
 // last position of each repeated one), ordered by the strings' bytes.
-// Buckets are sorted on up to `threads` threads.
-std::vector<std::uint32_t> distinct_in_byte_order(const StringList& strings, KeepRepeat keep, std::size_t threads = 1);
+// Buckets are sorted on up to `threads` threads, each counting its work
+// toward `interruption`, if any.
+std::vector<std::uint32_t> distinct_in_byte_order(const StringList& strings, KeepRepeat keep, std::size_t threads = 1,
+                                                  Interruption* interruption = nullptr);
 
 }  // namespace morvanex
