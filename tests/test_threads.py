@@ -263,6 +263,42 @@ def test_a_handler_that_does_not_raise_runs_during_the_call_and_lets_it_finish(r
     assert process.stdout.splitlines() == ["True True", "True True", "True True", "{'ab': 0.125}"]
 
 
+def test_a_child_forked_by_a_handler_during_the_call_does_not_wait_for_threads_it_lacks(run_python):
+    # The child has only the thread that forked: on one thread the call goes
+    # on to its result; with other scoring threads it ends with RuntimeError.
+    # The parent's handler raises, which ends the parent's call.
+    handler = """
+    expected = morvanex.run_scoring_iteration(*arguments)
+    parent, children = os.getpid(), []
+    def fork_once(number, frame):
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        child = os.fork()
+        if child:
+            children.append(child)
+            raise KeyboardInterrupt
+    signal.signal(signal.SIGALRM, fork_once)
+    signal.setitimer(signal.ITIMER_REAL, 0.001, 0.001)
+    try:
+        outcome = list(morvanex.run_scoring_iteration(*arguments).items()) == list(expected.items())
+    except BaseException as error:
+        outcome = "%s: %s" % (type(error).__name__, error)
+    if os.getpid() != parent:
+        print("child", outcome)
+        os._exit(0)
+    print("parent", outcome, os.waitpid(children[0], 0)[1])"""
+    process = run_python(SIGNAL_SCRIPT.replace("N_UNDER_TEST", "5000").replace("    HANDLER_UNDER_TEST", handler))
+    assert process.returncode == 0, process.stderr
+    assert process.stdout.splitlines() == [
+        "child True",
+        "parent KeyboardInterrupt:  0",
+        "child RuntimeError: run_scoring_iteration() cannot finish in a process forked during the call: "
+        "its other scoring threads did not come along",
+        "parent KeyboardInterrupt:  0",
+        "True True",
+        "{'ab': 0.125}",
+    ]
+
+
 @pytest.mark.parametrize(
     "setting", ["-1", "abc", "2x", " 2", "2 ", "+2", "1.5", "0x10", "99999999999999999999999", "é"]
 )

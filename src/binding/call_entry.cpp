@@ -53,7 +53,9 @@ Result<std::size_t> scoring_threads() {
 // the interpreter lock released, the check takes the lock back for a moment,
 // at most once per lock_visit_period, since another Python thread may keep
 // it for up to its switch interval; once the interpreter has finished (a
-// daemon thread's call outliving the program) it no longer checks.
+// daemon thread's call outliving the program) it no longer checks. A handler
+// may fork: the child has only this thread, so a call that released the
+// lock for other scoring threads cannot go on there.
 class SignalCheck {
 public:
     static constexpr std::chrono::milliseconds lock_visit_period{20};
@@ -62,21 +64,24 @@ public:
     // is released, or null while it is held.
     explicit SignalCheck(PyThreadState** released) : released_(released) {}
 
-    static bool ask(void* check) { return static_cast<SignalCheck*>(check)->signal_raised(); }
+    static Interruption::Answer ask(void* check) { return static_cast<SignalCheck*>(check)->answer(); }
 
 private:
-    bool signal_raised() {
-        if (released_ == nullptr) return PyErr_CheckSignals() < 0;
+    Interruption::Answer answer() {
+        using Answer = Interruption::Answer;
+        if (released_ == nullptr) return PyErr_CheckSignals() < 0 ? Answer::stop : Answer::go_on;
         auto now = std::chrono::steady_clock::now();
-        if (now - last_visit_ < lock_visit_period || !Py_IsInitialized()) return false;
+        if (now - last_visit_ < lock_visit_period || !Py_IsInitialized()) return Answer::go_on;
         last_visit_ = now;
         PyEval_RestoreThread(*released_);
         bool raised = PyErr_CheckSignals() < 0;
         *released_ = PyEval_SaveThread();
-        return raised;
+        if (platform::process_id() != process_) return Answer::threads_lost;
+        return raised ? Answer::stop : Answer::go_on;
     }
 
     PyThreadState** released_;
+    const long process_ = platform::process_id();
     std::chrono::steady_clock::time_point last_visit_ = std::chrono::steady_clock::now();
 };
 
@@ -91,7 +96,8 @@ void take_lock_back(PyThreadState* released) {
 }
 
 // Runs the engine; an interruption returns the exception that the signal
-// handler left pending. One thread keeps the lock throughout, as a call
+// handler left pending, and so do lost threads when the handler raised, else
+// a RuntimeError. One thread keeps the lock throughout, as a call
 // always did; several release it around the engine, and whatever the engine
 // throws is kept until the lock is back.
 Result<ResultTable> score(InsertedStrings roots, InsertedStrings affixes, InsertedScores scores,
@@ -123,6 +129,9 @@ Result<ResultTable> score(InsertedStrings roots, InsertedStrings affixes, Insert
         return std::move(*table);
     } catch (const Interrupted&) {
         return fetch_pending_error();
+    } catch (const ThreadsLost&) {
+        if (PyErr_Occurred() != nullptr) return fetch_pending_error();
+        return ErrorValue::with_message(PyExc_RuntimeError, messages::forked_during_call);
     }
 }
 

@@ -93,6 +93,12 @@ inline std::string bad_thread_count(std::string_view setting) {
                   setting, "'");
 }
 
+// RuntimeError, in a child process forked (by a signal handler) during a
+// call with several scoring threads, which the child does not have.
+inline constexpr const char* forked_during_call =
+    "run_scoring_iteration() cannot finish in a process forked during the call: its other scoring threads did not "
+    "come along";
+
 // ImportError, for a second initialisation of the module in one process.
 inline constexpr const char* initialised_twice =
     "PyO3 modules compiled for CPython 3.8 or older may only be initialized once per interpreter process";

@@ -8,15 +8,16 @@
 
 // MORVANEX_GENERIC_PLATFORM (a build for tests) takes the branches of the
 // platforms that have neither of the two facilities below, on Linux.
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
 #if defined(__linux__) && !defined(MORVANEX_GENERIC_PLATFORM)
 #include <sys/syscall.h>
-#include <unistd.h>
 #define MORVANEX_FIRST_THREAD_QUERY 1
 #endif
 // glibc and macOS have backtrace(); musl and Windows do not.
 #if (defined(__GLIBC__) || defined(__APPLE__)) && !defined(MORVANEX_GENERIC_PLATFORM)
 #include <execinfo.h>
-#include <unistd.h>
 #define MORVANEX_NATIVE_STACK 1
 #endif
 
@@ -48,6 +49,14 @@ std::string environment_variable(const char* name) {
 void remember_initialising_thread() noexcept {
 #if !defined(MORVANEX_FIRST_THREAD_QUERY)
     initialising_thread = std::this_thread::get_id();
+#endif
+}
+
+long process_id() noexcept {
+#if defined(_WIN32)
+    return 0;  // no fork
+#else
+    return static_cast<long>(getpid());
 #endif
 }
 

@@ -29,6 +29,10 @@ std::string environment_variable(const char* name);
 // first thread, that thread stands for it.
 void remember_initialising_thread() noexcept;
 
+// Tells a process from a child forked from it: the process id where
+// processes fork, the same value in every process elsewhere.
+long process_id() noexcept;
+
 // The name of the calling thread for a failure report: "main" for the
 // process's first thread, else "<unnamed>".
 const char* thread_label() noexcept;

@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <optional>
 #include <span>
-#include <thread>
 #include <utility>
 
-#include "byte_order.hpp"
 #include "piece_index.hpp"
 #include "prefetch.hpp"
 #include "scorer.hpp"
@@ -62,10 +60,9 @@ void score_all(ResultTable& result, const PieceIndex& pieces, std::size_t worker
     const std::span<const std::uint32_t> affixes = result.affixes_in_byte_order();
     const std::size_t count = roots.size() + affixes.size();
     ChunkQueue queue(count, candidates_per_claim(count, worker_threads));
-    const std::thread::id calling_thread = std::this_thread::get_id();
     auto score_claimed = [&] {
         ScorerScratch scratch;
-        scratch.meter = WorkMeter(interruption, std::this_thread::get_id() == calling_thread);
+        scratch.meter = WorkMeter(&interruption);
         for (ChunkQueue::Chunk chunk; queue.claim(chunk);) {
             if (chunk.begin < roots.size())
                 score_stretch(result, false,
@@ -99,22 +96,22 @@ ResultTable rescore_candidates(InsertedStrings root_candidates, InsertedStrings 
     constexpr std::size_t most_worker_threads = 1024;
     worker_threads = std::clamp<std::size_t>(worker_threads, 1, most_worker_threads);
     // The keys in byte order, sorted on every thread; then three independent
-    // preparations, claimed by the threads in turn, the longest first.
+    // preparations, claimed by the threads in turn, the longest first. Each
+    // counts its work toward `interruption`, as scoring does.
     std::vector<std::uint32_t> root_order, affix_order;
     std::optional<PieceIndex> pieces;
-    std::vector<std::uint32_t> keys = scores.entries_in_byte_order(worker_threads);
+    std::vector<std::uint32_t> keys = scores.entries_in_byte_order(worker_threads, &interruption);
     auto build_pieces = [&] {
-        pieces.emplace(scores, keys, one_char_whitelist);
+        pieces.emplace(scores, keys, one_char_whitelist, &interruption);
         // The trie holds all that scoring needs of them: free them before
         // the candidates' orders grow.
         keys = std::vector<std::uint32_t>();
         scores = InsertedScores();
         one_char_whitelist = InsertedStrings();
     };
-    auto order_roots = [&] { root_order = root_candidates.members_in_byte_order(); };
-    auto order_affixes = [&] { affix_order = affix_candidates.members_in_byte_order(); };
-    run_tasks(worker_threads, {build_pieces, order_roots, order_affixes});
-    interruption.ask_or_throw();  // the preparations of a large call take a while
+    auto order_roots = [&] { root_order = root_candidates.members_in_byte_order(1, &interruption); };
+    auto order_affixes = [&] { affix_order = affix_candidates.members_in_byte_order(1, &interruption); };
+    run_tasks(worker_threads, {build_pieces, order_roots, order_affixes}, [&] { interruption.ask_or_throw(); });
     ResultTable result(std::move(root_candidates), std::move(root_order), std::move(affix_candidates),
                        std::move(affix_order));
     if (result.size() != 0) score_all(result, *pieces, worker_threads, interruption);

@@ -20,8 +20,8 @@ namespace morvanex {
 // `worker_threads` is how many threads may work at once, the calling thread
 // included (0 or 1: the calling thread alone, starting none). The result
 // does not depend on it. The calling thread asks `interruption` whether to
-// stop at bounded intervals of the work; on a yes the call ends by throwing
-// Interrupted.
+// go on at bounded intervals of the work, in every phase; on a stop the call
+// ends by throwing Interrupted, on lost threads by throwing ThreadsLost.
 ResultTable rescore_candidates(InsertedStrings root_candidates, InsertedStrings affix_candidates, InsertedScores scores,
                                InsertedStrings one_char_whitelist, std::size_t worker_threads,
                                Interruption& interruption);

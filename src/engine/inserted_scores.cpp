@@ -4,8 +4,9 @@
 
 namespace morvanex {
 
-std::vector<std::uint32_t> InsertedScores::entries_in_byte_order(std::size_t threads) const {
-    return distinct_in_byte_order(keys_, KeepRepeat::last, threads);
+std::vector<std::uint32_t> InsertedScores::entries_in_byte_order(std::size_t threads,
+                                                                 Interruption* interruption) const {
+    return distinct_in_byte_order(keys_, KeepRepeat::last, threads, interruption);
 }
 
 }  // namespace morvanex

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "interruption.hpp"
 #include "prefetch.hpp"
 #include "string_list.hpp"
 
@@ -37,8 +38,10 @@ public:
     void prefetch_text(std::size_t position) const { keys_.prefetch_text(position); }
 
     // The position of each distinct key's last insertion, ordered by the
-    // keys' bytes. Sorted on up to `threads` threads.
-    std::vector<std::uint32_t> entries_in_byte_order(std::size_t threads = 1) const;
+    // keys' bytes. Sorted on up to `threads` threads, counting the work
+    // toward `interruption`, if any.
+    std::vector<std::uint32_t> entries_in_byte_order(std::size_t threads = 1,
+                                                     Interruption* interruption = nullptr) const;
 
 private:
     StringList keys_;

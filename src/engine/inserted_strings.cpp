@@ -7,8 +7,9 @@
 
 namespace morvanex {
 
-std::vector<std::uint32_t> InsertedStrings::members_in_byte_order(std::size_t threads) const {
-    return distinct_in_byte_order(strings_, KeepRepeat::first, threads);
+std::vector<std::uint32_t> InsertedStrings::members_in_byte_order(std::size_t threads,
+                                                                  Interruption* interruption) const {
+    return distinct_in_byte_order(strings_, KeepRepeat::first, threads, interruption);
 }
 
 void InsertedStrings::drop_repeats() {

@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "interruption.hpp"
 #include "string_list.hpp"
 
 namespace morvanex {
@@ -47,8 +48,9 @@ public:
 
     // The position of each distinct member (its first insertion), ordered by
     // the members' bytes, which for UTF-8 is code point order. Sorted on up
-    // to `threads` threads.
-    std::vector<std::uint32_t> members_in_byte_order(std::size_t threads = 1) const;
+    // to `threads` threads, counting the work toward `interruption`, if any.
+    std::vector<std::uint32_t> members_in_byte_order(std::size_t threads = 1,
+                                                     Interruption* interruption = nullptr) const;
 
 private:
     // Keeps the first insertion of each string, in insertion order.

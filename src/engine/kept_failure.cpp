@@ -18,6 +18,8 @@ void KeptFailure::keep_current() noexcept {
         keep(Kind::internal, [&] { internal_.emplace(failure); });
     } catch (const Interrupted&) {
         kind_ = Kind::interrupted;
+    } catch (const ThreadsLost&) {
+        kind_ = Kind::threads_lost;
     } catch (const std::length_error& failure) {
         keep(Kind::too_large, [&] { text_ = failure.what(); });
     } catch (const std::exception& failure) {
@@ -33,6 +35,7 @@ void KeptFailure::rethrow_if_any() const {
         case Kind::out_of_memory: throw std::bad_alloc();
         case Kind::internal: throw *internal_;
         case Kind::interrupted: throw Interrupted();
+        case Kind::threads_lost: throw ThreadsLost();
         case Kind::too_large: throw std::length_error(text_);
         case Kind::other: throw std::runtime_error(text_);
     }

@@ -1,7 +1,7 @@
 #pragma once
 // What a piece of work threw, kept by value and thrown again later, on
 // another thread or once some clean-up is done: exhausted memory, an internal
-// failure, an interruption, a size beyond a container's reach, or anything
+// failure, an interruption, lost threads, a size beyond a container's reach, or anything
 // else by its text. (std::exception_ptr would carry it as it is, but its
 // reference counting ties the module to a newer C++ runtime than the rest of
 // it needs.)
@@ -23,7 +23,7 @@ public:
     void rethrow_if_any() const;
 
 private:
-    enum class Kind { none, out_of_memory, internal, interrupted, too_large, other };
+    enum class Kind { none, out_of_memory, internal, interrupted, threads_lost, too_large, other };
 
     // Copying the failure may itself run out of memory.
     template <class Copy>

@@ -5,7 +5,6 @@
 #include <string_view>
 #include <utility>
 
-#include "byte_order.hpp"
 #include "char_sequence.hpp"
 #include "internal_failure.hpp"
 #include "prefetch.hpp"
@@ -15,13 +14,13 @@ namespace morvanex {
 namespace {
 
 // The code points of the whitelist's one-character members, sorted.
-std::vector<char32_t> one_char_members(const InsertedStrings& whitelist) {
+std::vector<char32_t> one_char_members(const InsertedStrings& whitelist, WorkMeter& meter) {
     std::vector<char32_t> members;
-    for (std::size_t position = 0; position < whitelist.size(); ++position) {
+    meter.count_each(0, whitelist.size(), [&](std::size_t position) {
         std::string_view text = whitelist[position];
-        if (text.empty() || text.size() > 4 || decoded_length(text) != 1) continue;
+        if (text.empty() || text.size() > 4 || decoded_length(text) != 1) return;
         members.push_back(decode_char(reinterpret_cast<const unsigned char*>(text.data()), text.size()).code_point);
-    }
+    });
     std::sort(members.begin(), members.end());
     members.erase(std::unique(members.begin(), members.end()), members.end());
     return members;
@@ -55,7 +54,7 @@ struct PieceIndex::Layout {
 };
 
 PieceIndex::PieceIndex(const InsertedScores& scores, const std::vector<std::uint32_t>& keys,
-                       const InsertedStrings& whitelist)
+                       const InsertedStrings& whitelist, Interruption* interruption)
     : tails_(1, '\0') {
     // Keys arrive in byte order. A key shares exactly its common prefix with
     // the key before it and parts from both neighbours one past the longer
@@ -67,23 +66,25 @@ PieceIndex::PieceIndex(const InsertedScores& scores, const std::vector<std::uint
     // where its block of children begins, and the commonest first steps of
     // a walk are looked up once.
     assert(keys.size() <= scores.size());
-    const Layout layout = measure_levels(scores, keys);
-    write_nodes(scores, keys, layout, whitelist);
-    link_child_blocks();
+    WorkMeter meter(interruption);
+    const Layout layout = measure_levels(scores, keys, meter);
+    write_nodes(scores, keys, layout, whitelist, meter);
+    link_child_blocks(meter);
     build_ascii_shortcuts();
 }
 
-PieceIndex::Layout PieceIndex::measure_levels(const InsertedScores& scores, const std::vector<std::uint32_t>& keys) {
+PieceIndex::Layout PieceIndex::measure_levels(const InsertedScores& scores, const std::vector<std::uint32_t>& keys,
+                                              WorkMeter& meter) {
     std::vector<Layout::Span> spans(keys.size(), Layout::Span{0, 0, 0});
     std::vector<std::size_t> level_sizes(1, 1);  // the root
     std::size_t tail_bytes = tails_.size();
     CharSequence previous, current, next;
     if (!keys.empty()) decode_into(scores.key(keys[0]), next);
-    for (std::size_t index = 0; index < keys.size(); ++index) {
+    meter.count_each(0, keys.size(), [&](std::size_t index) {
         read_ahead(scores, keys, index);
         std::swap(current, next);
         if (index + 1 < keys.size()) decode_into(scores.key(keys[index + 1]), next);
-        if (current.length() == 0) continue;  // the empty key is no piece and no candidate
+        if (current.length() == 0) return;  // the empty key is no piece and no candidate
         longest_key_ = std::max(longest_key_, current.length());
         std::size_t shared = common_prefix(previous, current);
         std::size_t ahead = index + 1 < keys.size() ? common_prefix(current, next) : 0;
@@ -106,14 +107,14 @@ PieceIndex::Layout PieceIndex::measure_levels(const InsertedScores& scores, cons
         if (level_sizes.size() <= explicit_end) level_sizes.resize(explicit_end + 1, 0);
         for (std::size_t depth = shared + 1; depth <= explicit_end; ++depth) ++level_sizes[depth];
         std::swap(previous, current);
-    }
+    });
     return Layout{std::move(spans), std::move(level_sizes), tail_bytes};
 }
 
 // Leaves in each node's children_begin the number of its children.
 void PieceIndex::write_nodes(const InsertedScores& scores, const std::vector<std::uint32_t>& keys, const Layout& layout,
-                             const InsertedStrings& whitelist) {
-    const std::vector<char32_t> whitelisted = one_char_members(whitelist);
+                             const InsertedStrings& whitelist, WorkMeter& meter) {
+    const std::vector<char32_t> whitelisted = one_char_members(whitelist, meter);
     // Levels lie one after another; `filled[d]` counts the nodes written so
     // far at depth d, so the last of them is on the current key's path.
     const std::vector<std::size_t>& level_sizes = layout.level_sizes;
@@ -129,10 +130,10 @@ void PieceIndex::write_nodes(const InsertedScores& scores, const std::vector<std
     auto last_at = [&](std::size_t depth) { return level_begin[depth] + filled[depth] - 1; };
 
     CharSequence current;
-    for (std::size_t index = 0; index < keys.size(); ++index) {
+    meter.count_each(0, keys.size(), [&](std::size_t index) {
         read_ahead(scores, keys, index);
         const Layout::Span span = layout.spans[index];
-        if (span.explicit_end == 0) continue;
+        if (span.explicit_end == 0) return;
         const std::uint32_t key = keys[index];
         std::string_view text = scores.key(key);
         decode_into(text, current);
@@ -156,17 +157,17 @@ void PieceIndex::write_nodes(const InsertedScores& scores, const std::vector<std
             last.code_point_and_flags |= keyed_flag | (usable ? scored_flag : 0);
             last.score = scores.value(key);  // a repeated key arrives once, at its last insertion
         }
-    }
+    });
 }
 
 // Turns each node's count of children into where its block of them begins:
 // blocks follow each other in the order of their parents, so every block
 // begins where the previous one ended.
-void PieceIndex::link_child_blocks() {
+void PieceIndex::link_child_blocks(WorkMeter& meter) {
     const std::size_t total = records_.size() - 1;
     std::uint32_t next_block = 1;
-    for (std::size_t node = 0; node < total; ++node)
-        next_block += std::exchange(records_[node].children_begin, next_block);
+    meter.count_each(0, total,
+                     [&](std::size_t node) { next_block += std::exchange(records_[node].children_begin, next_block); });
     records_[total].children_begin = next_block;  // the sentinel closes the last block
 }
 

@@ -32,6 +32,7 @@
 
 #include "inserted_scores.hpp"
 #include "inserted_strings.hpp"
+#include "interruption.hpp"
 #include "utf8.hpp"
 
 namespace morvanex {
@@ -69,8 +70,11 @@ public:
     };
 
     // Builds the trie of the keys of `scores`, given as their
-    // entries_in_byte_order(); keeps no reference to any argument.
-    PieceIndex(const InsertedScores& scores, const std::vector<std::uint32_t>& keys, const InsertedStrings& whitelist);
+    // entries_in_byte_order(); keeps no reference to any argument. Counts
+    // the work toward `interruption`, if any: a unit for each key in each
+    // pass over the keys, each whitelist member and each node linked.
+    PieceIndex(const InsertedScores& scores, const std::vector<std::uint32_t>& keys, const InsertedStrings& whitelist,
+               Interruption* interruption = nullptr);
 
     // The length in characters of the longest key.
     std::size_t longest_key() const { return longest_key_; }
@@ -141,10 +145,10 @@ private:
     // The phases of building, in order (piece_index.cpp). Layout is what
     // the first tells the second: where each key's nodes lie.
     struct Layout;
-    Layout measure_levels(const InsertedScores& scores, const std::vector<std::uint32_t>& keys);
+    Layout measure_levels(const InsertedScores& scores, const std::vector<std::uint32_t>& keys, WorkMeter& meter);
     void write_nodes(const InsertedScores& scores, const std::vector<std::uint32_t>& keys, const Layout& layout,
-                     const InsertedStrings& whitelist);
-    void link_child_blocks();
+                     const InsertedStrings& whitelist, WorkMeter& meter);
+    void link_child_blocks(WorkMeter& meter);
     void build_ascii_shortcuts();
 
     Node find_child(Node parent, char32_t c) const {

@@ -41,8 +41,10 @@ std::optional<double> extend_from(const CharSequence& chars, const PieceIndex& p
 // of the whole root), are taken over; then, for each position i from p on,
 // the walks standing on i take character i in increasing order of their
 // start and a walk from i sets out last, so every best[i + 1] sees its
-// totals in increasing order of their start.
-Segmentation score_root_after_neighbour(const CharSequence& chars, const PieceIndex& pieces, RootWalks& walks) {
+// totals in increasing order of their start. Counted on `meter` as the trie
+// steps taken, up to n(n + 1)/2 for a root of n characters.
+Segmentation score_root_after_neighbour(const CharSequence& chars, const PieceIndex& pieces, RootWalks& walks,
+                                        WorkMeter& meter) {
     const std::size_t n = chars.length();
     constexpr std::size_t positions = RootWalks::longest_reused_root + 1;
     if (walks.pieces != &pieces) {
@@ -59,6 +61,7 @@ Segmentation score_root_after_neighbour(const CharSequence& chars, const PieceIn
     std::vector<double>& best = walks.best;
 
     std::optional<double> whole_value;
+    std::size_t steps = 0;
     for (std::size_t i = p; i < n; ++i) {
         const char32_t c = chars.code_points[i];
         const std::size_t next = i + 1;
@@ -75,15 +78,20 @@ Segmentation score_root_after_neighbour(const CharSequence& chars, const PieceIn
                 to[going_on++] = RootWalks::Walk{start, piece};
             }
         };
+        steps += walks.standing[i];
         for (std::size_t k = 0; k < walks.standing[i]; ++k) {
             PieceIndex::Cursor piece = from[k].piece;
             piece.advance(c);
             stand_on_next(from[k].start, piece);
         }
-        if (best[i] > unreachable) stand_on_next(static_cast<std::uint32_t>(i), pieces.walk_from(c));
+        if (best[i] > unreachable) {
+            ++steps;
+            stand_on_next(static_cast<std::uint32_t>(i), pieces.walk_from(c));
+        }
         walks.standing[next] = static_cast<std::uint32_t>(going_on);
     }
     walks.chars.assign(chars.code_points.begin(), chars.code_points.end());
+    meter.count(steps);  // once `walks` holds this root, so that a stop leaves it consistent
     return Segmentation{best[n], whole_value};
 }
 
@@ -93,10 +101,8 @@ Segmentation best_segmentation_score(const CharSequence& chars, const PieceIndex
                                      ScorerScratch& scratch) {
     const std::size_t n = chars.length();
     assert(n >= 1);
-    // A reused root costs at most longest_reused_root squared steps, which the
-    // driver's count per candidate covers; longer walks are counted here.
     if (!is_affix && n <= RootWalks::longest_reused_root && pieces.longest_key() > 0)
-        return score_root_after_neighbour(chars, pieces, scratch.root_walks);
+        return score_root_after_neighbour(chars, pieces, scratch.root_walks, scratch.meter);
     std::vector<double>& best = scratch.best;
     if (n >= best.max_size()) throw InternalFailure(failure_text::capacity_overflow);
     best.assign(n + 1, unreachable);

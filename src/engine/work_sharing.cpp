@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "exception_state.hpp"
+#include "interruption.hpp"
 #include "kept_failure.hpp"
 
 namespace morvanex {
@@ -53,6 +54,14 @@ public:
         }
     }
 
+    // Leaves the helpers to themselves, neither joined nor waited for: in a
+    // child process forked meanwhile they do not exist, and the locks they
+    // held stay held.
+    void forsake() {
+        for (std::thread& helper : running_) helper.detach();
+        running_.clear();
+    }
+
     // Returns once every helper has finished its work, calling
     // `while_waiting` every waiting_period meanwhile.
     void wait(const std::function<void()>& while_waiting) {
@@ -88,17 +97,26 @@ void run_sharing(std::size_t threads, ChunkQueue& queue, const std::function<voi
     {
         Helpers helpers(queue);
         helpers.start(threads - 1, work, failure);
-        work();
-        if (while_waiting) helpers.wait(while_waiting);
+        try {
+            work();
+            if (while_waiting) helpers.wait(while_waiting);
+        } catch (const ThreadsLost&) {
+            helpers.forsake();
+            throw;
+        }
     }
     failure.rethrow_if_any();
 }
 
-void run_tasks(std::size_t threads, std::initializer_list<std::function<void()>> tasks) {
+void run_tasks(std::size_t threads, std::initializer_list<std::function<void()>> tasks,
+               const std::function<void()>& while_waiting) {
     ChunkQueue queue(tasks.size(), 1);
-    run_sharing(std::min(threads, tasks.size()), queue, [&] {
-        for (ChunkQueue::Chunk chunk; queue.claim(chunk);) tasks.begin()[chunk.begin]();
-    });
+    run_sharing(
+        std::min(threads, tasks.size()), queue,
+        [&] {
+            for (ChunkQueue::Chunk chunk; queue.claim(chunk);) tasks.begin()[chunk.begin]();
+        },
+        while_waiting);
 }
 
 }  // namespace morvanex

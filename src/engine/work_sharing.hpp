@@ -56,14 +56,16 @@ private:
 //
 // Once its own share is done, the calling thread waits for the others; with
 // `while_waiting` it calls that every `waiting_period` meanwhile, and what
-// that throws ends the sharing the same way.
+// that throws ends the sharing the same way. A ThreadsLost thrown on the
+// calling thread ends it at once, without waiting for the others.
 inline constexpr std::chrono::milliseconds waiting_period{20};
 void run_sharing(std::size_t threads, ChunkQueue& queue, const std::function<void()>& work,
                  const std::function<void()>& while_waiting = {});
 
 // Runs each of `tasks` once, on up to `threads` threads as run_sharing
-// does; the threads claim them one at a time in the order given, so the
-// longest should come first.
-void run_tasks(std::size_t threads, std::initializer_list<std::function<void()>> tasks);
+// does (with `while_waiting` as there); the threads claim them one at a time
+// in the order given, so the longest should come first.
+void run_tasks(std::size_t threads, std::initializer_list<std::function<void()>> tasks,
+               const std::function<void()>& while_waiting = {});
 
 }  // namespace morvanex

@@ -1,18 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <limits>
-#include <new>
-#include <random>
 #include <string>
+#include <vector>
 
 #include "driver.hpp"
 #include "engine_test_support.hpp"
-#include "internal_failure.hpp"
-#include "interruption.hpp"
-#include "work_sharing.hpp"
 
 namespace morvanex::testing {
 namespace {
@@ -110,90 +104,6 @@ TEST(Driver, PreviousScoreIsReadFromTheInputTableOnly) {
     EXPECT_EQ(result.value(0), 0.5);
 }
 
-TEST(Containers, RepeatsResolveToTheFirstMemberAndTheLastValue) {
-    InsertedStrings set;
-    for (const char* word : {"b", "a", "b", "", "c", "a"}) set.insert(word);
-    std::vector<std::uint32_t> members = set.members_in_byte_order();
-    EXPECT_EQ(members, (std::vector<std::uint32_t>{3, 1, 0, 4}));
-
-    InsertedScores table;
-    table.insert("x", 1.0);
-    table.insert("y", 2.0);
-    table.insert("x", 3.0);
-    EXPECT_EQ(table.entries_in_byte_order(), (std::vector<std::uint32_t>{2, 1}));
-}
-
-TEST(Containers, ByteOrderPutsPrefixesAndNulsBeforeTheirExtensions) {
-    InsertedStrings set;
-    for (std::string_view word : {std::string_view("ab\0", 3), std::string_view("ab"), std::string_view("abcdefghij"),
-                                  std::string_view("abcdefgh"), std::string_view("\xC3\xA9"), std::string_view("z")})
-        set.insert(word);
-    EXPECT_EQ(set.members_in_byte_order(), (std::vector<std::uint32_t>{1, 0, 3, 2, 5, 4}));
-}
-
-TEST(Containers, LargeSetsSortLikeAPlainSortWithRepeatsRemoved) {
-    // Enough strings for the bucket path, with shared beginnings of many
-    // words, strings that end inside a word or differ only by trailing NULs,
-    // multi-byte characters and repeats; sorted on one thread or several.
-    std::mt19937_64 rng(5);
-    const std::vector<std::string> parts = {"a",           "ab", std::string("\0", 1),   "\xC3\xA9",
-                                            "internation", "z",  "internationalisation-"};
-    InsertedStrings set(20000);  // as many as arrive: no repeat is dropped early
-    std::vector<std::string> inserted;
-    for (int k = 0; k < 20000; ++k) {
-        std::string text;
-        for (std::size_t n = rng() % 5; n-- > 0;) text += parts[rng() % parts.size()];
-        set.insert(text);
-        inserted.push_back(text);
-    }
-    std::vector<std::uint32_t> expected(inserted.size());
-    for (std::uint32_t k = 0; k < expected.size(); ++k) expected[k] = k;
-    std::stable_sort(expected.begin(), expected.end(),
-                     [&](std::uint32_t a, std::uint32_t b) { return inserted[a] < inserted[b]; });
-    expected.erase(std::unique(expected.begin(), expected.end(),
-                               [&](std::uint32_t a, std::uint32_t b) { return inserted[a] == inserted[b]; }),
-                   expected.end());
-    for (std::size_t threads : {1, 2, 3}) EXPECT_EQ(set.members_in_byte_order(threads), expected) << threads;
-}
-
-TEST(Containers, RepeatsBeyondTheExpectedCountAreDroppedKeepingFirstInsertionOrder) {
-    // The same long string over and over, among a few others, into a set
-    // that expected one member.
-    const std::string long_text(1 << 20, 'x');
-    const std::vector<std::string> others = {"b", "a", "c"};
-    InsertedStrings set(1);
-    std::vector<std::string> first_seen;
-    for (int k = 0; k < 400; ++k) {
-        const std::string& text = k % 7 == 3 ? others[static_cast<std::size_t>(k) % others.size()] : long_text;
-        set.insert(text);
-        if (std::find(first_seen.begin(), first_seen.end(), text) == first_seen.end()) first_seen.push_back(text);
-        ASSERT_LE(set.size(), 16u + 1u) << k;
-    }
-    std::vector<std::string> kept;
-    for (std::size_t position = 0; position < set.size(); ++position)
-        if (std::find(kept.begin(), kept.end(), set[position]) == kept.end()) kept.emplace_back(set[position]);
-    EXPECT_EQ(kept, first_seen);
-    std::vector<std::uint32_t> members = set.members_in_byte_order();
-    ASSERT_EQ(members.size(), 4u);
-    for (std::uint32_t position : members)  // each member reported at its first position
-        for (std::size_t earlier = 0; earlier < position; ++earlier) EXPECT_NE(set[earlier], set[position]);
-}
-
-TEST(Containers, ASourceThatMayRepeatKeepsBytesProportionalToItsDistinctStrings) {
-    // As many insertions as the source reported, so the count never calls
-    // for a drop: two long strings in turn, then one over and over.
-    const std::vector<std::string> long_texts = {std::string(1 << 20, 'x'), std::string(1 << 20, 'y')};
-    InsertedStrings set(600, InsertedStrings::Source::may_repeat);
-    for (int k = 0; k < 600; ++k) {
-        set.insert(long_texts[k < 300 ? static_cast<std::size_t>(k) % 2 : 1]);
-        ASSERT_LE(set.strings().bytes(), 6u << 20) << k;
-    }
-    std::vector<std::uint32_t> members = set.members_in_byte_order();
-    ASSERT_EQ(members.size(), 2u);
-    EXPECT_EQ(set[members[0]], long_texts[0]);
-    EXPECT_EQ(set[members[1]], long_texts[1]);
-}
-
 TEST(Driver, RepeatedCandidatesAndKeysCountOnce) {
     // The later "ab" value (0.5) is the previous score; the repeated root and
     // affix strings each give one entry.
@@ -213,57 +123,6 @@ TEST(Driver, RepeatedCandidatesAndKeysCountOnce) {
     EXPECT_EQ(result.value(0), 0.5 / 3.0);
     EXPECT_EQ(result.key(1), "cd");
     EXPECT_EQ(result.key(2), "zz");
-}
-
-TEST(WorkSharing, AFailureOnAnyThreadIsRethrownOnTheCallerAfterEveryThreadHasFinished) {
-    for (std::size_t threads : {1, 2, 4}) {
-        for (bool out_of_memory : {false, true}) {
-            ChunkQueue queue(10000, 1);
-            std::atomic<std::size_t> started{0}, finished{0}, claimed{0};
-            auto work = [&] {
-                ++started;
-                struct Leave {
-                    std::atomic<std::size_t>& count;
-                    ~Leave() { ++count; }
-                } leave{finished};
-                for (ChunkQueue::Chunk chunk; queue.claim(chunk);) {
-                    ++claimed;
-                    if (chunk.begin != 100) continue;
-                    if (out_of_memory) throw std::bad_alloc();
-                    throw InternalFailure("stop");
-                }
-            };
-            if (out_of_memory)
-                EXPECT_THROW(run_sharing(threads, queue, work), std::bad_alloc);
-            else
-                EXPECT_THROW(run_sharing(threads, queue, work), InternalFailure);
-            EXPECT_EQ(finished.load(), started.load()) << threads;
-            EXPECT_LE(started.load(), threads);
-            EXPECT_LT(claimed.load(), 10000u);  // the failure stopped the others
-        }
-    }
-}
-
-// One long candidate whose walks all follow one long key: far more trie steps
-// than the asks allow, whichever thread scores it. The third ask stops the
-// call; without asks it would run for minutes.
-TEST(Interruption, TheThirdAskStopsTheCallOnEveryThread) {
-    const std::string word(200000, 'a');
-    for (std::size_t threads : {1, 2, 4}) {
-        InsertedScores scores(2);
-        scores.insert("a", 1.0);
-        scores.insert(word, 0.5);
-        InsertedStrings roots;
-        roots.insert(word);
-        roots.insert("aa");
-        std::size_t asks = 0;
-        Interruption interruption([](void* count) { return ++*static_cast<std::size_t*>(count) == 3; }, &asks);
-        EXPECT_THROW(rescore_candidates(std::move(roots), InsertedStrings(), std::move(scores), set_of({"a"}), threads,
-                                        interruption),
-                     Interrupted)
-            << threads;
-        EXPECT_EQ(asks, 3u) << threads;
-    }
 }
 
 }  // namespace

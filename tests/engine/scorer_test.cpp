@@ -102,13 +102,5 @@ TEST(Scorer, AffixUsesSuffixesAfterAnyUsablePrefix) {
     EXPECT_EQ(fast_score("prefix", scores, whitelist, false), 4.5);
 }
 
-TEST(Scorer, KeysWithEmbeddedNulAreWholePieces) {
-    std::string candidate("a\0b", 3);
-    InsertedScores scores(1);
-    scores.insert(candidate, 0.75);
-    EXPECT_EQ(fast_score(candidate, scores, set_of({}), false), 0.75);
-    EXPECT_EQ(fast_score(candidate, scores, set_of({}), true), 0.75);
-}
-
 }  // namespace
 }  // namespace morvanex::testing

@@ -1,0 +1,65 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "inserted_scores.hpp"
+#include "inserted_strings.hpp"
+
+namespace morvanex::testing {
+namespace {
+
+TEST(Containers, RepeatsResolveToTheFirstMemberAndTheLastValue) {
+    InsertedStrings set;
+    for (const char* word : {"b", "a", "b", "", "c", "a"}) set.insert(word);
+    std::vector<std::uint32_t> members = set.members_in_byte_order();
+    EXPECT_EQ(members, (std::vector<std::uint32_t>{3, 1, 0, 4}));
+
+    InsertedScores table;
+    table.insert("x", 1.0);
+    table.insert("y", 2.0);
+    table.insert("x", 3.0);
+    EXPECT_EQ(table.entries_in_byte_order(), (std::vector<std::uint32_t>{2, 1}));
+}
+
+TEST(Containers, RepeatsBeyondTheExpectedCountAreDroppedKeepingFirstInsertionOrder) {
+    // The same long string over and over, among a few others, into a set
+    // that expected one member.
+    const std::string long_text(1 << 20, 'x');
+    const std::vector<std::string> others = {"b", "a", "c"};
+    InsertedStrings set(1);
+    std::vector<std::string> first_seen;
+    for (int k = 0; k < 400; ++k) {
+        const std::string& text = k % 7 == 3 ? others[static_cast<std::size_t>(k) % others.size()] : long_text;
+        set.insert(text);
+        if (std::find(first_seen.begin(), first_seen.end(), text) == first_seen.end()) first_seen.push_back(text);
+        ASSERT_LE(set.size(), 16u + 1u) << k;
+    }
+    std::vector<std::string> kept;
+    for (std::size_t position = 0; position < set.size(); ++position)
+        if (std::find(kept.begin(), kept.end(), set[position]) == kept.end()) kept.emplace_back(set[position]);
+    EXPECT_EQ(kept, first_seen);
+    std::vector<std::uint32_t> members = set.members_in_byte_order();
+    ASSERT_EQ(members.size(), 4u);
+    for (std::uint32_t position : members)  // each member reported at its first position
+        for (std::size_t earlier = 0; earlier < position; ++earlier) EXPECT_NE(set[earlier], set[position]);
+}
+
+TEST(Containers, ASourceThatMayRepeatKeepsBytesProportionalToItsDistinctStrings) {
+    // As many insertions as the source reported, so the count never calls
+    // for a drop: two long strings in turn, then one over and over.
+    const std::vector<std::string> long_texts = {std::string(1 << 20, 'x'), std::string(1 << 20, 'y')};
+    InsertedStrings set(600, InsertedStrings::Source::may_repeat);
+    for (int k = 0; k < 600; ++k) {
+        set.insert(long_texts[k < 300 ? static_cast<std::size_t>(k) % 2 : 1]);
+        ASSERT_LE(set.strings().bytes(), 6u << 20) << k;
+    }
+    std::vector<std::uint32_t> members = set.members_in_byte_order();
+    ASSERT_EQ(members.size(), 2u);
+    EXPECT_EQ(set[members[0]], long_texts[0]);
+    EXPECT_EQ(set[members[1]], long_texts[1]);
+}
+
+}  // namespace
+}  // namespace morvanex::testing
