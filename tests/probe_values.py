@@ -67,5 +67,19 @@ class UnprintableKey(str):
         raise RuntimeError(text("no text"))
 
 
+class OnFirstFloat:
+    """A value whose first conversion runs `action`; it reads as `value`."""
+
+    def __init__(self, action, value=1.0):
+        self.action = action
+        self.value = value
+
+    def __float__(self):
+        action, self.action = self.action, None
+        if action is not None:
+            action()
+        return self.value
+
+
 class Unconvertible:
     """Neither a str nor a set, a dict or a number."""

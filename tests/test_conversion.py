@@ -9,7 +9,7 @@ import pytest
 
 import morvanex
 from contract_texts import DICT_CHANGED_SIZE, DICT_KEYS_CHANGED, ITERATION_FAILED, PARAMETERS, cannot_convert
-from probe_values import FrozenSubclass, IterRaises, NextRaises, Number, SetSubclass
+from probe_values import FrozenSubclass, IterRaises, NextRaises, Number, OnFirstFloat, SetSubclass
 
 f = morvanex.run_scoring_iteration
 
@@ -450,22 +450,9 @@ def test_nested_call_from_a_value_is_independent():
 # --- the dictionary guards ---------------------------------------------------
 
 
-class Mutating:
-    """A value whose conversion runs `action` on the dict being converted, once."""
-
-    def __init__(self, action):
-        self.action = action
-
-    def __float__(self):
-        action, self.action = self.action, None
-        if action is not None:
-            action()
-        return 1.0
-
-
 def test_value_that_adds_a_key_ends_the_call(panic_exception):
     scores = {"a": None, "b": 2.0}
-    scores["a"] = Mutating(lambda: scores.__setitem__("c", 3.0))
+    scores["a"] = OnFirstFloat(lambda: scores.__setitem__("c", 3.0))
     with pytest.raises(BaseException) as caught:
         f({"a", "b", "c"}, set(), scores, set())
     assert type(caught.value) is panic_exception
@@ -474,7 +461,7 @@ def test_value_that_adds_a_key_ends_the_call(panic_exception):
 
 def test_value_that_removes_a_key_ends_the_call(panic_exception):
     scores = {"a": None, "b": 2.0}
-    scores["a"] = Mutating(lambda: scores.pop("b"))
+    scores["a"] = OnFirstFloat(lambda: scores.pop("b"))
     with pytest.raises(BaseException) as caught:
         f({"a"}, set(), scores, set())
     assert type(caught.value) is panic_exception
@@ -488,7 +475,7 @@ def test_replacing_a_later_key_completes_with_the_entries_walked():
         del scores["b"]
         scores["c"] = 3.0
 
-    scores["a"] = Mutating(swap)
+    scores["a"] = OnFirstFloat(swap)
     # "b" was removed before the walk reached it; "c" was reached instead.
     assert f({"a", "b", "c"}, set(), scores, set()) == {"a": 1.0, "b": 0.0, "c": 3.0}
 
@@ -510,7 +497,7 @@ def test_more_entries_than_at_the_start_ends_the_call(panic_exception):
         del scores["a"]
         scores["c"] = Recorded(3.0)
 
-    scores["a"] = Mutating(swap)
+    scores["a"] = OnFirstFloat(swap)
     with pytest.raises(BaseException) as caught:
         f({"a"}, set(), scores, set())
     assert type(caught.value) is panic_exception

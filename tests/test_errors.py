@@ -9,6 +9,7 @@ import pytest
 import morvanex
 from conftest import BACKTRACE_HINT, NO_NATIVE_STACK, limits_address_space, native_stack_printed
 from contract_texts import ITERATION_FAILED, RESUME_BANNER
+from probe_values import IterRaises, TypeErrorSubclass
 
 f = morvanex.run_scoring_iteration
 
@@ -28,10 +29,6 @@ def failing_scores_call(error):
 
 
 # --- rewording of conversion errors ------------------------------------------
-
-
-class TypeErrorSubclass(TypeError):
-    pass
 
 
 @pytest.mark.parametrize(
@@ -128,10 +125,6 @@ def test_panic_exception_docstring(panic_exception):
 
 
 def test_panic_is_not_caught_by_except_exception(panic_exception):
-    class IterRaises(set):
-        def __iter__(self):
-            raise ValueError("x")
-
     with pytest.raises(panic_exception) as caught:
         try:
             f(IterRaises(), set(), {}, set())

@@ -15,6 +15,7 @@ import pytest
 import morvanex
 import reference_model as model
 from contract_texts import DICT_CHANGED_SIZE, PARAMETERS, cannot_convert
+from probe_values import OnFirstFloat
 
 f = morvanex.run_scoring_iteration
 
@@ -156,20 +157,6 @@ def test_each_failed_allocation_ends_in_an_exception_or_the_right_result(run_pyt
 
 
 # --- Python code run by the call changes the arguments ------------------------------
-
-
-class OnFirstFloat:
-    """A value whose first conversion runs `action`; it reads as `value`."""
-
-    def __init__(self, action, value=1.0):
-        self.action = action
-        self.value = value
-
-    def __float__(self):
-        action, self.action = self.action, None
-        if action is not None:
-            action()
-        return self.value
 
 
 def mutation_cases():
