@@ -130,9 +130,9 @@ inline constexpr const char* unwrapped_panic = "Unwrapped panic from Python code
 inline constexpr const char* textless_failure = "panic from the module's native code";
 // The engine's texts; a std::length_error reads as capacity_overflow too.
 inline constexpr const char* capacity_overflow = failure_text::capacity_overflow;
-inline constexpr const char* hash_table_capacity_overflow = failure_text::hash_table_capacity_overflow;
+inline constexpr const char* result_table_overflow = failure_text::result_table_overflow;
 static_assert(std::string_view(capacity_overflow) == "capacity overflow");
-static_assert(std::string_view(hash_table_capacity_overflow) == "Hash table capacity overflow");
+static_assert(std::string_view(result_table_overflow) == "Hash table capacity overflow");
 
 // --- text of Python objects in messages -------------------------------------------------------------
 

@@ -23,10 +23,11 @@ std::size_t candidates_per_claim(std::size_t candidates, std::size_t threads) {
 }
 
 // The new score of `candidate` (non-empty) as a root or an affix.
-double score_candidate(std::string_view candidate, bool is_affix, const PieceIndex& pieces, ScorerScratch& scratch) {
+double score_candidate(std::string_view candidate, CandidateKind kind, const PieceIndex& pieces,
+                       ScorerScratch& scratch) {
     decode_into(candidate, scratch.chars);
-    Segmentation found = best_segmentation_score(scratch.chars, pieces, is_affix, scratch);
-    return updated_score(found.whole_value.value_or(0.0), found.best_cover, scratch.chars.length());
+    Cover found = best_cover(scratch.chars, pieces, kind, scratch);
+    return updated_score(found.whole_value.value_or(0.0), found.value, scratch.chars.length());
 }
 
 // Work units a candidate counts beyond its trie steps, so that a call over
@@ -36,16 +37,17 @@ constexpr std::size_t units_per_candidate = 16;
 
 // Scores the members of one candidate set at `positions`, a stretch of its
 // byte order, where neighbours share most trie nodes.
-void score_stretch(ResultTable& result, bool is_affix, std::span<const std::uint32_t> positions,
+void score_stretch(ResultTable& result, CandidateKind kind, std::span<const std::uint32_t> positions,
                    const PieceIndex& pieces, ScorerScratch& scratch) {
-    const InsertedStrings& candidates = is_affix ? result.affixes() : result.roots();
+    const bool affix = kind == CandidateKind::affix;
+    const InsertedStrings& candidates = affix ? result.affixes() : result.roots();
     visit_prefetching(
         positions,
         [&](std::uint32_t position) {
-            ResultTable::Entry entry = is_affix ? result.affix_entry(position) : result.root_entry(position);
+            ResultTable::Entry entry = affix ? result.affix_entry(position) : result.root_entry(position);
             if (entry == ResultTable::no_entry) return;
             scratch.meter.count(units_per_candidate);
-            result.set_value(entry, score_candidate(candidates[position], is_affix, pieces, scratch));
+            result.set_value(entry, score_candidate(candidates[position], kind, pieces, scratch));
         },
         [&](std::uint32_t position) { candidates.strings().prefetch_record(position); },
         [&](std::uint32_t position) { candidates.strings().prefetch_text(position); });
@@ -68,12 +70,13 @@ void score_all(ResultTable& result, const PieceIndex& pieces, std::size_t worker
         scratch.meter = WorkMeter(interruption, std::this_thread::get_id() == calling_thread);
         for (ChunkQueue::Chunk chunk; queue.claim(chunk);) {
             if (chunk.begin < roots.size())
-                score_stretch(result, false,
+                score_stretch(result, CandidateKind::root,
                               roots.subspan(chunk.begin, std::min(chunk.end, roots.size()) - chunk.begin), pieces,
                               scratch);
             if (chunk.end > roots.size()) {
                 std::size_t begin = std::max(chunk.begin, roots.size()) - roots.size();
-                score_stretch(result, true, affixes.subspan(begin, chunk.end - roots.size() - begin), pieces, scratch);
+                score_stretch(result, CandidateKind::affix, affixes.subspan(begin, chunk.end - roots.size() - begin),
+                              pieces, scratch);
             }
         }
     };
