@@ -17,30 +17,10 @@
 #include "error_value.hpp"
 #include "interpreter_lock.hpp"
 #include "messages.hpp"
-#include "object_text.hpp"
 #include "python_handles.hpp"
 
 namespace morvanex::binding {
 namespace {
-
-// Ties the conversion error of one argument to its parameter: an error of
-// exactly TypeError becomes a new TypeError "argument '<parameter>': <message>"
-// that keeps the original's __cause__ (None when it has none) and suppresses
-// the context; any other error is returned unchanged.
-ErrorValue tie_error_to_argument(std::string_view parameter, ErrorValue error) {
-    // Only exactly TypeError is reworded; its subclasses pass unchanged.
-    if (error.normalized_type() != PyExc_TypeError) return error;
-    PyObject* original = error.normalized_value();
-    if (original == nullptr) return error;
-
-    ErrorValue reworded =
-        ErrorValue::with_message(PyExc_TypeError, messages::for_argument(parameter, object_text(original)));
-    // PyException_SetCause steals the cause and marks __suppress_context__,
-    // also when the cause is null (then __cause__ reads None).
-    OwnedRef cause = OwnedRef::steal(PyException_GetCause(original));
-    PyException_SetCause(reworded.normalized_value(), cause.release());
-    return reworded;
-}
 
 Result<OwnedRef> call_body(PyObject* positional, PyObject* keywords) {
     Result<BoundArguments> bound = bind_arguments(positional, keywords);
@@ -78,7 +58,7 @@ PyObject* run_scoring_iteration_entry(PyObject* /*self*/, PyObject* positional, 
 
 // The doc string holds only the text-signature block, so __text_signature__
 // is the parameter list and __doc__ is None.
-const PyMethodDef run_scoring_iteration_method = {
+PyMethodDef run_scoring_iteration_method = {
     "run_scoring_iteration",
     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&run_scoring_iteration_entry)),
     METH_VARARGS | METH_KEYWORDS,
