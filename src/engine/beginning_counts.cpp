@@ -119,9 +119,11 @@ CountedStrings count_beginnings(const Beginnings& beginnings, std::size_t max_ch
     for (std::size_t b = 0; b + 1 < bucket_begin.size(); ++b) {
         if (bucket_begin[b] == bucket_begin[b + 1]) continue;
         keyed.clear();
-        for (std::size_t k = bucket_begin[b]; k < bucket_begin[b + 1]; ++k)
-            keyed.push_back({leading_bytes(counted_at(joined, by_bucket[k], max_chars)), by_bucket[k]});
-        meter.count(keyed.size() * 8);
+        for (std::size_t k = bucket_begin[b]; k < bucket_begin[b + 1]; ++k) {
+            const std::string_view text = counted_at(joined, by_bucket[k], max_chars);
+            meter.count(text.size() + 8);
+            keyed.push_back({leading_bytes(text), by_bucket[k]});
+        }
         sort_by_word(keyed, 0, keyed.size());
         sort_equal_words(joined, keyed, max_chars, bucket);
         for (const std::string_view text : bucket) {
