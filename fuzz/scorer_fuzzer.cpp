@@ -134,10 +134,11 @@ std::string show(std::string_view text) {
     return out;
 }
 
-[[noreturn]] void mismatch(const char* what, std::string_view candidate, bool is_affix, double fast, double literal) {
+[[noreturn]] void mismatch(const char* what, std::string_view candidate, morvanex::CandidateKind kind, double fast,
+                           double literal) {
     std::fprintf(stderr, "%s: candidate %s (%s): fast %a [%016" PRIx64 "], literal %a [%016" PRIx64 "]\n", what,
-                 show(candidate).c_str(), is_affix ? "affix" : "root", fast, double_bits(fast), literal,
-                 double_bits(literal));
+                 show(candidate).c_str(), kind == morvanex::CandidateKind::affix ? "affix" : "root", fast,
+                 double_bits(fast), literal, double_bits(literal));
     std::abort();
 }
 
@@ -209,21 +210,20 @@ void check_scorer(const Case& c, const morvanex::literal::Lookup& lookup, std::m
                   std::map<std::string, double>& affix_covers) {
     morvanex::PieceIndex pieces(c.scores, c.scores.entries_in_byte_order(), c.whitelist);
     morvanex::ScorerScratch scratch;  // reused across candidates, as the driver does
-    auto check = [&](std::string_view candidate, bool is_affix) {
+    auto check = [&](std::string_view candidate, morvanex::CandidateKind kind) {
         morvanex::decode_into(candidate, scratch.chars);
-        double fast = morvanex::best_segmentation_score(scratch.chars, pieces, is_affix, scratch).best_cover;
-        double literal =
-            morvanex::literal::best_segmentation_score(morvanex::literal::decode(candidate), lookup, is_affix);
-        if (double_bits(fast) != double_bits(literal)) mismatch("scorer differs", candidate, is_affix, fast, literal);
-        if (fast != fast || fast < -1.0) mismatch("cover out of range", candidate, is_affix, fast, literal);
+        double fast = morvanex::best_cover(scratch.chars, pieces, kind, scratch).value;
+        double literal = morvanex::literal::best_cover_value(morvanex::literal::decode(candidate), lookup, kind);
+        if (double_bits(fast) != double_bits(literal)) mismatch("scorer differs", candidate, kind, fast, literal);
+        if (fast != fast || fast < -1.0) mismatch("cover out of range", candidate, kind, fast, literal);
         return literal;
     };
     for (const InsertedStrings* set : {&c.roots, &c.affixes}) {
         for (std::size_t k = 0; k < set->size(); ++k) {
             std::string_view candidate = (*set)[k];
             if (candidate.empty()) continue;
-            root_covers[std::string(candidate)] = check(candidate, false);
-            affix_covers[std::string(candidate)] = check(candidate, true);
+            root_covers[std::string(candidate)] = check(candidate, morvanex::CandidateKind::root);
+            affix_covers[std::string(candidate)] = check(candidate, morvanex::CandidateKind::affix);
         }
     }
 }
@@ -234,17 +234,20 @@ void check_driver(const Case& c, const morvanex::literal::Lookup& lookup,
     auto result = morvanex::rescore_candidates(c.roots, c.affixes, c.scores, c.whitelist, 1 + c.roots.size() % 3);
 
     std::map<std::string, double> expected;
-    auto expect = [&](const InsertedStrings& set, const std::map<std::string, double>& covers) {
+    std::map<std::string, morvanex::CandidateKind> kind_of;
+    auto expect = [&](const InsertedStrings& set, const std::map<std::string, double>& covers,
+                      morvanex::CandidateKind kind) {
         for (std::size_t k = 0; k < set.size(); ++k) {
             std::string candidate(set[k]);
             if (candidate.empty()) continue;
             const double* previous = lookup.find(candidate);  // the later insertion of a key wins
             expected[candidate] = morvanex::literal::updated_score(previous ? *previous : 0.0, covers.at(candidate),
                                                                    morvanex::literal::decode(candidate).size());
+            kind_of[candidate] = kind;
         }
     };
-    expect(c.roots, root_covers);
-    expect(c.affixes, affix_covers);  // the affix pass comes second and wins
+    expect(c.roots, root_covers, morvanex::CandidateKind::root);
+    expect(c.affixes, affix_covers, morvanex::CandidateKind::affix);  // the affix pass comes second and wins
 
     if (result.size() != expected.size()) {
         std::fprintf(stderr, "driver result has %zu entries, expected %zu\n", result.size(), expected.size());
@@ -258,7 +261,7 @@ void check_driver(const Case& c, const morvanex::literal::Lookup& lookup,
             std::abort();
         }
         if (double_bits(result.value(k)) != double_bits(found->second))
-            mismatch("driver value differs", key, false, result.value(k), found->second);
+            mismatch("driver value differs", key, kind_of.at(key), result.value(k), found->second);
     }
 }
 

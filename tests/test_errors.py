@@ -7,7 +7,7 @@ import re
 import pytest
 
 import morvanex
-from conftest import BACKTRACE_HINT, NO_NATIVE_STACK, limits_address_space, native_stack_printed
+from conftest import BACKTRACE_HINT, NO_NATIVE_STACK, limits_address_space, linux_only, native_stack_printed
 from contract_texts import ITERATION_FAILED, RESUME_BANNER
 from probe_values import IterRaises, TypeErrorSubclass
 
@@ -409,6 +409,34 @@ def test_exhausted_memory_in_each_phase_raises_memory_error(run_python, phase):
     process = run_python(OUT_OF_MEMORY_SCRIPT.replace("PHASE_UNDER_TEST", phase), timeout=600)
     assert process.returncode == 0, process.stderr
     assert process.stdout.split() == ["MemoryError", "result"]
+
+
+# morvanex_covers under a limit far below what the call needs: its search's
+# arrays for one long word, its counted strings for one long word.
+@limits_address_space
+@linux_only
+@pytest.mark.parametrize(
+    "call", ['best_covers(["ab" * 4000000], {"ab": 0.5}, set())', 'substring_counts(["ab" * 8000], 16000)']
+)
+def test_exhausted_memory_in_morvanex_covers_raises_memory_error(run_python, call):
+    if "libasan" in os.environ.get("LD_PRELOAD", ""):
+        pytest.skip("AddressSanitizer reserves terabytes of address space and reports a failed operator new")
+    script = f"""
+import resource
+import morvanex_covers
+with open("/proc/self/status") as status:
+    size = next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmSize:"))
+resource.setrlimit(resource.RLIMIT_AS, (size + (64 << 20), resource.RLIM_INFINITY))
+try:
+    morvanex_covers.{call}
+    print("result")
+except MemoryError:
+    print("MemoryError")
+print(morvanex_covers.best_covers(["ab"], {{"ab": 0.5}}, set()))
+"""
+    process = run_python(script)
+    assert process.returncode == 0, process.stderr
+    assert process.stdout.splitlines() == ["MemoryError", "[(('ab',), 0.5)]"]
 
 
 @limits_address_space

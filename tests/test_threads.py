@@ -218,7 +218,7 @@ def test_parallel_call_of_a_daemon_thread_outliving_the_interpreter_ends_quietly
 # unless a signal handler stops it.
 SIGNAL_SCRIPT = """
 import os, signal, subprocess, sys
-import morvanex
+import morvanex, morvanex_covers
 
 n = N_UNDER_TEST
 arguments = ({"a" * n, "ab"}, {"ab", "b"}, {"a": 1.0, "a" * n: 0.5, "ab": 0.25}, {"a"})
@@ -232,12 +232,21 @@ print(morvanex.run_scoring_iteration({"ab"}, set(), {"a": 1.0, "b": 2.0}, {"a", 
 """
 
 
-def test_sigint_stops_a_long_call_in_either_mode(run_python):
+@pytest.mark.parametrize(
+    "call",
+    [
+        "morvanex.run_scoring_iteration(*arguments)",
+        "morvanex_covers.best_covers(sorted(arguments[0]), *arguments[2:])",
+        "morvanex_covers.own_best_covers(*arguments)",
+    ],
+    ids=["run_scoring_iteration", "best_covers", "own_best_covers"],
+)
+def test_sigint_stops_a_long_call_in_either_mode(run_python, call):
     # A SIGINT from another process, as Ctrl-C sends it, with the default handler.
-    handler = """
+    handler = f"""
     killer = subprocess.Popen(["sh", "-c", "sleep 0.3; kill -INT %d" % os.getpid()])
     try:
-        morvanex.run_scoring_iteration(*arguments)
+        {call}
         print("completed")
     except KeyboardInterrupt:
         print("KeyboardInterrupt")
@@ -291,7 +300,7 @@ def test_a_child_forked_by_a_handler_during_the_call_does_not_wait_for_threads_i
     assert process.stdout.splitlines() == [
         "child True",
         "parent KeyboardInterrupt:  0",
-        "child RuntimeError: run_scoring_iteration() cannot finish in a process forked during the call: "
+        "child RuntimeError: the call cannot finish in a process forked during it: "
         "its other scoring threads did not come along",
         "parent KeyboardInterrupt:  0",
         "True True",

@@ -50,12 +50,19 @@ std::array<std::size_t, 256> spread_by_byte(std::vector<KeyedPosition>& keyed, s
     return bucket_end;
 }
 
-// Sorts keyed[begin, end), whose words agree above the byte at `shift`, by
-// their words: spread by that byte, then each bucket by the next, down to
-// buckets small enough for a comparison sort, counted a unit a pair. Ties
-// stay in any order.
+// Spreads `keyed` over the buckets of the words' top byte, which leaves
+// buckets small enough to sort in cache, and returns where each bucket ends.
+// Small inputs stay one bucket.
+std::vector<std::size_t> spread_by_top_byte(std::vector<KeyedPosition>& keyed, WorkMeter& meter) {
+    if (keyed.size() < 4096) return {keyed.size()};
+    const std::array<std::size_t, 256> bucket_end = spread_by_byte(keyed, 0, keyed.size(), 56, meter);
+    return {bucket_end.begin(), bucket_end.end()};
+}
+
+}  // namespace
+
 void sort_by_word(std::vector<KeyedPosition>& keyed, std::size_t begin, std::size_t end, WorkMeter& meter,
-                  int shift = 56) {
+                  int shift) {
     constexpr std::size_t compared = 64;
     if (shift < 0) return;  // the words are equal
     if (end - begin <= compared) {
@@ -69,16 +76,6 @@ void sort_by_word(std::vector<KeyedPosition>& keyed, std::size_t begin, std::siz
         if (bucket_end[b] - bucket_begin > 1) sort_by_word(keyed, bucket_begin, bucket_end[b], meter, shift - 8);
 }
 
-// Spreads `keyed` over the buckets of the words' top byte, which leaves
-// buckets small enough to sort in cache, and returns where each bucket ends.
-// Small inputs stay one bucket.
-std::vector<std::size_t> spread_by_top_byte(std::vector<KeyedPosition>& keyed, WorkMeter& meter) {
-    if (keyed.size() < 4096) return {keyed.size()};
-    const std::array<std::size_t, 256> bucket_end = spread_by_byte(keyed, 0, keyed.size(), 56, meter);
-    return {bucket_end.begin(), bucket_end.end()};
-}
-
-}  // namespace
 
 std::size_t distinct_in_bucket(const StringList& strings, std::vector<KeyedPosition>& keyed, std::size_t begin,
                                std::size_t end, bool top_byte_spread, KeepRepeat keep, WorkMeter& meter) {

@@ -30,6 +30,13 @@ enum class KeepRepeat { first, last };
 
 using KeyedPosition = std::pair<std::uint64_t, std::uint32_t>;  // leading bytes, position
 
+// Sorts keyed[begin, end), whose words agree above the byte at `shift`, by
+// their words: spread by that byte, then each bucket by the next, down to
+// buckets small enough for a comparison sort, counted a unit a pair. Ties
+// stay in any order.
+void sort_by_word(std::vector<KeyedPosition>& keyed, std::size_t begin, std::size_t end, WorkMeter& meter,
+                  int shift = 56);
+
 // The distinct positions of keyed[begin, end), one bucket of
 // distinct_in_byte_order, ordered by their strings' bytes, written over the
 // bucket's front; returns how many there are. Each pair starts out holding

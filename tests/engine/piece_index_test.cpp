@@ -15,8 +15,8 @@ TEST(PieceIndex, KeysWithEmbeddedNulAreWholePieces) {
     std::string candidate("a\0b", 3);
     InsertedScores scores(1);
     scores.insert(candidate, 0.75);
-    EXPECT_EQ(fast_score(candidate, scores, set_of({}), false), 0.75);
-    EXPECT_EQ(fast_score(candidate, scores, set_of({}), true), 0.75);
+    EXPECT_EQ(fast_score(candidate, scores, set_of({}), CandidateKind::root), 0.75);
+    EXPECT_EQ(fast_score(candidate, scores, set_of({}), CandidateKind::affix), 0.75);
 }
 
 }  // namespace
