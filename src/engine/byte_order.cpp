@@ -61,8 +61,7 @@ std::vector<std::size_t> spread_by_top_byte(std::vector<KeyedPosition>& keyed, W
 
 }  // namespace
 
-void sort_by_word(std::vector<KeyedPosition>& keyed, std::size_t begin, std::size_t end, WorkMeter& meter,
-                  int shift) {
+void sort_by_word(std::vector<KeyedPosition>& keyed, std::size_t begin, std::size_t end, WorkMeter& meter, int shift) {
     constexpr std::size_t compared = 64;
     if (shift < 0) return;  // the words are equal
     if (end - begin <= compared) {
@@ -75,7 +74,6 @@ void sort_by_word(std::vector<KeyedPosition>& keyed, std::size_t begin, std::siz
     for (std::size_t b = 0, bucket_begin = begin; b < 256; bucket_begin = bucket_end[b++])
         if (bucket_end[b] - bucket_begin > 1) sort_by_word(keyed, bucket_begin, bucket_end[b], meter, shift - 8);
 }
-
 
 std::size_t distinct_in_bucket(const StringList& strings, std::vector<KeyedPosition>& keyed, std::size_t begin,
                                std::size_t end, bool top_byte_spread, KeepRepeat keep, WorkMeter& meter) {
