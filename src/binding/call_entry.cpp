@@ -48,21 +48,12 @@ Result<OwnedRef> call_body(PyObject* positional, PyObject* keywords) {
     return dict_from_score_table(std::move(result).value());
 }
 
-// CPython calls this with the module as `self`, the positional tuple and the
-// keyword dict or null. Not noexcept: see entry_frame.
-PyObject* run_scoring_iteration_entry(PyObject* /*self*/, PyObject* positional, PyObject* keywords) {
-    return entry_frame([&] { return call_body(positional, keywords); });
-}
-
 }  // namespace
 
 // The doc string holds only the text-signature block, so __text_signature__
 // is the parameter list and __doc__ is None.
-PyMethodDef run_scoring_iteration_method = {
+PyMethodDef run_scoring_iteration_method = keyword_method<call_body>(
     "run_scoring_iteration",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&run_scoring_iteration_entry)),
-    METH_VARARGS | METH_KEYWORDS,
-    "run_scoring_iteration(root_candidates, affix_candidates, scores, one_char_whitelist)\n--\n\n",
-};
+    "run_scoring_iteration(root_candidates, affix_candidates, scores, one_char_whitelist)\n--\n\n");
 
 }  // namespace morvanex::binding

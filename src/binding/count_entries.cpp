@@ -82,37 +82,21 @@ Result<OwnedRef> affix_counts_body(PyObject* positional, PyObject* keywords) {
     return pair;
 }
 
-PyObject* substring_counts_entry(PyObject* /*self*/, PyObject* positional, PyObject* keywords) {
-    return entry_frame([&] { return substring_counts_body(positional, keywords); });
-}
-
-PyObject* affix_counts_entry(PyObject* /*self*/, PyObject* positional, PyObject* keywords) {
-    return entry_frame([&] { return affix_counts_body(positional, keywords); });
-}
-
 }  // namespace
 
-PyMethodDef substring_counts_method = {
-    "substring_counts",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&substring_counts_entry)),
-    METH_VARARGS | METH_KEYWORDS,
-    "substring_counts(words, max_length)\n--\n\n"
-    "Every substring of 1 to `max_length` characters of every word of `words`\n"
-    "(a list or tuple of str), with its number of occurrences over the whole\n"
-    "list (a word listed twice counts twice), as a dict whose keys come in\n"
-    "code point order (sorted).",
-};
+PyMethodDef substring_counts_method = keyword_method<substring_counts_body>(
+    "substring_counts", "substring_counts(words, max_length)\n--\n\n"
+                        "Every substring of 1 to `max_length` characters of every word of `words`\n"
+                        "(a list or tuple of str), with its number of occurrences over the whole\n"
+                        "list (a word listed twice counts twice), as a dict whose keys come in\n"
+                        "code point order (sorted).");
 
-PyMethodDef affix_counts_method = {
-    "affix_counts",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&affix_counts_entry)),
-    METH_VARARGS | METH_KEYWORDS,
-    "affix_counts(words, max_length)\n--\n\n"
-    "(prefixes, suffixes): for each length from 1 to `max_length` characters,\n"
-    "the prefix and the suffix of that length of every word of `words` (a list\n"
-    "or tuple of str) longer than that length, with how many such words have\n"
-    "it. The prefixes' keys come in code point order (sorted); the suffixes'\n"
-    "in the order of their characters read from the end.",
-};
+PyMethodDef affix_counts_method = keyword_method<affix_counts_body>(
+    "affix_counts", "affix_counts(words, max_length)\n--\n\n"
+                    "(prefixes, suffixes): for each length from 1 to `max_length` characters,\n"
+                    "the prefix and the suffix of that length of every word of `words` (a list\n"
+                    "or tuple of str) longer than that length, with how many such words have\n"
+                    "it. The prefixes' keys come in code point order (sorted); the suffixes'\n"
+                    "in the order of their characters read from the end.");
 
 }  // namespace morvanex::binding

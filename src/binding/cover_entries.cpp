@@ -122,44 +122,28 @@ Result<OwnedRef> own_best_covers_body(PyObject* positional, PyObject* keywords) 
     return kept;
 }
 
-PyObject* best_covers_entry(PyObject* /*self*/, PyObject* positional, PyObject* keywords) {
-    return entry_frame([&] { return best_covers_body(positional, keywords); });
-}
-
-PyObject* own_best_covers_entry(PyObject* /*self*/, PyObject* positional, PyObject* keywords) {
-    return entry_frame([&] { return own_best_covers_body(positional, keywords); });
-}
-
 }  // namespace
 
-PyMethodDef best_covers_method = {
-    "best_covers",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&best_covers_entry)),
-    METH_VARARGS | METH_KEYWORDS,
-    "best_covers(words, scores, one_char_whitelist, kind='root')\n--\n\n"
-    "The best cover of each word of `words` (a list or tuple of str) under\n"
-    "`scores` and `one_char_whitelist`, taken as run_scoring_iteration takes\n"
-    "them, as a root or as an affix (`kind`, 'root' or 'affix').\n"
-    "\n"
-    "Returns a list with one (pieces, value) pair per word, in order: the\n"
-    "cover's pieces, a tuple of str that concatenates to the word, and its\n"
-    "value N, bit for bit the N that run_scoring_iteration compares with the\n"
-    "word's score. A word without a cover, and the empty word, give ((), -1.0).\n"
-    "Among covers of equal value the one kept is the one whose last piece\n"
-    "starts earliest, position by position from the end of the word.\n"
-    "MORVANEX_NUM_THREADS and Ctrl-C act as in run_scoring_iteration.",
-};
+PyMethodDef best_covers_method = keyword_method<best_covers_body>(
+    "best_covers", "best_covers(words, scores, one_char_whitelist, kind='root')\n--\n\n"
+                   "The best cover of each word of `words` (a list or tuple of str) under\n"
+                   "`scores` and `one_char_whitelist`, taken as run_scoring_iteration takes\n"
+                   "them, as a root or as an affix (`kind`, 'root' or 'affix').\n"
+                   "\n"
+                   "Returns a list with one (pieces, value) pair per word, in order: the\n"
+                   "cover's pieces, a tuple of str that concatenates to the word, and its\n"
+                   "value N, bit for bit the N that run_scoring_iteration compares with the\n"
+                   "word's score. A word without a cover, and the empty word, give ((), -1.0).\n"
+                   "Among covers of equal value the one kept is the one whose last piece\n"
+                   "starts earliest, position by position from the end of the word.\n"
+                   "MORVANEX_NUM_THREADS and Ctrl-C act as in run_scoring_iteration.");
 
-PyMethodDef own_best_covers_method = {
-    "own_best_covers",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&own_best_covers_entry)),
-    METH_VARARGS | METH_KEYWORDS,
-    "own_best_covers(root_candidates, affix_candidates, scores, one_char_whitelist)\n--\n\n"
-    "The set of non-empty candidates whose score an iteration of\n"
-    "run_scoring_iteration with the same arguments keeps: those with no cover\n"
-    "(N < 0) or a score at least their cover's value (P >= N). A string in\n"
-    "both candidate sets is judged as an affix, as its entry in the\n"
-    "iteration's result is.",
-};
+PyMethodDef own_best_covers_method = keyword_method<own_best_covers_body>(
+    "own_best_covers", "own_best_covers(root_candidates, affix_candidates, scores, one_char_whitelist)\n--\n\n"
+                       "The set of non-empty candidates whose score an iteration of\n"
+                       "run_scoring_iteration with the same arguments keeps: those with no cover\n"
+                       "(N < 0) or a score at least their cover's value (P >= N). A string in\n"
+                       "both candidate sets is judged as an affix, as its entry in the\n"
+                       "iteration's result is.");
 
 }  // namespace morvanex::binding

@@ -37,4 +37,23 @@ PyObject* entry_frame(Body&& body) {
                               const_cast<void*>(static_cast<const void*>(&body)));
 }
 
+// The body of a module function that takes positional and keyword
+// arguments, and the entry CPython calls for it (with the module as `self`,
+// the positional tuple and the keyword dict or null), running the body in an
+// entry frame.
+using CallBody = Result<OwnedRef> (*)(PyObject* positional, PyObject* keywords);
+
+template <CallBody body>
+PyObject* call_entry_point(PyObject* /*self*/, PyObject* positional, PyObject* keywords) {
+    return entry_frame([&] { return body(positional, keywords); });
+}
+
+// The method definition of such a function: `doc` begins with its text
+// signature block.
+template <CallBody body>
+PyMethodDef keyword_method(const char* name, const char* doc) {
+    return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&call_entry_point<body>)),
+            METH_VARARGS | METH_KEYWORDS, doc};
+}
+
 }  // namespace morvanex::binding
