@@ -9,23 +9,14 @@
 namespace morvanex::binding {
 namespace {
 
-PyModuleDef covers_module_definition = {
-    PyModuleDef_HEAD_INIT,
-    "morvanex_covers",  // m_name
-    "Covers and counts beside morvanex, from the same engine.\n"
-    "\n"
-    "best_covers gives the pieces and value of each word's best cover, the\n"
-    "search that morvanex.run_scoring_iteration runs; own_best_covers tells\n"
-    "which candidates an iteration leaves with their own score;\n"
-    "substring_counts and affix_counts count what a vocabulary's scores are\n"
-    "usually made from. Positions and lengths count characters.",
-    0,        // m_size: no per-module state
-    nullptr,  // m_methods: the functions are added by the initialiser
-    nullptr,  // m_slots: single-phase initialisation
-    nullptr,  // m_traverse
-    nullptr,  // m_clear
-    nullptr,  // m_free
-};
+PyModuleDef covers_module_definition = single_phase_definition(
+    "morvanex_covers", "Covers and counts beside morvanex, from the same engine.\n"
+                       "\n"
+                       "best_covers gives the pieces and value of each word's best cover, the\n"
+                       "search that morvanex.run_scoring_iteration runs; own_best_covers tells\n"
+                       "which candidates an iteration leaves with their own score;\n"
+                       "substring_counts and affix_counts count what a vocabulary's scores are\n"
+                       "usually made from. Positions and lengths count characters.");
 
 }  // namespace
 }  // namespace morvanex::binding

@@ -9,17 +9,7 @@
 namespace morvanex::binding {
 namespace {
 
-PyModuleDef module_definition = {
-    PyModuleDef_HEAD_INIT,
-    "morvanex",  // m_name
-    "",          // m_doc: __doc__ is the empty string, not None
-    0,           // m_size: no per-module state
-    nullptr,     // m_methods: the function is added by the initialiser
-    nullptr,     // m_slots: single-phase initialisation
-    nullptr,     // m_traverse
-    nullptr,     // m_clear
-    nullptr,     // m_free
-};
+PyModuleDef module_definition = single_phase_definition("morvanex", "");  // __doc__ is the empty string, not None
 
 }  // namespace
 }  // namespace morvanex::binding

@@ -22,6 +22,12 @@
 
 namespace morvanex::binding {
 
+// The definition of a module that keeps no per-module state and uses
+// single-phase initialisation; initialise_module adds its functions.
+inline PyModuleDef single_phase_definition(const char* name, const char* doc) {
+    return {PyModuleDef_HEAD_INIT, name, doc, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
+}
+
 // Makes the module of `definition` with the functions of `functions`, in
 // that order, and __version__, and keeps it in process_state.
 Result<OwnedRef> initialise_module(PyModuleDef& definition, std::initializer_list<PyMethodDef*> functions);
