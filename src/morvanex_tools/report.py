@@ -5,15 +5,6 @@ import random
 
 from morvanex_tools.covers import best_covers
 
-HOW_TO_READ = (
-    "How to read a score: when a cover of a candidate by other pieces (value N, the sum of their scores) beats "
-    "its own score, its new score is (1/L)/(N+1) with L its length; otherwise it keeps its score.  A high score "
-    "mostly means a short string, so compare scores within one length.  Candidates that kept their score are "
-    "their own best cover: no combination of other pieces explains them better, they are the units of the "
-    "vocabulary.  One-character pieces count only when whitelisted (--whitelist; none by default): name the "
-    "one-letter morphemes of your language."
-)
-
 
 def by_length(candidates, rank):
     """{length: candidates of that length sorted by `rank` (a key function)}, lengths ascending."""

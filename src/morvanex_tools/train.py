@@ -30,9 +30,18 @@ from morvanex_tools.outputs import (
     write_segmentations,
 )
 from morvanex_tools.progress import Progress
-from morvanex_tools.report import HOW_TO_READ, print_findings
+from morvanex_tools.report import print_findings
 from morvanex_tools.sessions import MAX_ITERATIONS, run_session, write_session
 from morvanex_tools.words import BUNDLED_WORDS, read_lines, read_word_list, shown, suspicious_words
+
+HOW_TO_READ = (
+    "How to read a score: when a cover of a candidate by other pieces (value N, the sum of their scores) beats "
+    "its own score, its new score is (1/L)/(N+1) with L its length; otherwise it keeps its score.  A high score "
+    "mostly means a short string, so compare scores within one length.  Candidates that kept their score are "
+    "their own best cover: no combination of other pieces explains them better, they are the units of the "
+    "vocabulary.  One-character pieces count only when whitelisted (--whitelist; none by default): name the "
+    "one-letter morphemes of your language."
+)
 
 # Ranking the units by use takes the best cover of every word: a sample of
 # this many words bounds that on lists of millions.
