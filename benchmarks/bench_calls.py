@@ -132,7 +132,7 @@ def plain_score(s, is_affix, scores, whitelist, longest):
 
 
 def model_score(s, is_affix, scores, whitelist):
-    cover = reference_model.best_segmentation_score(s, scores, whitelist, is_affix)
+    cover, _ = reference_model.best_cover(s, scores, whitelist, is_affix)
     return reference_model.updated_score(scores.get(s, 0.0), cover, len(s))
 
 

@@ -68,21 +68,20 @@ std::vector<std::string> read_words(const char* path) {
 }
 
 double checksum_fast(const std::vector<std::string>& words, const InsertedScores& scores,
-                     const InsertedStrings& whitelist, bool is_affix) {
+                     const InsertedStrings& whitelist, CandidateKind kind) {
     PieceIndex pieces(scores, scores.entries_in_byte_order(), whitelist);
     ScorerScratch scratch;
     double sum = 0;
     for (const std::string& word : words) {
         decode_into(word, scratch.chars);
-        sum += best_segmentation_score(scratch.chars, pieces, is_affix, scratch).best_cover;
+        sum += best_cover(scratch.chars, pieces, kind, scratch).value;
     }
     return sum;
 }
 
-double checksum_literal(const std::vector<std::string>& words, const literal::Lookup& tables, bool is_affix) {
+double checksum_literal(const std::vector<std::string>& words, const literal::Lookup& tables, CandidateKind kind) {
     double sum = 0;
-    for (const std::string& word : words)
-        sum += literal::best_segmentation_score(literal::decode(word), tables, is_affix);
+    for (const std::string& word : words) sum += literal::best_cover_value(literal::decode(word), tables, kind);
     return sum;
 }
 
@@ -117,12 +116,12 @@ void word_list_workload(const char* path) {
     double build = best_of(3, [&] { PieceIndex pieces(scores, scores.entries_in_byte_order(), whitelist); });
     std::printf("    piece trie built in %.3f s\n", build);
     const literal::Lookup tables(scores, whitelist);
-    for (bool is_affix : {false, true}) {
+    for (CandidateKind kind : {CandidateKind::root, CandidateKind::affix}) {
         double fast_sum = 0, slow_sum = 0;
-        double fast = best_of(3, [&] { fast_sum = checksum_fast(words, scores, whitelist, is_affix); });
-        double slow = best_of(1, [&] { slow_sum = checksum_literal(words, tables, is_affix); });
+        double fast = best_of(3, [&] { fast_sum = checksum_fast(words, scores, whitelist, kind); });
+        double slow = best_of(1, [&] { slow_sum = checksum_literal(words, tables, kind); });
         std::printf("    %-5s fast %8.3f s  literal %8.3f s  ratio %6.1fx  (%6.1fx without the build)  (%s)\n",
-                    is_affix ? "affix" : "root", fast, slow, slow / fast, slow / (fast - build),
+                    kind == CandidateKind::affix ? "affix" : "root", fast, slow, slow / fast, slow / (fast - build),
                     fast_sum == slow_sum ? "same sums" : "SUMS DIFFER");
     }
 }
@@ -159,14 +158,14 @@ void synthetic_workload() {
         double fast = best_of(3,
                               [&] {
                                   for (int r = 0; r < repeats; ++r)
-                                      best_segmentation_score(scratch.chars, pieces, false, scratch);
+                                      best_cover(scratch.chars, pieces, CandidateKind::root, scratch);
                               }) /
                       repeats;
         if (first_fast == 0) first_fast = fast;
         std::printf("    n=%8zu  fast %10.6f s  (x%8.1f of n=100)", length, fast, fast / first_fast);
         if (length <= 1000) {
             const literal::Lookup tables(scores, whitelist);
-            double slow = best_of(1, [&] { checksum_literal(words, tables, false); });
+            double slow = best_of(1, [&] { checksum_literal(words, tables, CandidateKind::root); });
             std::printf("  literal %10.6f s  ratio %8.1fx", slow, slow / fast);
         }
         std::printf("\n");
@@ -280,7 +279,8 @@ void iteration_workload(const char* path, std::size_t threads) {
     for (std::size_t e = 0; e < serial_result->size(); e += 64, ++checked) {
         std::string key(serial_result->key(e));
         std::u32string chars = literal::decode(key);
-        double cover = literal::best_segmentation_score(chars, tables, affix_members.count(key) != 0);
+        double cover = literal::best_cover_value(
+            chars, tables, affix_members.count(key) != 0 ? CandidateKind::affix : CandidateKind::root);
         const double* found = tables.find(key);
         double expected = literal::updated_score(found ? *found : 0.0, cover, chars.size());
         differing += bits_of(expected) != bits_of(serial_result->value(e));

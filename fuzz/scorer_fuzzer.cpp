@@ -134,10 +134,11 @@ std::string show(std::string_view text) {
     return out;
 }
 
-[[noreturn]] void mismatch(const char* what, std::string_view candidate, bool is_affix, double fast, double literal) {
+[[noreturn]] void mismatch(const char* what, std::string_view candidate, morvanex::CandidateKind kind, double fast,
+                           double literal) {
     std::fprintf(stderr, "%s: candidate %s (%s): fast %a [%016" PRIx64 "], literal %a [%016" PRIx64 "]\n", what,
-                 show(candidate).c_str(), is_affix ? "affix" : "root", fast, double_bits(fast), literal,
-                 double_bits(literal));
+                 show(candidate).c_str(), kind == morvanex::CandidateKind::affix ? "affix" : "root", fast,
+                 double_bits(fast), literal, double_bits(literal));
     std::abort();
 }
 
@@ -209,21 +210,20 @@ void check_scorer(const Case& c, const morvanex::literal::Lookup& lookup, std::m
                   std::map<std::string, double>& affix_covers) {
     morvanex::PieceIndex pieces(c.scores, c.scores.entries_in_byte_order(), c.whitelist);
     morvanex::ScorerScratch scratch;  // reused across candidates, as the driver does
-    auto check = [&](std::string_view candidate, bool is_affix) {
+    auto check = [&](std::string_view candidate, morvanex::CandidateKind kind) {
         morvanex::decode_into(candidate, scratch.chars);
-        double fast = morvanex::best_segmentation_score(scratch.chars, pieces, is_affix, scratch).best_cover;
-        double literal =
-            morvanex::literal::best_segmentation_score(morvanex::literal::decode(candidate), lookup, is_affix);
-        if (double_bits(fast) != double_bits(literal)) mismatch("scorer differs", candidate, is_affix, fast, literal);
-        if (fast != fast || fast < -1.0) mismatch("cover out of range", candidate, is_affix, fast, literal);
+        double fast = morvanex::best_cover(scratch.chars, pieces, kind, scratch).value;
+        double literal = morvanex::literal::best_cover_value(morvanex::literal::decode(candidate), lookup, kind);
+        if (double_bits(fast) != double_bits(literal)) mismatch("scorer differs", candidate, kind, fast, literal);
+        if (fast != fast || fast < -1.0) mismatch("cover out of range", candidate, kind, fast, literal);
         return literal;
     };
     for (const InsertedStrings* set : {&c.roots, &c.affixes}) {
         for (std::size_t k = 0; k < set->size(); ++k) {
             std::string_view candidate = (*set)[k];
             if (candidate.empty()) continue;
-            root_covers[std::string(candidate)] = check(candidate, false);
-            affix_covers[std::string(candidate)] = check(candidate, true);
+            root_covers[std::string(candidate)] = check(candidate, morvanex::CandidateKind::root);
+            affix_covers[std::string(candidate)] = check(candidate, morvanex::CandidateKind::affix);
         }
     }
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The segmentation scorer written exactly as the algorithm reads: for every
+// The best cover's value written exactly as the algorithm reads: for every
 // end i, for every start j < i, build the piece's text afresh and look it up.
 // Cubic and slow on purpose; it is the oracle the fast scorer is checked
 // against in tests, fuzzing and benchmarks, and with the update rule below,
@@ -10,6 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "candidate_kind.hpp"
 #include "inserted_scores.hpp"
 #include "inserted_strings.hpp"
 
@@ -64,7 +65,7 @@ struct Lookup {
     bool contains(const std::string& text) const { return whitelist.count(text) != 0; }
 };
 
-inline double best_segmentation_score(const std::u32string& chars, const Lookup& tables, bool is_affix) {
+inline double best_cover_value(const std::u32string& chars, const Lookup& tables, CandidateKind kind) {
     const std::size_t n = chars.size();
     std::vector<double> best(n + 1, -1.0);
     best[0] = 0.0;
@@ -75,7 +76,7 @@ inline double best_segmentation_score(const std::u32string& chars, const Lookup&
             text.reserve(i - j);
             for (std::size_t k = j; k < i; ++k) encode_into(chars[k], text);
             if (i - j == 1 && !tables.contains(text)) continue;
-            if (is_affix && !(j == 0 || i == n)) continue;
+            if (kind == CandidateKind::affix && !(j == 0 || i == n)) continue;
             const double* score = tables.find(text);
             if (score == nullptr) continue;
             double total = best[j] + *score;

@@ -1,4 +1,5 @@
-"""A plain-Python model of ``morvanex.run_scoring_iteration``.
+"""A plain-Python model of ``morvanex.run_scoring_iteration`` and of the covers
+that ``morvanex_covers`` reads back.
 
 It is written to be read, not to be fast: the best-cover search is the
 dynamic programming over cut positions exactly as the engine defines it, with
@@ -31,7 +32,7 @@ itself raises.
 """
 
 import operator
-from typing import AbstractSet, Dict, Iterable, List, Mapping, Set
+from typing import AbstractSet, Dict, Iterable, List, Mapping, Set, Tuple
 
 UNREACHABLE = -1.0
 
@@ -84,16 +85,20 @@ def score_table(scores: Mapping[str, object]) -> Dict[str, float]:
     return table
 
 
-def best_segmentation_score(
+def best_cover(
     chars: str, scores: Mapping[str, float], whitelist: AbstractSet[str], is_affix: bool
-) -> float:
-    """Value of the best admissible cover of ``chars`` by scored pieces.
+) -> Tuple[float, Tuple[str, ...]]:
+    """Value and pieces of the best admissible cover of ``chars`` by scored pieces.
 
-    Returns -1.0 when no admissible cover exists.  ``chars`` must not be empty.
+    Returns (-1.0, ()) when no admissible cover exists.  ``chars`` must not be
+    empty.  Each position keeps the cover that first reached its best total, so
+    among covers of equal value the one whose last piece starts earliest wins,
+    position by position from the end.
     """
     n = len(chars)
     best = [UNREACHABLE] * (n + 1)
     best[0] = 0.0
+    cover: List[Tuple[str, ...]] = [()] * (n + 1)
     for i in range(1, n + 1):
         for j in range(0, i):
             # Reachable start: nothing is examined from an unreachable position.
@@ -113,7 +118,8 @@ def best_segmentation_score(
             # Update: strictly greater, so NaN never gets in.
             if total > best[i]:
                 best[i] = total
-    return best[n]
+                cover[i] = cover[j] + (piece,)
+    return best[n], cover[n]
 
 
 def updated_score(previous: float, best_cover: float, length: int) -> float:
@@ -137,10 +143,10 @@ def _score_pass(
     for candidate in candidates:
         if len(candidate) == 0:
             continue
-        best_cover = best_segmentation_score(candidate, scores, whitelist, is_affix)
+        value, _ = best_cover(candidate, scores, whitelist, is_affix)
         previous = scores.get(candidate, 0.0)
         # Assigning an existing key keeps its position, as the result table does.
-        result[candidate] = updated_score(previous, best_cover, len(candidate))
+        result[candidate] = updated_score(previous, value, len(candidate))
 
 
 def run_scoring_iteration(roots, affixes, scores, whitelist) -> Dict[str, float]:
@@ -157,3 +163,21 @@ def run_scoring_iteration(roots, affixes, scores, whitelist) -> Dict[str, float]
     _score_pass(root_list, False, table, allowed, result)
     _score_pass(affix_list, True, table, allowed, result)
     return result
+
+
+def own_best_covers(roots, affixes, scores, whitelist) -> Set[str]:
+    """The non-empty candidates whose score an iteration keeps: no cover, or a
+    previous score at least the cover's value; a string in both sets is judged
+    as an affix."""
+    table = score_table(scores)
+    allowed = set(string_set(whitelist))
+    kinds = {root: False for root in string_set(roots)}
+    kinds.update((affix, True) for affix in string_set(affixes))
+    kept = set()
+    for candidate, is_affix in kinds.items():
+        if not candidate:
+            continue
+        value, _ = best_cover(candidate, table, allowed, is_affix)
+        if value < 0.0 or table.get(candidate, 0.0) >= value:
+            kept.add(candidate)
+    return kept

@@ -74,7 +74,7 @@ def own_best_cover_by_model(candidates, affixes, scores, whitelist):
     """Candidates whose score an iteration keeps: no cover, or a cover no better than the score."""
     kept = set()
     for text in candidates:
-        cover = reference_model.best_segmentation_score(text, scores, whitelist, text in affixes)
+        cover, _ = reference_model.best_cover(text, scores, whitelist, text in affixes)
         if cover < 0.0 or scores[text] >= cover:
             kept.add(text)
     return kept
@@ -198,7 +198,7 @@ def test_segment_file_and_saved_session(tmp_path):
     written = read_results(tmp_path / "words-scores.tsv")
     assert all(struct.pack("<d", scores[t]) == struct.pack("<d", value) for t, (_, value, _) in written.items())
     for word, segmentation, value in rows:
-        best = reference_model.best_segmentation_score(word, scores, {"s"}, False)
+        best, _ = reference_model.best_cover(word, scores, {"s"}, False)
         assert float(value) == best
         pieces = segmentation.split("|") if segmentation else []
         assert "".join(pieces) == (word if best >= 0.0 else "")

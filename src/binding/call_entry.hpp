@@ -2,15 +2,15 @@
 // The call entry of run_scoring_iteration, as the method definition from
 // which module initialisation makes the function object.
 //
-// Ownership contract: the definition is constant and lives for the whole
-// process; a function object made from it refers to it (or to a copy of it
-// that lives as long) for as long as that object lives.
+// Ownership contract: the definition lives for the whole process and is
+// never changed; a function object made from it refers to it for as long as
+// that object lives.
 #include "python_handles.hpp"
 
 namespace morvanex::binding {
 
 // Name "run_scoring_iteration", flags METH_VARARGS | METH_KEYWORDS, and a doc
 // string holding the text signature alone.
-extern const PyMethodDef run_scoring_iteration_method;
+extern PyMethodDef run_scoring_iteration_method;
 
 }  // namespace morvanex::binding

@@ -5,6 +5,7 @@
 #include "binding_failure.hpp"
 #include "interned_names.hpp"
 #include "messages.hpp"
+#include "object_text.hpp"
 
 namespace morvanex::binding {
 namespace {
@@ -85,6 +86,22 @@ Result<InsertedStrings> string_set_from_object(PyObject* object) {
     return set;
 }
 
+Result<StringList> string_list_from_object(PyObject* object) {
+    const bool list = is_list(object);
+    if (!list && !is_tuple(object)) return type_mismatch_error(object, messages::target_word_list);
+    OwnedRef held = OwnedRef::borrow(object);
+    StringList words(static_cast<std::size_t>(list ? PyList_Size(object) : PyTuple_Size(object)));
+    // The size is read at every step: nothing here runs Python code, but the
+    // list is not ours.
+    for (Py_ssize_t k = 0; k < (list ? PyList_Size(object) : PyTuple_Size(object)); ++k) {
+        OwnedRef item = OwnedRef::borrow(list ? PyList_GetItem(object, k) : PyTuple_GetItem(object, k));
+        Result<Utf8Text> text = string_from_object(item.get());
+        if (!text.ok()) return text.take_error();
+        words.add(text.value().view());
+    }
+    return words;
+}
+
 Result<InsertedScores> score_table_from_object(PyObject* object) {
     if (!is_dict(object)) return type_mismatch_error(object, messages::target_dict);
 
@@ -113,6 +130,21 @@ Result<InsertedScores> score_table_from_object(PyObject* object) {
         table.insert(text.value().view(), number.value());
     }
     return table;
+}
+
+ErrorValue tie_error_to_argument(std::string_view parameter, ErrorValue error) {
+    // Only exactly TypeError is reworded; its subclasses pass unchanged.
+    if (error.normalized_type() != PyExc_TypeError) return error;
+    PyObject* original = error.normalized_value();
+    if (original == nullptr) return error;
+
+    ErrorValue reworded =
+        ErrorValue::with_message(PyExc_TypeError, messages::for_argument(parameter, object_text(original)));
+    // PyException_SetCause steals the cause and marks __suppress_context__,
+    // also when the cause is null (then __cause__ reads None).
+    OwnedRef cause = OwnedRef::steal(PyException_GetCause(original));
+    PyException_SetCause(reworded.normalized_value(), cause.release());
+    return reworded;
 }
 
 OwnedRef dict_from_score_table(ResultTable table) {

@@ -24,6 +24,7 @@
 #include "inserted_strings.hpp"
 #include "python_handles.hpp"
 #include "result_table.hpp"
+#include "string_list.hpp"
 
 namespace morvanex::binding {
 
@@ -72,12 +73,24 @@ Result<double> double_from_object(PyObject* object);
 // internal failure with the unwrap message.
 Result<InsertedStrings> string_set_from_object(PyObject* object);
 
+// `object` must be a list or a tuple (or a subclass); its stored items, in
+// order, each converted by string_from_object, repeats kept. Anything else
+// gives the "list or tuple" type mismatch; the first failing item ends the
+// conversion with its error.
+Result<StringList> string_list_from_object(PyObject* object);
+
 // `object` must be a dict or a dict subclass; its stored entries
 // (PyDict_Next) become the table, each key converted before its value. A
 // non-dict gives the "PyDict" type mismatch. A change of the dict's size, or
 // more entries than it had at the start, during the walk is an internal
 // failure.
 Result<InsertedScores> score_table_from_object(PyObject* object);
+
+// Ties the conversion error of one argument to its parameter: an error of
+// exactly TypeError becomes a new TypeError "argument '<parameter>': <message>"
+// that keeps the original's __cause__ (None when it has none) and suppresses
+// the context; any other error is returned unchanged.
+ErrorValue tie_error_to_argument(std::string_view parameter, ErrorValue error);
 
 // Consumes the engine's result table and returns a new dict with its keys in
 // the table's order. Every failure is an internal failure or exhausted memory.

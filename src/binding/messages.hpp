@@ -75,6 +75,8 @@ inline constexpr const char* target_string = "PyString";
 inline constexpr const char* target_set = "PySet";
 inline constexpr const char* target_dict = "PyDict";
 inline constexpr const char* target_list = "PyList";
+// morvanex_covers: a word list is a list or a tuple.
+inline constexpr const char* target_word_list = "list or tuple";
 // The type name when the type's __qualname__ cannot be read as UTF-8.
 inline constexpr const char* unknown_type_name = "<failed to extract type name>";
 
@@ -93,6 +95,11 @@ inline std::string bad_thread_count(std::string_view setting) {
                   setting, "'");
 }
 
+// ValueError of morvanex_covers.best_covers for a kind that is neither name.
+inline constexpr const char* bad_kind = "kind must be 'root' or 'affix'";
+// ValueError of morvanex_covers' counters.
+inline constexpr const char* negative_max_length = "max_length must not be negative";
+
 // ImportError, for a second initialisation of the module in one process.
 inline constexpr const char* initialised_twice =
     "PyO3 modules compiled for CPython 3.8 or older may only be initialized once per interpreter process";
@@ -109,6 +116,7 @@ inline std::string failure_with_error(std::string_view context, std::string_view
 }
 inline constexpr const char* unwrap_context = "called `Result::unwrap()` on an `Err` value";
 inline constexpr const char* set_item_failed = "Failed to set_item on dict";
+inline constexpr const char* add_to_set_failed = "Failed to add to set";
 inline constexpr const char* append_to_all_failed = "could not append __name__ to __all__";
 inline constexpr const char* panic_type_failed = "Failed to initialize new exception type.";
 
@@ -130,9 +138,9 @@ inline constexpr const char* unwrapped_panic = "Unwrapped panic from Python code
 inline constexpr const char* textless_failure = "panic from the module's native code";
 // The engine's texts; a std::length_error reads as capacity_overflow too.
 inline constexpr const char* capacity_overflow = failure_text::capacity_overflow;
-inline constexpr const char* hash_table_capacity_overflow = failure_text::hash_table_capacity_overflow;
+inline constexpr const char* result_table_overflow = failure_text::result_table_overflow;
 static_assert(std::string_view(capacity_overflow) == "capacity overflow");
-static_assert(std::string_view(hash_table_capacity_overflow) == "Hash table capacity overflow");
+static_assert(std::string_view(result_table_overflow) == "Hash table capacity overflow");
 
 // --- text of Python objects in messages -------------------------------------------------------------
 

@@ -22,11 +22,20 @@ std::size_t candidates_per_claim(std::size_t candidates, std::size_t threads) {
     return std::clamp<std::size_t>(candidates / (16 * std::max<std::size_t>(threads, 1)), 1, 1024);
 }
 
-// The new score of `candidate` (non-empty) as a root or an affix.
-double score_candidate(std::string_view candidate, bool is_affix, const PieceIndex& pieces, ScorerScratch& scratch) {
+// What an entry of the table receives.
+enum class EntryValue {
+    new_score,        // the candidate's new score
+    keeps_its_score,  // 1.0 when the update rule keeps its previous score, else 0.0
+};
+
+// The entry value of `candidate` (non-empty) as a root or an affix.
+double score_candidate(std::string_view candidate, CandidateKind kind, EntryValue what, const PieceIndex& pieces,
+                       ScorerScratch& scratch) {
     decode_into(candidate, scratch.chars);
-    Segmentation found = best_segmentation_score(scratch.chars, pieces, is_affix, scratch);
-    return updated_score(found.whole_value.value_or(0.0), found.best_cover, scratch.chars.length());
+    Cover found = best_cover(scratch.chars, pieces, kind, scratch);
+    const double previous = found.whole_value.value_or(0.0);
+    if (what == EntryValue::keeps_its_score) return keeps_score(previous, found.value) ? 1.0 : 0.0;
+    return updated_score(previous, found.value, scratch.chars.length());
 }
 
 // Work units a candidate counts beyond its trie steps, so that a call over
@@ -36,16 +45,17 @@ constexpr std::size_t units_per_candidate = 16;
 
 // Scores the members of one candidate set at `positions`, a stretch of its
 // byte order, where neighbours share most trie nodes.
-void score_stretch(ResultTable& result, bool is_affix, std::span<const std::uint32_t> positions,
+void score_stretch(ResultTable& result, CandidateKind kind, EntryValue what, std::span<const std::uint32_t> positions,
                    const PieceIndex& pieces, ScorerScratch& scratch) {
-    const InsertedStrings& candidates = is_affix ? result.affixes() : result.roots();
+    const bool affix = kind == CandidateKind::affix;
+    const InsertedStrings& candidates = affix ? result.affixes() : result.roots();
     visit_prefetching(
         positions,
         [&](std::uint32_t position) {
-            ResultTable::Entry entry = is_affix ? result.affix_entry(position) : result.root_entry(position);
+            ResultTable::Entry entry = affix ? result.affix_entry(position) : result.root_entry(position);
             if (entry == ResultTable::no_entry) return;
             scratch.meter.count(units_per_candidate);
-            result.set_value(entry, score_candidate(candidates[position], is_affix, pieces, scratch));
+            result.set_value(entry, score_candidate(candidates[position], kind, what, pieces, scratch));
         },
         [&](std::uint32_t position) { candidates.strings().prefetch_record(position); },
         [&](std::uint32_t position) { candidates.strings().prefetch_text(position); });
@@ -57,7 +67,8 @@ void score_stretch(ResultTable& result, bool is_affix, std::span<const std::uint
 // same value and none depends on which thread scored it. The calling thread
 // asks `interruption` at bounded intervals of its work, also while it waits
 // for the others; they stop once it has stopped.
-void score_all(ResultTable& result, const PieceIndex& pieces, std::size_t worker_threads, Interruption& interruption) {
+void score_all(ResultTable& result, EntryValue what, const PieceIndex& pieces, std::size_t worker_threads,
+               Interruption& interruption) {
     const std::span<const std::uint32_t> roots = result.roots_in_byte_order();
     const std::span<const std::uint32_t> affixes = result.affixes_in_byte_order();
     const std::size_t count = roots.size() + affixes.size();
@@ -68,12 +79,13 @@ void score_all(ResultTable& result, const PieceIndex& pieces, std::size_t worker
         scratch.meter = WorkMeter(interruption, std::this_thread::get_id() == calling_thread);
         for (ChunkQueue::Chunk chunk; queue.claim(chunk);) {
             if (chunk.begin < roots.size())
-                score_stretch(result, false,
+                score_stretch(result, CandidateKind::root, what,
                               roots.subspan(chunk.begin, std::min(chunk.end, roots.size()) - chunk.begin), pieces,
                               scratch);
             if (chunk.end > roots.size()) {
                 std::size_t begin = std::max(chunk.begin, roots.size()) - roots.size();
-                score_stretch(result, true, affixes.subspan(begin, chunk.end - roots.size() - begin), pieces, scratch);
+                score_stretch(result, CandidateKind::affix, what,
+                              affixes.subspan(begin, chunk.end - roots.size() - begin), pieces, scratch);
             }
         }
     };
@@ -81,19 +93,9 @@ void score_all(ResultTable& result, const PieceIndex& pieces, std::size_t worker
                 [&] { interruption.ask_or_throw(); });
 }
 
-}  // namespace
-
-double updated_score(double previous, double best_cover, std::size_t length) {
-    if (best_cover < 0.0) return previous;
-    if (previous >= best_cover) return previous;
-    double q = 1.0 / static_cast<double>(length);
-    double d = best_cover + 1.0;
-    return q / d;
-}
-
-ResultTable rescore_candidates(InsertedStrings root_candidates, InsertedStrings affix_candidates, InsertedScores scores,
-                               InsertedStrings one_char_whitelist, std::size_t worker_threads,
-                               Interruption& interruption) {
+ResultTable fill_table(InsertedStrings root_candidates, InsertedStrings affix_candidates, InsertedScores scores,
+                       InsertedStrings one_char_whitelist, EntryValue what, std::size_t worker_threads,
+                       Interruption& interruption) {
     // Far more threads than cores buy nothing and each costs a stack; an
     // absurd request must not try to start millions of them.
     constexpr std::size_t most_worker_threads = 1024;
@@ -117,8 +119,33 @@ ResultTable rescore_candidates(InsertedStrings root_candidates, InsertedStrings 
     interruption.ask_or_throw();  // the preparations of a large call take a while
     ResultTable result(std::move(root_candidates), std::move(root_order), std::move(affix_candidates),
                        std::move(affix_order));
-    if (result.size() != 0) score_all(result, *pieces, worker_threads, interruption);
+    if (result.size() != 0) score_all(result, what, *pieces, worker_threads, interruption);
     return result;
+}
+
+}  // namespace
+
+bool keeps_score(double previous, double best_cover) { return best_cover < 0.0 || previous >= best_cover; }
+
+double updated_score(double previous, double best_cover, std::size_t length) {
+    if (keeps_score(previous, best_cover)) return previous;
+    double q = 1.0 / static_cast<double>(length);
+    double d = best_cover + 1.0;
+    return q / d;
+}
+
+ResultTable rescore_candidates(InsertedStrings root_candidates, InsertedStrings affix_candidates, InsertedScores scores,
+                               InsertedStrings one_char_whitelist, std::size_t worker_threads,
+                               Interruption& interruption) {
+    return fill_table(std::move(root_candidates), std::move(affix_candidates), std::move(scores),
+                      std::move(one_char_whitelist), EntryValue::new_score, worker_threads, interruption);
+}
+
+ResultTable own_best_cover_table(InsertedStrings root_candidates, InsertedStrings affix_candidates,
+                                 InsertedScores scores, InsertedStrings one_char_whitelist, std::size_t worker_threads,
+                                 Interruption& interruption) {
+    return fill_table(std::move(root_candidates), std::move(affix_candidates), std::move(scores),
+                      std::move(one_char_whitelist), EntryValue::keeps_its_score, worker_threads, interruption);
 }
 
 }  // namespace morvanex

@@ -35,6 +35,16 @@ inline ResultTable rescore_candidates(InsertedStrings root_candidates, InsertedS
                               std::move(one_char_whitelist), worker_threads, never);
 }
 
+// The same table, whose values say whether the update rule keeps each
+// candidate's previous score (its own best cover): 1.0 if so, else 0.0.
+ResultTable own_best_cover_table(InsertedStrings root_candidates, InsertedStrings affix_candidates,
+                                 InsertedScores scores, InsertedStrings one_char_whitelist, std::size_t worker_threads,
+                                 Interruption& interruption);
+
+// Whether the update rule keeps the previous score: no cover (N < 0), or a
+// previous score at least the cover's value.
+bool keeps_score(double previous, double best_cover);
+
 // The update rule on its own, evaluated in exactly this order of operations.
 double updated_score(double previous, double best_cover, std::size_t length);
 

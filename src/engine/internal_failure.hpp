@@ -31,7 +31,7 @@ namespace failure_text {
 // A count or a size beyond what the engine's containers can address.
 inline constexpr const char* capacity_overflow = "capacity overflow";
 // More candidates than the result table can hold.
-inline constexpr const char* hash_table_capacity_overflow = "Hash table capacity overflow";
+inline constexpr const char* result_table_overflow = "Hash table capacity overflow";
 }  // namespace failure_text
 
 }  // namespace morvanex

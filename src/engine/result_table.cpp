@@ -13,8 +13,7 @@ constexpr ResultTable::Entry pending = ResultTable::no_entry - 1;
 
 // Entries, and positions with a flag beside them, must fit in 31 bits.
 InsertedStrings checked(InsertedStrings candidates) {
-    if (candidates.size() >= (std::size_t{1} << 31) - 1)
-        throw InternalFailure(failure_text::hash_table_capacity_overflow);
+    if (candidates.size() >= (std::size_t{1} << 31) - 1) throw InternalFailure(failure_text::result_table_overflow);
     return candidates;
 }
 

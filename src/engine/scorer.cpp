@@ -11,25 +11,34 @@ namespace {
 
 constexpr double unreachable = -1.0;
 
-void relax(double& target, double total) {
-    if (total > target) target = total;
+// Raises best[i] to `total` from start `j` if it is higher; an equal total
+// leaves the earlier start.
+void relax(std::vector<double>& best, std::vector<std::size_t>& start, std::size_t i, double total, std::size_t j) {
+    if (total > best[i]) {
+        best[i] = total;
+        start[i] = j;
+    }
 }
 
+// Which ends a walk pushes totals to: all of them, or, for an affix's
+// closing piece, only the end of the word.
+enum class Ends { every, last_only };
+
 // The walk from start `j`: pushes totals to every end for which the piece
-// chars[j..i) is a usable key, or only to the last position when
-// `only_last` is set, and stops as soon as no key continues the piece, so a
+// chars[j..i) is a usable key, or only to the last position when `ends`
+// says so, and stops as soon as no key continues the piece, so a
 // walk costs at most the length of the longest key; counted on `meter` as
 // that many steps. Returns the value of the key that ends at the last
 // position, if the walk reached one.
-std::optional<double> extend_from(const CharSequence& chars, const PieceIndex& pieces, std::size_t j, bool only_last,
-                                  std::vector<double>& best, WorkMeter& meter) {
+std::optional<double> extend_from(const CharSequence& chars, const PieceIndex& pieces, std::size_t j, Ends ends,
+                                  std::vector<double>& best, std::vector<std::size_t>& start, WorkMeter& meter) {
     const std::size_t n = chars.length();
     meter.count(std::min(pieces.longest_key(), n - j));
     const double start_total = best[j];
     PieceIndex::Cursor piece = pieces.walk_from(chars.code_points[j]);
     for (std::size_t i = j + 1;; ++i) {
         if (!piece.exists()) return std::nullopt;
-        if (piece.scored() && (!only_last || i == n)) relax(best[i], start_total + piece.score());
+        if (piece.scored() && (ends == Ends::every || i == n)) relax(best, start, i, start_total + piece.score(), j);
         if (i == n) return piece.keyed() ? std::optional<double>(piece.score()) : std::nullopt;
         if (!piece.continues()) return std::nullopt;
         piece.advance(chars.code_points[i]);
@@ -42,7 +51,7 @@ std::optional<double> extend_from(const CharSequence& chars, const PieceIndex& p
 // the walks standing on i take character i in increasing order of their
 // start and a walk from i sets out last, so every best[i + 1] sees its
 // totals in increasing order of their start.
-Segmentation score_root_after_neighbour(const CharSequence& chars, const PieceIndex& pieces, RootWalks& walks) {
+Cover score_root_after_neighbour(const CharSequence& chars, const PieceIndex& pieces, RootWalks& walks) {
     const std::size_t n = chars.length();
     constexpr std::size_t positions = RootWalks::longest_reused_root + 1;
     if (walks.pieces != &pieces) {
@@ -51,12 +60,14 @@ Segmentation score_root_after_neighbour(const CharSequence& chars, const PieceIn
         walks.chars.clear();
         walks.best.assign(positions, unreachable);
         walks.best[0] = 0.0;
+        walks.start.assign(positions, 0);
         walks.standing.assign(positions, 0);
         walks.walks.assign(positions * walks.stride, RootWalks::Walk{0, PieceIndex::Cursor()});
     }
     std::size_t p = 0;
     while (p < n - 1 && p < walks.chars.size() && walks.chars[p] == chars.code_points[p]) ++p;
     std::vector<double>& best = walks.best;
+    std::vector<std::size_t>& piece_start = walks.start;
 
     std::optional<double> whole_value;
     for (std::size_t i = p; i < n; ++i) {
@@ -68,7 +79,7 @@ Segmentation score_root_after_neighbour(const CharSequence& chars, const PieceIn
         best[next] = unreachable;
         auto stand_on_next = [&](std::uint32_t start, const PieceIndex::Cursor& piece) {
             if (!piece.exists()) return;
-            if (piece.scored()) relax(best[next], best[start] + piece.score());
+            if (piece.scored()) relax(best, piece_start, next, best[start] + piece.score(), start);
             if (next == n && start == 0 && piece.keyed()) whole_value = piece.score();
             if (piece.continues()) {
                 assert(going_on < walks.stride);
@@ -84,35 +95,39 @@ Segmentation score_root_after_neighbour(const CharSequence& chars, const PieceIn
         walks.standing[next] = static_cast<std::uint32_t>(going_on);
     }
     walks.chars.assign(chars.code_points.begin(), chars.code_points.end());
-    return Segmentation{best[n], whole_value};
+    return Cover{best[n], whole_value, std::span<const std::size_t>(piece_start.data(), n + 1)};
 }
 
 }  // namespace
 
-Segmentation best_segmentation_score(const CharSequence& chars, const PieceIndex& pieces, bool is_affix,
-                                     ScorerScratch& scratch) {
+Cover best_cover(const CharSequence& chars, const PieceIndex& pieces, CandidateKind kind, ScorerScratch& scratch) {
     const std::size_t n = chars.length();
     assert(n >= 1);
     // A reused root costs at most longest_reused_root squared steps, which the
     // driver's count per candidate covers; longer walks are counted here.
-    if (!is_affix && n <= RootWalks::longest_reused_root && pieces.longest_key() > 0)
+    if (kind == CandidateKind::root && n <= RootWalks::longest_reused_root && pieces.longest_key() > 0)
         return score_root_after_neighbour(chars, pieces, scratch.root_walks);
     std::vector<double>& best = scratch.best;
     if (n >= best.max_size()) throw InternalFailure(failure_text::capacity_overflow);
     best.assign(n + 1, unreachable);
     best[0] = 0.0;
+    // Read only where best[] was raised, which wrote it first.
+    std::vector<std::size_t>& start = scratch.start;
+    if (start.size() < n + 1) start.resize(n + 1);
 
     // A root takes pieces from every reachable start. An affix takes every
     // prefix from position 0 and then, from each inner position that a
     // prefix reached, only the piece that ends the word; inner positions past
     // the longest key stay unreachable, so affix walks are bounded too.
-    std::optional<double> whole_value = extend_from(chars, pieces, 0, false, best, scratch.meter);
+    std::optional<double> whole_value = extend_from(chars, pieces, 0, Ends::every, best, start, scratch.meter);
     // An affix's closing piece must reach the end: skip starts farther from
     // it than the longest key.
-    std::size_t first_start = is_affix && n > pieces.longest_key() ? n - pieces.longest_key() : 1;
+    const bool affix = kind == CandidateKind::affix;
+    std::size_t first_start = affix && n > pieces.longest_key() ? n - pieces.longest_key() : 1;
     for (std::size_t j = std::max<std::size_t>(first_start, 1); j < n; ++j)
-        if (best[j] > unreachable) extend_from(chars, pieces, j, is_affix, best, scratch.meter);
-    return Segmentation{best[n], whole_value};
+        if (best[j] > unreachable)
+            extend_from(chars, pieces, j, affix ? Ends::last_only : Ends::every, best, start, scratch.meter);
+    return Cover{best[n], whole_value, std::span<const std::size_t>(start.data(), n + 1)};
 }
 
 }  // namespace morvanex

@@ -1,19 +1,23 @@
 #pragma once
-// Best segmentation of one candidate into scored pieces.
+// The best cover of one candidate by scored pieces.
 //
 // best[k] is the highest running total found for covering the first k
 // characters, -1.0 marking "no cover"; a total counts only if it is strictly
-// above -1.0, and an equal total never replaces the one found first. A root
-// may be cut anywhere; an affix is the whole word, or one piece from its start
-// plus one piece to its end.
+// above -1.0, and an equal total never replaces the one found first. Beside
+// it, start[k] is where the last piece of that total starts, so the pieces
+// of the best cover read back from the end without a second search.
 //
 // Start positions are taken in increasing order and each pushes its totals
 // forward, so every best[i] sees its candidate totals in increasing order of
 // the start j, exactly as the textbook form (for each end i, for each start
-// j < i) does; ties, NaN and signed zeros therefore come out identical.
+// j < i) does; ties, NaN and signed zeros therefore come out identical, and
+// among covers of equal value the one kept is the one whose last piece starts
+// earliest, position by position from the end.
 #include <optional>
+#include <span>
 #include <vector>
 
+#include "candidate_kind.hpp"
 #include "char_sequence.hpp"
 #include "interruption.hpp"
 #include "piece_index.hpp"
@@ -40,6 +44,7 @@ struct RootWalks {
     std::size_t stride = 0;               // room per position: min(longest key, longest_reused_root)
     std::vector<char32_t> chars;          // the last root
     std::vector<double> best;             // its best totals
+    std::vector<std::size_t> start;       // where the last piece of each starts
     std::vector<std::uint32_t> standing;  // standing[i]: how many walks that go on stand on position i
     std::vector<Walk> walks;              // walks[i * stride + k]: the k-th of them, by increasing start
 };
@@ -49,20 +54,25 @@ struct RootWalks {
 struct ScorerScratch {
     CharSequence chars;
     std::vector<double> best;
+    std::vector<std::size_t> start;
     RootWalks root_walks;
     WorkMeter meter;
 };
 
-struct Segmentation {
-    double best_cover;  // -1.0 when no cover
+struct Cover {
+    double value;  // the sum of its pieces' scores; -1.0 when there is none
     // The value the score table holds for the whole candidate, if any (its
     // previous score), found on the way.
     std::optional<double> whole_value;
+    // piece_start[k], for each position k that a cover reaches: where the
+    // last piece of the best cover of the first k characters starts. Valid
+    // until the scratch serves the next candidate.
+    std::span<const std::size_t> piece_start;
 };
 
 // The best cover of `chars` (at least one character) by the pieces of
-// `pieces`. `chars` may alias scratch.chars.
-Segmentation best_segmentation_score(const CharSequence& chars, const PieceIndex& pieces, bool is_affix,
-                                     ScorerScratch& scratch);
+// `pieces`. `chars` may alias scratch.chars. (The search that the textbook
+// calls the best segmentation score.)
+Cover best_cover(const CharSequence& chars, const PieceIndex& pieces, CandidateKind kind, ScorerScratch& scratch);
 
 }  // namespace morvanex

@@ -28,6 +28,8 @@ public:
     bool empty() const { return size() == 0; }
     // Bytes of all strings together.
     std::size_t bytes() const { return arena_.size(); }
+    // Where string `position` begins among the bytes of all strings.
+    std::size_t offset(std::size_t position) const { return offsets_[position]; }
     std::string_view operator[](std::size_t position) const {
         assert(position < size());
         return {arena_.data() + offsets_[position], offsets_[position + 1] - offsets_[position]};

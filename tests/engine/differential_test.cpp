@@ -37,19 +37,19 @@ TEST(Differential, FastScorerMatchesLiteralBitForBit) {
         ScorerScratch scratch;
         for (const std::string& candidate : sequence) {
             if (candidate.empty()) continue;
-            for (bool is_affix : {false, true}) {
+            for (CandidateKind kind : {CandidateKind::root, CandidateKind::affix}) {
                 decode_into(candidate, scratch.chars);
-                Segmentation fast = best_segmentation_score(scratch.chars, pieces, is_affix, scratch);
-                double slow = literal::best_segmentation_score(literal::decode(candidate), tables, is_affix);
-                ASSERT_EQ(bits_of(fast.best_cover), bits_of(slow))
-                    << "round " << round << " candidate '" << candidate << "' affix " << is_affix;
+                Cover fast = best_cover(scratch.chars, pieces, kind, scratch);
+                double slow = literal::best_cover_value(literal::decode(candidate), tables, kind);
+                ASSERT_EQ(bits_of(fast.value), bits_of(slow))
+                    << "round " << round << " candidate '" << candidate << "' affix " << (kind == CandidateKind::affix);
                 const double* whole = tables.find(candidate);
                 ASSERT_EQ(fast.whole_value.has_value(), whole != nullptr) << candidate;
                 if (whole) {
                     ASSERT_EQ(bits_of(*fast.whole_value), bits_of(*whole)) << candidate;
                 }
                 ++compared;
-                covered += fast.best_cover > -1.0;
+                covered += fast.value > -1.0;
             }
         }
     }
@@ -80,16 +80,17 @@ TEST(Differential, DriverMatchesLiteralIterationBitForBit) {
             (k % 3 == 0 ? affixes : roots).insert(candidate);
         }
         for (std::size_t k = 0; k < inputs.scores.size(); k += 2) roots.insert(inputs.scores.key(k));
-        auto literal_value = [&](std::string_view candidate, bool is_affix) {
+        auto literal_value = [&](std::string_view candidate, CandidateKind kind) {
             std::u32string chars = literal::decode(candidate);
             const double* found = tables.find(std::string(candidate));
-            double cover = literal::best_segmentation_score(chars, tables, is_affix);
+            double cover = literal::best_cover_value(chars, tables, kind);
             return literal::updated_score(found ? *found : 0.0, cover, chars.size());
         };
         for (std::size_t k = 0; k < roots.size(); ++k)
-            if (!roots[k].empty()) expected[std::string(roots[k])] = literal_value(roots[k], false);
+            if (!roots[k].empty()) expected[std::string(roots[k])] = literal_value(roots[k], CandidateKind::root);
         for (std::size_t k = 0; k < affixes.size(); ++k)
-            if (!affixes[k].empty()) expected[std::string(affixes[k])] = literal_value(affixes[k], true);
+            if (!affixes[k].empty())
+                expected[std::string(affixes[k])] = literal_value(affixes[k], CandidateKind::affix);
 
         // Any number of threads gives the same table, bit for bit.
         for (std::size_t threads : {1, 2, 3, 8}) {

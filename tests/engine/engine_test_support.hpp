@@ -25,16 +25,16 @@ inline InsertedStrings set_of(std::initializer_list<const char*> members) {
 }
 
 inline double fast_score(std::string_view candidate, const InsertedScores& scores, const InsertedStrings& whitelist,
-                         bool is_affix) {
+                         CandidateKind kind) {
     PieceIndex pieces(scores, scores.entries_in_byte_order(), whitelist);
     ScorerScratch scratch;
     decode_into(candidate, scratch.chars);
-    return best_segmentation_score(scratch.chars, pieces, is_affix, scratch).best_cover;
+    return best_cover(scratch.chars, pieces, kind, scratch).value;
 }
 
 inline double literal_score(std::string_view candidate, const InsertedScores& scores, const InsertedStrings& whitelist,
-                            bool is_affix) {
-    return literal::best_segmentation_score(literal::decode(candidate), literal::Lookup(scores, whitelist), is_affix);
+                            CandidateKind kind) {
+    return literal::best_cover_value(literal::decode(candidate), literal::Lookup(scores, whitelist), kind);
 }
 
 inline std::uint64_t bits_of(double value) {

@@ -13,7 +13,7 @@ const double nan = std::numeric_limits<double>::quiet_NaN();
 struct ScorerCase {
     const char* name;
     const char* candidate;
-    bool is_affix;
+    CandidateKind kind;
     InsertedScores (*scores)();
     InsertedStrings (*whitelist)();
     double expected;
@@ -40,28 +40,28 @@ InsertedStrings only_a() { return set_of({"a"}); }
 InsertedStrings accent_a() { return set_of({"\xC3\xA9", "a"}); }
 
 const ScorerCase scorer_cases[] = {
-    {"root_abcd", "abcd", false, abcd_scores, a_d, 6.0},
-    {"affix_abcd", "abcd", true, abcd_scores, a_d, 2.5},
-    {"whitelisted_c", "abc", false, ab_abc_c, only_c, 3.0},
-    {"empty_whitelist", "abc", false, ab_abc_c, nothing, 2.5},
-    {"root_three_pieces", "abcd", false, three_pieces, c_d, 3.0},
-    {"affix_three_pieces", "abcd", true, three_pieces, c_d, -1.0},
-    {"total_at_or_below_minus_one", "abc", false, sinking_total, only_c, -0.5},
-    {"one_char_whitelisted_root", "x", false, x_quarter, only_x, 0.25},
-    {"one_char_whitelisted_affix", "x", true, x_quarter, only_x, 0.25},
-    {"one_char_not_whitelisted_root", "x", false, x_quarter, nothing, -1.0},
-    {"one_char_not_whitelisted_affix", "x", true, x_quarter, only_c, -1.0},
-    {"empty_scores", "abcd", false, empty_scores, a_d, -1.0},
-    {"nan_whole_word", "ab", false, nan_whole, a_b, 3.0},
-    {"nan_only", "ab", false, nan_alone, a_b, -1.0},
+    {"root_abcd", "abcd", CandidateKind::root, abcd_scores, a_d, 6.0},
+    {"affix_abcd", "abcd", CandidateKind::affix, abcd_scores, a_d, 2.5},
+    {"whitelisted_c", "abc", CandidateKind::root, ab_abc_c, only_c, 3.0},
+    {"empty_whitelist", "abc", CandidateKind::root, ab_abc_c, nothing, 2.5},
+    {"root_three_pieces", "abcd", CandidateKind::root, three_pieces, c_d, 3.0},
+    {"affix_three_pieces", "abcd", CandidateKind::affix, three_pieces, c_d, -1.0},
+    {"total_at_or_below_minus_one", "abc", CandidateKind::root, sinking_total, only_c, -0.5},
+    {"one_char_whitelisted_root", "x", CandidateKind::root, x_quarter, only_x, 0.25},
+    {"one_char_whitelisted_affix", "x", CandidateKind::affix, x_quarter, only_x, 0.25},
+    {"one_char_not_whitelisted_root", "x", CandidateKind::root, x_quarter, nothing, -1.0},
+    {"one_char_not_whitelisted_affix", "x", CandidateKind::affix, x_quarter, only_c, -1.0},
+    {"empty_scores", "abcd", CandidateKind::root, empty_scores, a_d, -1.0},
+    {"nan_whole_word", "ab", CandidateKind::root, nan_whole, a_b, 3.0},
+    {"nan_only", "ab", CandidateKind::root, nan_alone, a_b, -1.0},
     {"two_byte_char_needs_whitelist",
      "\xC3\xA9"
      "a",
-     false, accent_scores, only_a, -1.0},
+     CandidateKind::root, accent_scores, only_a, -1.0},
     {"two_byte_char_whitelisted",
      "\xC3\xA9"
      "a",
-     false, accent_scores, accent_a, 2.0},
+     CandidateKind::root, accent_scores, accent_a, 2.0},
 };
 
 class WorkedExamples : public ::testing::TestWithParam<ScorerCase> {};
@@ -70,8 +70,8 @@ TEST_P(WorkedExamples, FastAndLiteralScorersGiveTheExpectedValue) {
     const ScorerCase& c = GetParam();
     InsertedScores scores = c.scores();
     InsertedStrings whitelist = c.whitelist();
-    EXPECT_EQ(bits_of(fast_score(c.candidate, scores, whitelist, c.is_affix)), bits_of(c.expected));
-    EXPECT_EQ(bits_of(literal_score(c.candidate, scores, whitelist, c.is_affix)), bits_of(c.expected));
+    EXPECT_EQ(bits_of(fast_score(c.candidate, scores, whitelist, c.kind)), bits_of(c.expected));
+    EXPECT_EQ(bits_of(literal_score(c.candidate, scores, whitelist, c.kind)), bits_of(c.expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(Scorer, WorkedExamples, ::testing::ValuesIn(scorer_cases),
@@ -80,34 +80,34 @@ INSTANTIATE_TEST_SUITE_P(Scorer, WorkedExamples, ::testing::ValuesIn(scorer_case
 TEST(Scorer, InfinitiesFollowIeeeArithmetic) {
     InsertedStrings whitelist = set_of({"a", "b"});
     InsertedScores plus_minus = table_of({{"a", INFINITY}, {"b", -INFINITY}});
-    EXPECT_EQ(fast_score("ab", plus_minus, whitelist, false), -1.0);  // inf + -inf is NaN, never stored
+    EXPECT_EQ(fast_score("ab", plus_minus, whitelist, CandidateKind::root), -1.0);  // inf + -inf is NaN, never stored
     InsertedScores plus = table_of({{"a", INFINITY}, {"b", 1.0}});
-    EXPECT_EQ(fast_score("ab", plus, whitelist, false), INFINITY);
+    EXPECT_EQ(fast_score("ab", plus, whitelist, CandidateKind::root), INFINITY);
 }
 
 TEST(Scorer, SignedZeroScoresGiveAPositiveZeroTotal) {
     // Totals start from best[0] = +0.0, and +0.0 + -0.0 is +0.0.
     InsertedStrings whitelist = set_of({"a", "b"});
     InsertedScores scores = table_of({{"ab", -0.0}, {"a", -0.0}, {"b", -0.0}});
-    for (bool is_affix : {false, true}) {
-        EXPECT_EQ(bits_of(fast_score("ab", scores, whitelist, is_affix)), bits_of(0.0));
-        EXPECT_EQ(bits_of(literal_score("ab", scores, whitelist, is_affix)), bits_of(0.0));
+    for (CandidateKind kind : {CandidateKind::root, CandidateKind::affix}) {
+        EXPECT_EQ(bits_of(fast_score("ab", scores, whitelist, kind)), bits_of(0.0));
+        EXPECT_EQ(bits_of(literal_score("ab", scores, whitelist, kind)), bits_of(0.0));
     }
 }
 
 TEST(Scorer, AffixUsesSuffixesAfterAnyUsablePrefix) {
     InsertedStrings whitelist = set_of({});
     InsertedScores scores = table_of({{"pre", 1.0}, {"pref", 0.5}, {"fix", 2.0}, {"ix", 4.0}});
-    EXPECT_EQ(fast_score("prefix", scores, whitelist, true), 4.5);  // pref + ix
-    EXPECT_EQ(fast_score("prefix", scores, whitelist, false), 4.5);
+    EXPECT_EQ(fast_score("prefix", scores, whitelist, CandidateKind::affix), 4.5);  // pref + ix
+    EXPECT_EQ(fast_score("prefix", scores, whitelist, CandidateKind::root), 4.5);
 }
 
 TEST(Scorer, KeysWithEmbeddedNulAreWholePieces) {
     std::string candidate("a\0b", 3);
     InsertedScores scores(1);
     scores.insert(candidate, 0.75);
-    EXPECT_EQ(fast_score(candidate, scores, set_of({}), false), 0.75);
-    EXPECT_EQ(fast_score(candidate, scores, set_of({}), true), 0.75);
+    EXPECT_EQ(fast_score(candidate, scores, set_of({}), CandidateKind::root), 0.75);
+    EXPECT_EQ(fast_score(candidate, scores, set_of({}), CandidateKind::affix), 0.75);
 }
 
 }  // namespace

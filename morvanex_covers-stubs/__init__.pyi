@@ -1,0 +1,64 @@
+from typing import Dict, FrozenSet, List, Literal, Set, SupportsFloat, SupportsIndex, Tuple, TypeVar, Union
+
+__all__ = ["best_covers", "own_best_covers", "substring_counts", "affix_counts"]
+
+# The installed package's version, equal to importlib.metadata.version("morvanex").
+__version__: str
+
+# As in morvanex: one type variable per argument, so that containers of ``str``
+# subclasses and dicts of ``int`` or ``float`` values are accepted.
+_Word = TypeVar("_Word", bound=str)
+_Roots = TypeVar("_Roots", bound=str)
+_Affixes = TypeVar("_Affixes", bound=str)
+_Whitelisted = TypeVar("_Whitelisted", bound=str)
+_Key = TypeVar("_Key", bound=str)
+_Value = TypeVar("_Value", bound=Union[SupportsFloat, SupportsIndex])
+
+def best_covers(
+    words: Union[List[_Word], Tuple[_Word, ...]],
+    scores: Dict[_Key, _Value],
+    one_char_whitelist: Union[Set[_Whitelisted], FrozenSet[_Whitelisted]],
+    kind: Literal["root", "affix"] = "root",
+) -> List[Tuple[Tuple[str, ...], float]]:
+    """The best cover of each word as a root or an affix: [(pieces, value), ...] in order.
+
+    ``pieces`` concatenates to the word and ``value`` is the cover's value N,
+    bit for bit the N that run_scoring_iteration uses; a word without a cover,
+    and the empty word, give ((), -1.0). Among covers of equal value the one
+    whose last piece starts earliest wins, position by position from the end.
+
+    Raises TypeError for arguments of the wrong type (naming the argument),
+    ValueError for another ``kind`` or a bad MORVANEX_NUM_THREADS, MemoryError
+    when memory runs out.
+    """
+    ...
+
+def own_best_covers(
+    root_candidates: Union[Set[_Roots], FrozenSet[_Roots]],
+    affix_candidates: Union[Set[_Affixes], FrozenSet[_Affixes]],
+    scores: Dict[_Key, _Value],
+    one_char_whitelist: Union[Set[_Whitelisted], FrozenSet[_Whitelisted]],
+) -> Set[str]:
+    """The non-empty candidates whose score an iteration keeps (N < 0 or P >= N).
+
+    The arguments are those of run_scoring_iteration; a string in both
+    candidate sets is judged as an affix.
+    """
+    ...
+
+def substring_counts(words: Union[List[_Word], Tuple[_Word, ...]], max_length: SupportsIndex) -> Dict[str, int]:
+    """Every substring of 1 to ``max_length`` characters of the words, with its number of occurrences.
+
+    Keys come in code point order.
+    """
+    ...
+
+def affix_counts(
+    words: Union[List[_Word], Tuple[_Word, ...]], max_length: SupportsIndex
+) -> Tuple[Dict[str, int], Dict[str, int]]:
+    """(prefixes, suffixes) of 1 to ``max_length`` characters of the words longer than them, with their counts.
+
+    Prefixes come in code point order, suffixes in the order of their
+    characters read from the end.
+    """
+    ...

@@ -1,0 +1,107 @@
+// The entries of morvanex_covers.substring_counts and affix_counts: a word
+// list and a largest length in, dicts from the counted strings to their
+// counts out.
+#include <utility>
+
+#include "beginning_counts.hpp"
+#include "binding_failure.hpp"
+#include "conversions.hpp"
+#include "covers_entries.hpp"
+#include "entry_frame.hpp"
+#include "interpreter_lock.hpp"
+#include "messages.hpp"
+
+namespace morvanex::binding {
+namespace {
+
+struct CountArguments {
+    StringList words;
+    std::size_t max_length;
+};
+
+Result<CountArguments> count_arguments(PyObject* positional, PyObject* keywords, const char* format) {
+    static const char* const names[] = {"words", "max_length", nullptr};
+    PyObject* words_argument = nullptr;
+    Py_ssize_t max_length = 0;
+    if (!PyArg_ParseTupleAndKeywords(positional, keywords, format, const_cast<char**>(names), &words_argument,
+                                     &max_length))
+        return fetch_pending_error();
+    const OwnedRef held = OwnedRef::borrow(words_argument);
+    Result<StringList> words = string_list_from_object(words_argument);
+    if (!words.ok()) return tie_error_to_argument(names[0], words.take_error());
+    if (max_length < 0) return ErrorValue::with_message(PyExc_ValueError, messages::negative_max_length);
+    return CountArguments{std::move(words).value(), static_cast<std::size_t>(max_length)};
+}
+
+OwnedRef dict_from_counts(const CountedStrings& counted) {
+    OwnedRef dict = expect_created(PyDict_New());
+    for (std::size_t k = 0; k < counted.counts.size(); ++k) {
+        std::string_view text = counted.strings[k];
+        OwnedRef key = expect_created(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+        OwnedRef count = expect_created(PyLong_FromUnsignedLongLong(counted.counts[k]));
+        if (PyDict_SetItem(dict.get(), key.get(), count.get()) < 0)
+            fail_with_error(messages::set_item_failed, fetch_pending_error());
+    }
+    return dict;
+}
+
+Result<OwnedRef> substring_counts_body(PyObject* positional, PyObject* keywords) {
+    Result<CountArguments> arguments = count_arguments(positional, keywords, "On:substring_counts");
+    if (!arguments.ok()) return arguments.take_error();
+    Result<CountedStrings> counted = run_engine<CountedStrings>([&](std::size_t, Interruption& interruption) {
+        return substring_counts(arguments.value().words, arguments.value().max_length, interruption);
+    });
+    if (!counted.ok()) return counted.take_error();
+    return dict_from_counts(counted.value());
+}
+
+Result<OwnedRef> affix_counts_body(PyObject* positional, PyObject* keywords) {
+    Result<CountArguments> arguments = count_arguments(positional, keywords, "On:affix_counts");
+    if (!arguments.ok()) return arguments.take_error();
+    using Counts = std::pair<CountedStrings, CountedStrings>;
+    Result<Counts> counted = run_engine<Counts>([&](std::size_t, Interruption& interruption) {
+        return affix_counts(arguments.value().words, arguments.value().max_length, interruption);
+    });
+    if (!counted.ok()) return counted.take_error();
+    OwnedRef prefixes = dict_from_counts(counted.value().first);
+    OwnedRef suffixes = dict_from_counts(counted.value().second);
+    OwnedRef pair = expect_created(PyTuple_New(2));
+    PyTuple_SetItem(pair.get(), 0, prefixes.release());  // steals
+    PyTuple_SetItem(pair.get(), 1, suffixes.release());
+    return pair;
+}
+
+PyObject* substring_counts_entry(PyObject* /*self*/, PyObject* positional, PyObject* keywords) {
+    return entry_frame([&] { return substring_counts_body(positional, keywords); });
+}
+
+PyObject* affix_counts_entry(PyObject* /*self*/, PyObject* positional, PyObject* keywords) {
+    return entry_frame([&] { return affix_counts_body(positional, keywords); });
+}
+
+}  // namespace
+
+PyMethodDef substring_counts_method = {
+    "substring_counts",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&substring_counts_entry)),
+    METH_VARARGS | METH_KEYWORDS,
+    "substring_counts(words, max_length)\n--\n\n"
+    "Every substring of 1 to `max_length` characters of every word of `words`\n"
+    "(a list or tuple of str), with its number of occurrences over the whole\n"
+    "list (a word listed twice counts twice), as a dict whose keys come in\n"
+    "code point order (sorted).",
+};
+
+PyMethodDef affix_counts_method = {
+    "affix_counts",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&affix_counts_entry)),
+    METH_VARARGS | METH_KEYWORDS,
+    "affix_counts(words, max_length)\n--\n\n"
+    "(prefixes, suffixes): for each length from 1 to `max_length` characters,\n"
+    "the prefix and the suffix of that length of every word of `words` (a list\n"
+    "or tuple of str) longer than that length, with how many such words have\n"
+    "it. The prefixes' keys come in code point order (sorted); the suffixes'\n"
+    "in the order of their characters read from the end.",
+};
+
+}  // namespace morvanex::binding

@@ -1,0 +1,45 @@
+// Initialisation of morvanex_covers: PyInit_morvanex_covers, the module's
+// only exported symbol, makes the module with its four functions and
+// __version__ (module_setup).
+#include "covers_entries.hpp"
+#include "entry_frame.hpp"
+#include "module_setup.hpp"
+#include "python_handles.hpp"
+
+namespace morvanex::binding {
+namespace {
+
+PyModuleDef covers_module_definition = {
+    PyModuleDef_HEAD_INIT,
+    "morvanex_covers",  // m_name
+    "Covers and counts beside morvanex, from the same engine.\n"
+    "\n"
+    "best_covers gives the pieces and value of each word's best cover, the\n"
+    "search that morvanex.run_scoring_iteration runs; own_best_covers tells\n"
+    "which candidates an iteration leaves with their own score;\n"
+    "substring_counts and affix_counts count what a vocabulary's scores are\n"
+    "usually made from. Positions and lengths count characters.",
+    0,        // m_size: no per-module state
+    nullptr,  // m_methods: the functions are added by the initialiser
+    nullptr,  // m_slots: single-phase initialisation
+    nullptr,  // m_traverse
+    nullptr,  // m_clear
+    nullptr,  // m_free
+};
+
+// The initialised module, holding one strong reference for the rest of the
+// process once filled. Guarded by the interpreter lock.
+PyObject* covers_module_slot = nullptr;
+
+}  // namespace
+}  // namespace morvanex::binding
+
+MORVANEX_MODULE_INIT PyInit_morvanex_covers() {
+    using namespace morvanex::binding;
+    return entry_frame([] {
+        return initialise_module(
+            covers_module_definition,
+            {&best_covers_method, &own_best_covers_method, &substring_counts_method, &affix_counts_method},
+            covers_module_slot);
+    });
+}

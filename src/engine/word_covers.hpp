@@ -1,0 +1,56 @@
+#pragma once
+// The best covers of a list of words, pieces and values, from the search that
+// scores candidates: each word is covered as a root or as an affix exactly as
+// a candidate of that kind is, so a cover's value is bit for bit the N of the
+// update rule, and among covers of equal value the one kept is the one whose
+// last piece starts earliest, position by position from the end.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "candidate_kind.hpp"
+#include "inserted_scores.hpp"
+#include "inserted_strings.hpp"
+#include "interruption.hpp"
+#include "string_list.hpp"
+
+namespace morvanex {
+
+class WordCovers {
+public:
+    explicit WordCovers(StringList words);
+
+    std::size_t size() const { return words_.size(); }
+    // The value of word k's best cover; -1.0 when it has none (and for the
+    // empty word).
+    double value(std::size_t k) const { return values_[k]; }
+    // Calls piece(text) for each piece of word k's best cover, in order;
+    // never for a word without a cover.
+    template <class Visit>
+    void for_each_piece(std::size_t k, Visit piece) const {
+        const std::string_view word = words_[k];
+        const std::size_t first = words_.offset(k);
+        std::size_t begin = 0;
+        for (std::size_t end = 1; end <= word.size(); ++end) {
+            if (end < word.size() && piece_begins_[first + end] == 0) continue;
+            piece(word.substr(begin, end - begin));
+            begin = end;
+        }
+    }
+
+private:
+    friend WordCovers best_word_covers(StringList, InsertedScores, InsertedStrings, CandidateKind, std::size_t,
+                                       Interruption&);
+    StringList words_;
+    std::vector<double> values_;              // per word
+    std::vector<std::uint8_t> piece_begins_;  // per byte: 1 where a piece of its word's cover begins
+};
+
+// Covers every word of `words` (repeats and empty words included) as `kind`
+// under `scores` and `one_char_whitelist`, on up to `worker_threads` threads;
+// the calling thread asks `interruption` at bounded intervals of the work.
+WordCovers best_word_covers(StringList words, InsertedScores scores, InsertedStrings one_char_whitelist,
+                            CandidateKind kind, std::size_t worker_threads, Interruption& interruption);
+
+}  // namespace morvanex
