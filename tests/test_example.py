@@ -187,7 +187,8 @@ def test_segment_file_and_saved_session(tmp_path):
     result = run_command("train", "--whitelist", "s", "--segment-file", "segment.txt", "--separator", "|",
                         "--save", "session.json.gz", "--quiet", cwd=tmp_path)
     assert result.returncode == 0, result.stderr
-    assert "segmentations of 5 words written to segment-segments.tsv in " in result.stdout
+    assert re.search(r"^segmentations of 5 words found in [\d.]+ s, written to segment-segments.tsv in ", result.stdout,
+                     re.M)
     rows = read_tsv(tmp_path / "segment-segments.tsv", "word\tsegmentation\tvalue")
     assert [word for word, _, _ in rows] == ["walking", "unhappiness", "x", "walk\ted", "walking"]
 
@@ -400,10 +401,11 @@ def test_session_on_bundled_words_matches_model():
     scores = candidates.initial_scores(words, 8)
     whitelist = {c for w in words for c in w}
     seen = []
-    session = sessions.run_session(morvanex.run_scoring_iteration, words, affixes, scores, whitelist, 3,
+    session = sessions.run_session(morvanex.run_scoring_iteration, words, affixes, dict(scores), whitelist, 3,
                                   lambda number, result, changed, seconds: seen.append((number, len(result))))
     actual = session.scores
-    expected = sessions.run_session(reference_model.run_scoring_iteration, words, affixes, scores, whitelist, 3).scores
+    expected = sessions.run_session(reference_model.run_scoring_iteration, words, affixes, dict(scores), whitelist,
+                                    3).scores
     assert actual.keys() == expected.keys()
     assert [k for k in expected if struct.pack("<d", actual[k]) != struct.pack("<d", expected[k])] == []
     count = len(set(words) | affixes)

@@ -1,6 +1,7 @@
 """The `morvanex` command: its subcommands, one-line errors, and what a stop (Ctrl-C, a closed pipe) leaves."""
 
 import argparse
+import gc
 import os
 import sys
 import time
@@ -49,6 +50,9 @@ def fail(prog, message, code=2):
 
 def main(argv=None):
     started = time.perf_counter()
+    # A session makes millions of tuples and lists and no cycles worth
+    # collecting: the collector would only walk them again and again.
+    gc.disable()
     args = build_parser().parse_args(argv)
     prog = f"{PROG} {args.command}"
     Progress.shown = sys.stderr.isatty() and not args.quiet

@@ -45,17 +45,22 @@ def unescape_field(field):
     return re.sub(r"\\(.)", lambda match: UNESCAPES[match.group(1)], field)
 
 
-def _write_lines(handle, lines):
+def _write_lines(handle, lines, step):
     # A few large writes: the text layer costs as much per write as per line.
     while True:
-        block = "".join(itertools.islice(lines, LINES_PER_WRITE))
+        block = list(itertools.islice(lines, LINES_PER_WRITE))
         if not block:
             return
-        handle.write(block)
+        handle.write("".join(block))
+        if step is not None:
+            step(len(block))
 
 
-def write_results(handle, words, affixes, scores, kept):
-    """The final score of every candidate as tab-separated lines (TSV_COLUMNS, then one line per candidate)."""
+def write_results(handle, words, affixes, scores, kept, step=None):
+    """The final score of every candidate as tab-separated lines (TSV_COLUMNS, then one line per candidate).
+
+    `step`, when given, is called with the number of lines of each block written.
+    """
     roots, affixes = set(words), set(affixes)
     kinds = dict.fromkeys(roots, "root")
     kinds.update(dict.fromkeys(affixes, "affix"))
@@ -64,7 +69,7 @@ def write_results(handle, words, affixes, scores, kept):
     handle.write("\t".join(TSV_COLUMNS) + "\n")
     _write_lines(handle, map("{}\t{}\t{}\t{!r}\t{}\n".format, escape_fields(texts), map(kinds.__getitem__, texts),
                              map(len, texts), map(scores.__getitem__, texts),
-                             map(YES_NO.__getitem__, map(kept.__contains__, texts))))
+                             map(YES_NO.__getitem__, map(kept.__contains__, texts))), step)
 
 
 def read_results(path):
@@ -84,13 +89,17 @@ def read_results(path):
     return rows
 
 
-def write_segmentations(handle, words, covers, separator):
-    """Each word with its cover, (pieces, value) as covers.best_covers gives them, as tab-separated lines
-    (SEGMENT_COLUMNS): the pieces joined by `separator`, "" and -1.0 without a cover."""
+def write_segmentations(handle, words, covers, separator, step=None):
+    """Each word with its cover as tab-separated lines (SEGMENT_COLUMNS).
+
+    `covers` holds (pieces, value) for each word, as covers.best_covers gives
+    them: the pieces are joined by `separator`, "" and -1.0 without a cover.
+    `step`, when given, is called with the number of lines of each block written.
+    """
     handle.write("\t".join(SEGMENT_COLUMNS) + "\n")
     _write_lines(handle, map("{}\t{}\t{!r}\n".format, escape_fields(words),
                              escape_fields(separator.join(pieces) for pieces, _ in covers),
-                             (value for _, value in covers)))
+                             (value for _, value in covers)), step)
 
 
 class PendingOutput:

@@ -40,7 +40,8 @@ def run(args, morvanex, pending, started):
     if settings["lowercase"]:
         words = [word.lower() for word in words]
     with Progress(f"segmenting {len(words)} words"):
-        write_segmentations(sys.stdout, words, best_covers(words, scores, set(settings["whitelist"])),
-                            args.separator)
+        covers = best_covers(words, scores, set(settings["whitelist"]))
+    with Progress("writing the segmentations", len(words)) as bar:
+        write_segmentations(sys.stdout, words, covers, args.separator, bar.step)
         sys.stdout.flush()
     return 0

@@ -35,19 +35,18 @@ def count_changed(previous, result):
 
 
 def run_session(scoring_iteration, words, affixes, scores, whitelist, iterations=None, report=None):
-    """Scoring iterations, each result merged into a copy of `scores`.
+    """Scoring iterations, each result merged into `scores` (in place: a copy of millions of scores costs).
 
     `scoring_iteration` is morvanex.run_scoring_iteration (or anything with its
     signature).  Runs exactly `iterations` iterations when given, otherwise
     until an iteration changes no score (at most MAX_ITERATIONS).  `report`,
     when given, is called after each iteration with (number, result, changed
-    count, seconds).  Returns a Session: the merged scores, the number of
-    iterations run and whether the last one changed nothing.
+    count, seconds).  Returns a Session: `scores`, the number of iterations
+    run and whether the last one changed nothing.
     """
     roots = frozenset(words)
     affixes = frozenset(affixes)
     whitelist = frozenset(whitelist)
-    scores = dict(scores)
     changed = None
     number = 0
     while number < (MAX_ITERATIONS if iterations is None else iterations):

@@ -148,9 +148,9 @@ def train(scoring_iteration, args, words, whitelist, say):
     most) whose best cover under the final scores uses it.
     """
     started = time.perf_counter()
-    with Progress("preparing candidates and initial scores", args.max_affix_length + args.max_piece_length) as bar:
-        affixes = affix_candidates(words, args.min_shared, args.max_affix_length, bar.step)
-        scores = initial_scores(words, args.max_piece_length, bar.step)
+    with Progress("preparing candidates and initial scores"):
+        affixes = affix_candidates(words, args.min_shared, args.max_affix_length)
+        scores = initial_scores(words, args.max_piece_length)
     whitelisted = f"{len(whitelist)} whitelisted characters" if whitelist else "no whitelisted characters"
     say(f"prepared in {time.perf_counter() - started:.2f} s: {len(words)} root candidates, "
         f"{len(affixes)} affix candidates, {len(scores)} scored substrings, {whitelisted}")
@@ -175,7 +175,7 @@ def train(scoring_iteration, args, words, whitelist, say):
 
     started = time.perf_counter()
     with Progress(f"finding which of {candidates} candidates are their own best cover"):
-        kept = own_best_cover(scoring_iteration, words, affixes, scores, whitelist)
+        kept = own_best_cover(words, affixes, scores, whitelist)
     say(f"own best cover: {len(kept)} of {candidates} candidates, found in {time.perf_counter() - started:.2f} s")
 
     started = time.perf_counter()
@@ -213,12 +213,17 @@ def run(args, morvanex, pending, started):
     trained = train(morvanex.run_scoring_iteration, args, words, whitelist, say)
     scores, settings = trained.scores, trained.settings
     candidates = len(set(words) | trained.affixes)
-    with Progress("writing the results"):
-        files["results"].write(lambda handle: write_results(handle, words, trained.affixes, scores, trained.kept))
+    with Progress("writing the results", candidates) as bar:
+        files["results"].write(lambda handle: write_results(
+            handle, words, trained.affixes, scores, trained.kept, bar.step))
     if "segmentations" in files:
+        segmenting_started = time.perf_counter()
         with Progress(f"segmenting {len(to_segment)} words"):
+            covers = best_covers(to_segment, scores, whitelist)
+        segmenting_seconds = time.perf_counter() - segmenting_started
+        with Progress("writing the segmentations", len(to_segment)) as bar:
             files["segmentations"].write(lambda handle: write_segmentations(
-                handle, to_segment, best_covers(to_segment, scores, whitelist), args.separator))
+                handle, to_segment, covers, args.separator, bar.step))
     if "session" in files:
         with Progress(f"saving the session ({len(scores)} scores)"):
             files["session"].write(lambda handle: write_session(handle, scores, settings), compress=True)
@@ -229,8 +234,9 @@ def run(args, morvanex, pending, started):
     print(f"final scores of {candidates} candidates written to {files['results'].target} in "
           f"{files['results'].seconds:.2f} s (tab-separated: {', '.join(TSV_COLUMNS)})")
     if "segmentations" in files:
-        print(f"segmentations of {len(to_segment)} words written to {files['segmentations'].target} in "
-              f"{files['segmentations'].seconds:.2f} s (tab-separated: {', '.join(SEGMENT_COLUMNS)})")
+        print(f"segmentations of {len(to_segment)} words found in {segmenting_seconds:.2f} s, written to "
+              f"{files['segmentations'].target} in {files['segmentations'].seconds:.2f} s "
+              f"(tab-separated: {', '.join(SEGMENT_COLUMNS)})")
     if "session" in files:
         print(f"session saved to {files['session'].target} in {files['session'].seconds:.2f} s "
               f"(segment with it: morvanex segment --load {files['session'].target})")

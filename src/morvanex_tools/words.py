@@ -52,7 +52,10 @@ def read_lines(path, what="word list"):
         raise WordListError(
             f"{what} '{shown(path)}' is not valid UTF-8 (byte {error.start}: {error.reason})"
         ) from None
-    lines = [line for line in (line.strip(" \t\r") for line in text.split("\n")) if line]
+    if " " in text or "\t" in text or "\r" in text:
+        lines = [line for line in (line.strip(" \t\r") for line in text.split("\n")) if line]
+    else:
+        lines = list(filter(None, text.split("\n")))
     if not lines:
         raise WordListError(f"{what} '{shown(path)}' holds no words")
     return lines
@@ -65,7 +68,8 @@ def words_of_lines(lines, word_format="auto"):
     and drops the counts (ValueError if a line is not one), "auto" reads
     `count word` lines when every line is one.
     """
-    if word_format == "words":
+    # "auto" needs every line to be `count word`: the first one tells when it is not.
+    if word_format == "words" or (word_format == "auto" and not COUNT_LINE.fullmatch(lines[0])):
         return lines, False
     matches = [COUNT_LINE.fullmatch(line) for line in lines]
     if all(matches):
@@ -89,7 +93,7 @@ def read_word_list(path, word_format="auto", lowercase=True):
     except ValueError as error:
         raise WordListError(f"word list '{shown(path)}': {error}") from None
     if lowercase:
-        words = [word.lower() for word in words]
+        words = list(map(str.lower, words))
     return list(dict.fromkeys(words)), counted
 
 
