@@ -39,7 +39,7 @@ STAGES=(
     "engine|suite|the C++ engine tests (GoogleTest) and the benchmark, built with g++; warnings are errors in every build"
     "engine-clang|suite|the same, built with $CLANG (libstdc++)"
     "engine-tsan|suite|the C++ engine tests under ThreadSanitizer"
-    "wheels|suite|the sdist (twine check --strict, LICENSE included), and from it the cp38-abi3 wheel built with CPython $OLDEST_PYTHON and the cp310-abi3 wheel built with $NEWEST_PYTHON; each repaired with auditwheel to $MANYLINUX_POLICY, audited with abi3audit --strict, checked with twine check --strict"
+    "wheels|suite|the sdist (twine check --strict, LICENSE included), and from it the cp38-abi3 wheel built with CPython $OLDEST_PYTHON and the cp310-abi3 wheel built with $NEWEST_PYTHON; each repaired with auditwheel to $MANYLINUX_POLICY, holding both modules, audited with abi3audit --strict (every module in it), checked with twine check --strict"
     "versions|suite|the whole pytest suite in a fresh venv of every CPython ${SUPPORTED_PYTHONS[*]} with the repaired wheel pip gives it: cp38-abi3 on 3.8 and 3.9 (and on $NEWEST_PYTHON, beside cp310-abi3), cp310-abi3 on 3.10 to $NEWEST_PYTHON and on $MAIN_PYTHON under python -X dev (the second run on $MAIN_PYTHON and on $NEWEST_PYTHON in the first one's venv, with its own wheel put in); two lanes of four runs at a time, each logged to build/logs/ and printed in order (run the wheels stage first)"
     "sanitize|suite|the whole pytest suite against a module built with AddressSanitizer and UndefinedBehaviorSanitizer (MORVANEX_SANITIZE=ON, runtimes preloaded, PYTHONMALLOC=malloc, leak detection on); any report fails it"
     "sanitize-engine|suite|the C++ engine tests built the same way"
@@ -196,6 +196,10 @@ stage_wheels() {
         [[ "${shown//$'\n'/ }" == *"consistent with the following platform tag: \"$MANYLINUX_POLICY\""* ]] ||
             { echo "auditwheel show names another policy than $MANYLINUX_POLICY: update MANYLINUX_POLICY and the README" >&2; return 1; }
         unzip -l "${wheel[0]}" | grep "dist-info/licenses/LICENSE$" >/dev/null || { echo "LICENSE missing from ${wheel[0]}" >&2; return 1; }
+        local module
+        for module in morvanex morvanex_covers; do
+            unzip -l "${wheel[0]}" | grep -E " $module\.abi3\.so$" >/dev/null || { echo "$module missing from ${wheel[0]}" >&2; return 1; }
+        done
         abi3audit --strict --report "${wheel[0]}"
         twine check --strict "${wheel[0]}"
     done
@@ -221,6 +225,7 @@ import sys
 from importlib import metadata
 
 import morvanex
+import morvanex_covers  # noqa: F401  (the wheel's second module imports too)
 
 wheel = metadata.distribution("morvanex").read_text("WHEEL")
 tags = [line.split()[1] for line in wheel.splitlines() if line.startswith("Tag:")]
@@ -326,7 +331,7 @@ stage_sanitize() {
         echo "left out under the sanitizers: $item"
         deselect+=(--deselect "$item")
     done
-    env "${environment[@]}" "$venv/bin/python" -c 'import morvanex' &&
+    env "${environment[@]}" "$venv/bin/python" -c 'import morvanex, morvanex_covers' &&
         (cd /tmp && env "${environment[@]}" "$ROOT/$venv/bin/python" -m pytest "$ROOT/tests" \
             -q -p no:cacheprovider "${deselect[@]}") || status=1
     local report findings=0

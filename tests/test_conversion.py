@@ -8,6 +8,7 @@ import types
 import pytest
 
 import morvanex
+import morvanex_covers
 
 f = morvanex.run_scoring_iteration
 
@@ -128,6 +129,11 @@ def test_type_name_is_the_qualname_read_from_the_type():
     )
 
 
+SET_OF_WORDS = "'set' object cannot be converted to 'list or tuple'"
+NOT_A_STR = "object cannot be converted to 'PyString'"
+
+
+@pytest.mark.parametrize("function", [f, morvanex_covers.own_best_covers])
 @pytest.mark.parametrize(
     "arguments, parameter",
     [
@@ -138,10 +144,36 @@ def test_type_name_is_the_qualname_read_from_the_type():
         ([{"a", 1}, {2}, {3: 4}, {5}], "root_candidates"),
     ],
 )
-def test_first_failing_argument_is_reported(arguments, parameter):
+def test_first_failing_argument_is_reported(function, arguments, parameter):
     with pytest.raises(TypeError) as caught:
-        f(*arguments)
+        function(*arguments)
     assert caught.value.args[0].startswith(f"argument '{parameter}': ")
+
+
+@pytest.mark.parametrize(
+    "function, arguments, error, message",
+    [
+        ("best_covers", [{"a"}, [], []], TypeError, f"argument 'words': {SET_OF_WORDS}"),
+        ("best_covers", [("a", 7), {}, set()], TypeError, f"argument 'words': 'int' {NOT_A_STR}"),
+        ("best_covers", [["a"], [], []], TypeError, "argument 'scores': 'list' object cannot be converted to 'PyDict'"),
+        (
+            "best_covers",
+            [[], {}, ["a"]],
+            TypeError,
+            "argument 'one_char_whitelist': 'list' object cannot be converted to 'PySet'",
+        ),
+        ("best_covers", [[], {}, set(), "prefix"], ValueError, "kind must be 'root' or 'affix'"),
+        ("best_covers", [[], {}, set(), b"root"], ValueError, "kind must be 'root' or 'affix'"),
+        ("substring_counts", [{"a"}, 2], TypeError, f"argument 'words': {SET_OF_WORDS}"),
+        ("substring_counts", [["a"], 2.0], TypeError, "'float' object cannot be interpreted as an integer"),
+        ("affix_counts", [["a", b"b"], 2], TypeError, f"argument 'words': 'bytes' {NOT_A_STR}"),
+        ("affix_counts", [["a"], -1], ValueError, "max_length must not be negative"),
+    ],
+)
+def test_covers_argument_errors(function, arguments, error, message):
+    with pytest.raises(error) as caught:
+        getattr(morvanex_covers, function)(*arguments)
+    assert caught.value.args == (message,)
 
 
 def test_later_arguments_are_not_examined_after_a_failure():

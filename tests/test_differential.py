@@ -1,4 +1,5 @@
-"""morvanex.run_scoring_iteration checked against the plain-Python model.
+"""morvanex.run_scoring_iteration, and the covers and counts of morvanex_covers,
+checked against the plain-Python model (the counts against collections.Counter).
 
 Values are compared bit for bit (NaN payloads and the sign of zero included),
 keys as sets, and separately the key order of the returned dict.
@@ -17,8 +18,9 @@ import reference_model as model
 
 try:
     import morvanex
+    import morvanex_covers
 except ImportError:  # the model's own checks still run
-    morvanex = None
+    morvanex = morvanex_covers = None
 
 requires_module = pytest.mark.skipif(morvanex is None, reason="morvanex is not installed")
 
@@ -201,6 +203,28 @@ def test_random_cases_match_model(alphabet):
         assert_same_values(actual, expected, args)
         # Keys come in first-insertion order: roots, then affixes that are not roots.
         assert list(actual) == list(expected), args
+        assert_covers_match_model(rng, *args)
+
+
+def assert_covers_match_model(rng, roots, affixes, scores, whitelist):
+    """best_covers and own_best_covers bit for bit and piece for piece, and the
+    counts against Counter, on the words of one case (repeats, the empty word)."""
+    words = sorted(roots | affixes) + [""] + rng.sample(sorted(roots | affixes), min(2, len(roots | affixes)))
+    words = rng.choice([list, tuple])(words)
+    table, allowed = model.score_table(scores), set(model.string_set(whitelist))
+    for kind in ("root", "affix"):
+        expected = [model.best_cover(w, table, allowed, kind == "affix") if w else (-1.0, ()) for w in words]
+        actual = morvanex_covers.best_covers(words, scores, whitelist, kind)
+        assert [(pieces, bits(value)) for pieces, value in actual] == [(p, bits(v)) for v, p in expected], words
+    assert morvanex_covers.own_best_covers(roots, affixes, scores, whitelist) == model.own_best_covers(
+        roots, affixes, scores, whitelist
+    )
+    longest = rng.randint(0, 4)
+    pieces = [w[i : i + n] for w in words for n in range(1, longest + 1) for i in range(len(w) - n + 1)]
+    assert morvanex_covers.substring_counts(words, longest) == collections.Counter(pieces)
+    lengths = [(w, n) for w in words for n in range(1, min(longest, len(w) - 1) + 1)]
+    prefixes, suffixes = collections.Counter(w[:n] for w, n in lengths), collections.Counter(w[-n:] for w, n in lengths)
+    assert morvanex_covers.affix_counts(words, longest) == (prefixes, suffixes)
 
 
 @requires_module
@@ -216,6 +240,8 @@ def test_inputs_are_left_unchanged(alphabet):
         args = random_case(rng, alphabet)
         before = [snapshot(arg) for arg in args]
         morvanex.run_scoring_iteration(*args)
+        morvanex_covers.best_covers(sorted(args[0]), *args[2:], "affix")
+        morvanex_covers.own_best_covers(*args)
         assert [snapshot(arg) for arg in args] == before
 
 

@@ -411,6 +411,33 @@ def test_exhausted_memory_in_each_phase_raises_memory_error(run_python, phase):
     assert process.stdout.split() == ["MemoryError", "result"]
 
 
+# morvanex_covers under a limit far below what the call needs: its search's
+# arrays for one long word, its counted strings for one long word.
+@linux_only
+@pytest.mark.parametrize(
+    "call", ['best_covers(["ab" * 4000000], {"ab": 0.5}, set())', 'substring_counts(["ab" * 8000], 16000)']
+)
+def test_exhausted_memory_in_morvanex_covers_raises_memory_error(run_python, call):
+    if "libasan" in os.environ.get("LD_PRELOAD", ""):
+        pytest.skip("AddressSanitizer reserves terabytes of address space and reports a failed operator new")
+    script = f"""
+import resource
+import morvanex_covers
+with open("/proc/self/status") as status:
+    size = next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmSize:"))
+resource.setrlimit(resource.RLIMIT_AS, (size + (64 << 20), resource.RLIM_INFINITY))
+try:
+    morvanex_covers.{call}
+    print("result")
+except MemoryError:
+    print("MemoryError")
+print(morvanex_covers.best_covers(["ab"], {{"ab": 0.5}}, set()))
+"""
+    process = run_python(script)
+    assert process.returncode == 0, process.stderr
+    assert process.stdout.splitlines() == ["MemoryError", "[(('ab',), 0.5)]"]
+
+
 @linux_only
 def test_first_exception_of_a_thread_unwinds_when_memory_is_exhausted(run_python):
     # The C++ runtime allocates a thread's exception state on its first throw;

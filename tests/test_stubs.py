@@ -1,4 +1,5 @@
-"""The typed API in morvanex-stubs, checked with mypy and mypy.stubtest."""
+"""The typed API in morvanex-stubs, checked with mypy and mypy.stubtest (and
+morvanex_covers-stubs with stubtest)."""
 
 import importlib.util
 import os
@@ -155,21 +156,26 @@ def _installed_files():
         return None
 
 
-def test_wheel_ships_the_stub_package():
+MODULES = ["morvanex", "morvanex_covers"]
+
+
+@pytest.mark.parametrize("module", MODULES)
+def test_wheel_ships_the_stub_package(module):
     files = _installed_files()
     if files is None:
         pytest.skip("morvanex is not installed as a distribution")
-    assert "morvanex-stubs/__init__.pyi" in files
+    assert f"{module}-stubs/__init__.pyi" in files
 
 
-def test_stubtest_agrees_with_the_module(tmp_path):
-    if importlib.util.find_spec("morvanex") is None:
-        pytest.skip("morvanex is not installed")
-    if _installed_files() is None or "morvanex-stubs/__init__.pyi" not in _installed_files():
-        pytest.skip("the installed morvanex has no stub package")
+@pytest.mark.parametrize("module", MODULES)
+def test_stubtest_agrees_with_the_module(tmp_path, module):
+    if importlib.util.find_spec(module) is None:
+        pytest.skip(f"{module} is not installed")
+    if _installed_files() is None or f"{module}-stubs/__init__.pyi" not in _installed_files():
+        pytest.skip(f"the installed {module} has no stub package")
     env = {key: value for key, value in os.environ.items() if key != "MYPYPATH"}
     result = subprocess.run(
-        [sys.executable, "-m", "mypy.stubtest", "morvanex"],
+        [sys.executable, "-m", "mypy.stubtest", module],
         capture_output=True, text=True, env=env, cwd=str(tmp_path), timeout=300,
     )
     assert result.returncode == 0, result.stdout + result.stderr

@@ -220,7 +220,7 @@ def test_parallel_call_of_a_daemon_thread_outliving_the_interpreter_ends_quietly
 # unless a signal handler stops it.
 SIGNAL_SCRIPT = """
 import os, signal, subprocess, sys
-import morvanex
+import morvanex, morvanex_covers
 
 n = N_UNDER_TEST
 arguments = ({"a" * n, "ab"}, {"ab", "b"}, {"a": 1.0, "a" * n: 0.5, "ab": 0.25}, {"a"})
@@ -234,12 +234,21 @@ print(morvanex.run_scoring_iteration({"ab"}, set(), {"a": 1.0, "b": 2.0}, {"a", 
 """
 
 
-def test_sigint_stops_a_long_call_in_either_mode(run_python):
+@pytest.mark.parametrize(
+    "call",
+    [
+        "morvanex.run_scoring_iteration(*arguments)",
+        "morvanex_covers.best_covers(sorted(arguments[0]), *arguments[2:])",
+        "morvanex_covers.own_best_covers(*arguments)",
+    ],
+    ids=["run_scoring_iteration", "best_covers", "own_best_covers"],
+)
+def test_sigint_stops_a_long_call_in_either_mode(run_python, call):
     # A SIGINT from another process, as Ctrl-C sends it, with the default handler.
-    handler = """
+    handler = f"""
     killer = subprocess.Popen(["sh", "-c", "sleep 0.3; kill -INT %d" % os.getpid()])
     try:
-        morvanex.run_scoring_iteration(*arguments)
+        {call}
         print("completed")
     except KeyboardInterrupt:
         print("KeyboardInterrupt")

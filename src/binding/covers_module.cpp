@@ -27,19 +27,13 @@ PyModuleDef covers_module_definition = {
     nullptr,  // m_free
 };
 
-// The initialised module, holding one strong reference for the rest of the
-// process once filled. Guarded by the interpreter lock.
-PyObject* covers_module_slot = nullptr;
-
 }  // namespace
 }  // namespace morvanex::binding
 
 MORVANEX_MODULE_INIT PyInit_morvanex_covers() {
     using namespace morvanex::binding;
     return entry_frame([] {
-        return initialise_module(
-            covers_module_definition,
-            {&best_covers_method, &own_best_covers_method, &substring_counts_method, &affix_counts_method},
-            covers_module_slot);
+        return initialise_module(covers_module_definition, {&best_covers_method, &own_best_covers_method,
+                                                            &substring_counts_method, &affix_counts_method});
     });
 }

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "binding_failure.hpp"
+#include "process_state.hpp"
 
 namespace morvanex::binding::interned {
 namespace {
@@ -19,14 +20,10 @@ PyObject* intern_once(PyObject*& slot, std::string_view text) {
     return slot;
 }
 
-PyObject* name_slot = nullptr;
-PyObject* all_slot = nullptr;
-PyObject* qualname_slot = nullptr;
-
 }  // namespace
 
-PyObject* name() { return intern_once(name_slot, "__name__"); }
-PyObject* all() { return intern_once(all_slot, "__all__"); }
-PyObject* qualname() { return intern_once(qualname_slot, "__qualname__"); }
+PyObject* name() { return intern_once(process_state.interned.name, "__name__"); }
+PyObject* all() { return intern_once(process_state.interned.all, "__all__"); }
+PyObject* qualname() { return intern_once(process_state.interned.qualname, "__qualname__"); }
 
 }  // namespace morvanex::binding::interned

@@ -1,10 +1,9 @@
 #pragma once
 // Interned attribute names, each made once per process on first use.
 //
-// Ownership contract: each name is kept for the life of the process in a slot
-// of its own, whose reference is never released; callers borrow it. The
-// interpreter lock is the slots' only protection. A failure to make a name
-// is an internal failure.
+// Ownership contract: each name is kept for the life of the process in its
+// slot of process_state, whose reference is never released; callers borrow
+// it. A failure to make a name is an internal failure.
 #include "python_handles.hpp"
 
 namespace morvanex::binding::interned {

@@ -21,15 +21,10 @@ PyModuleDef module_definition = {
     nullptr,     // m_free
 };
 
-// The initialised module, holding one strong reference for the rest of the
-// process once filled. Guarded by the interpreter lock.
-PyObject* module_slot = nullptr;
-
 }  // namespace
 }  // namespace morvanex::binding
 
 MORVANEX_MODULE_INIT PyInit_morvanex() {
     using namespace morvanex::binding;
-    return entry_frame(
-        [] { return initialise_module(module_definition, {&run_scoring_iteration_method}, module_slot); });
+    return entry_frame([] { return initialise_module(module_definition, {&run_scoring_iteration_method}); });
 }

@@ -4,6 +4,7 @@
 #include "conversions.hpp"
 #include "interned_names.hpp"
 #include "messages.hpp"
+#include "process_state.hpp"
 
 namespace morvanex::binding {
 
@@ -39,8 +40,8 @@ Result<Done> add_version(PyObject* module) {
     return Done{};
 }
 
-Result<OwnedRef> initialise_module(PyModuleDef& definition, std::initializer_list<PyMethodDef*> functions,
-                                   PyObject*& module_slot) {
+Result<OwnedRef> initialise_module(PyModuleDef& definition, std::initializer_list<PyMethodDef*> functions) {
+    PyObject*& module_slot = process_state.module;
     if (module_slot != nullptr) return ErrorValue::with_message(PyExc_ImportError, messages::initialised_twice);
 
     OwnedRef module = OwnedRef::steal(PyModule_Create2(&definition, PYTHON_ABI_VERSION));

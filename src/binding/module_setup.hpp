@@ -3,9 +3,8 @@
 // its exported init function, its functions listed in __all__, __version__.
 //
 // Each module uses single-phase initialisation and keeps process-wide state
-// (its module slot, its PanicException type, its interned names), so it is
-// initialised once per process; every later attempt, for instance from
-// another interpreter, fails with ImportError.
+// (process_state), so it is initialised once per process; every later
+// attempt, for instance from another interpreter, fails with ImportError.
 #include <initializer_list>
 
 #include "error_value.hpp"
@@ -24,11 +23,8 @@
 namespace morvanex::binding {
 
 // Makes the module of `definition` with the functions of `functions`, in
-// that order, and __version__, and keeps it in `module_slot` (which holds one
-// strong reference for the rest of the process once filled; guarded by the
-// interpreter lock).
-Result<OwnedRef> initialise_module(PyModuleDef& definition, std::initializer_list<PyMethodDef*> functions,
-                                   PyObject*& module_slot);
+// that order, and __version__, and keeps it in process_state.
+Result<OwnedRef> initialise_module(PyModuleDef& definition, std::initializer_list<PyMethodDef*> functions);
 
 // Adds the function that `definition` describes to `module` (borrowed) and
 // lists it in __all__. The function object refers to `definition` for as

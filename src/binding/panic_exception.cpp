@@ -7,18 +7,12 @@
 #include "failure_report.hpp"
 #include "messages.hpp"
 #include "object_text.hpp"
+#include "process_state.hpp"
 
 namespace morvanex::binding {
-namespace {
-
-// One strong reference for the rest of the process; guarded by the
-// interpreter lock.
-PyObject* panic_slot = nullptr;
-
-}  // namespace
 
 PyObject* panic_exception_type() {
-    if (panic_slot != nullptr) return panic_slot;
+    if (process_state.panic_exception != nullptr) return process_state.panic_exception;
     OwnedRef created = OwnedRef::steal(
         PyErr_NewExceptionWithDoc(messages::panic_name, messages::panic_doc, PyExc_BaseException, nullptr));
     if (!created) {
@@ -30,8 +24,8 @@ PyObject* panic_exception_type() {
     }
     // Creating a class can run Python code; if that code filled the slot
     // meanwhile, the first type stays and this one is dropped.
-    if (panic_slot == nullptr) panic_slot = created.release();
-    return panic_slot;
+    if (process_state.panic_exception == nullptr) process_state.panic_exception = created.release();
+    return process_state.panic_exception;
 }
 
 void resume_panic(ErrorIndicator panic) {

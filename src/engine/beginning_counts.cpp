@@ -50,6 +50,39 @@ void append_reversed(std::string_view text, std::string& out) {
     }
 }
 
+// The strings of `keyed`, sorted by their leading bytes, in byte order. Within
+// a run of equal leading bytes, strings of at most eight bytes are ordered by
+// their length (the shorter is a prefix of the longer), and longer ones follow
+// them, compared whole; so runs of one short string, however long, cost no
+// comparisons.
+void sort_equal_words(const std::string& joined, const std::vector<KeyedPosition>& keyed, std::size_t max_chars,
+                      std::vector<std::string_view>& sorted) {
+    sorted.clear();
+    std::array<std::vector<std::string_view>, 9> by_length;
+    std::vector<std::string_view> longer;
+    for (std::size_t run = 0; run < keyed.size();) {
+        std::size_t run_end = run + 1;
+        while (run_end < keyed.size() && keyed[run_end].first == keyed[run].first) ++run_end;
+        if (run_end - run == 1) {
+            sorted.push_back(counted_at(joined, keyed[run].second, max_chars));
+            run = run_end;
+            continue;
+        }
+        for (std::size_t k = run; k < run_end; ++k) {
+            std::string_view text = counted_at(joined, keyed[k].second, max_chars);
+            (text.size() <= 8 ? by_length[text.size()] : longer).push_back(text);
+        }
+        for (std::vector<std::string_view>& same : by_length) {
+            sorted.insert(sorted.end(), same.begin(), same.end());
+            same.clear();
+        }
+        std::sort(longer.begin(), longer.end());
+        sorted.insert(sorted.end(), longer.begin(), longer.end());
+        longer.clear();
+        run = run_end;
+    }
+}
+
 // Counts every beginning of 1 to max_chars characters of the strings at
 // `beginnings.starts`. The starts are spread over buckets by their first two
 // bytes, each bucket is sorted, and the sorted strings are walked in order:
@@ -78,27 +111,22 @@ CountedStrings count_beginnings(const Beginnings& beginnings, std::size_t max_ch
         for (std::uint32_t start : beginnings.starts) by_bucket[next[bucket_of(start)]++] = start;
     }
 
-    struct Keyed {
-        std::uint64_t leading;
-        std::string_view text;
-    };
-    std::vector<Keyed> bucket;
+    std::vector<KeyedPosition> keyed;                 // one bucket: leading bytes, start
+    std::vector<std::string_view> bucket;             // its strings in byte order
     std::vector<std::size_t> open(max_chars + 1, 0);  // open[d]: the entry of the current beginning of d characters
     std::string_view before;                          // the string walked last
     std::string reversed_text;
     for (std::size_t b = 0; b + 1 < bucket_begin.size(); ++b) {
         if (bucket_begin[b] == bucket_begin[b + 1]) continue;
-        bucket.clear();
+        keyed.clear();
         for (std::size_t k = bucket_begin[b]; k < bucket_begin[b + 1]; ++k) {
-            std::string_view text = counted_at(joined, by_bucket[k], max_chars);
-            bucket.push_back({leading_bytes(text), text});
+            const std::string_view text = counted_at(joined, by_bucket[k], max_chars);
+            meter.count(text.size() + 8);
+            keyed.push_back({leading_bytes(text), by_bucket[k]});
         }
-        meter.count(bucket.size() * 8);
-        std::sort(bucket.begin(), bucket.end(), [](const Keyed& x, const Keyed& y) {
-            return x.leading != y.leading ? x.leading < y.leading : x.text < y.text;
-        });
-        for (const Keyed& keyed : bucket) {
-            const std::string_view text = keyed.text;
+        sort_by_word(keyed, 0, keyed.size());
+        sort_equal_words(joined, keyed, max_chars, bucket);
+        for (const std::string_view text : bucket) {
             meter.count(max_chars);
             const std::size_t shared_bytes = static_cast<std::size_t>(
                 std::mismatch(text.begin(), text.end(), before.begin(), before.end()).first - text.begin());
