@@ -32,7 +32,8 @@ STEP_LINES = {
     "own best cover": r"^own best cover: .* found in ([\d.]+) s",
     "best covers ranking the units": r"^best covers of \d+ words, to rank the units by use, in ([\d.]+) s",
     "writing the results": r"^final scores of .* written to .* in ([\d.]+) s",
-    "segmenting every word": r"^segmentations of .* written to .* in ([\d.]+) s",
+    "segmenting every word": r"^segmentations of \d+ words found in ([\d.]+) s",
+    "writing the segments": r"^segmentations of .* written to .* in ([\d.]+) s",
     "saving the session": r"^session saved to .* in ([\d.]+) s",
 }
 CALL_LINE = r"^iteration \d+(?:/\d+)?: \d+ candidates scored in ([\d.]+) ms"
