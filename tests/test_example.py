@@ -1,6 +1,7 @@
 """The morvanex command, run as a user runs it, and the session's building blocks."""
 
 import bz2
+import collections
 import gzip
 import json
 import lzma
@@ -16,7 +17,7 @@ import sysconfig
 import pytest
 
 import reference_model
-from morvanex_tools import candidates, sessions
+from morvanex_tools import candidates, covers, sessions
 from morvanex_tools.outputs import read_results as read_results_of_package
 from morvanex_tools.words import BUNDLED_WORDS as BUNDLED
 
@@ -412,3 +413,7 @@ def test_session_on_bundled_words_matches_model():
     assert seen == [(1, count), (2, count), (3, count)]
     # Merging keeps the substrings that are not candidates as they were.
     assert all(actual[k] == v for k, v in scores.items() if k not in affixes and k not in set(words))
+    # Ranking the units covers a few words with the scores of their substrings alone: the same pieces.
+    few = words[:40]
+    assert covers.pieces_used(few, actual, whitelist) == collections.Counter(
+        piece for word in few for piece in set(reference_model.best_cover(word, actual, whitelist, False)[1]))

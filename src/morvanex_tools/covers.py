@@ -4,6 +4,8 @@ import collections
 
 import morvanex_covers
 
+SHORT_SUBSTRING = 8
+
 
 def own_best_cover(words, affixes, scores, whitelist):
     """The candidates whose score no cover beats under `scores`: those an iteration leaves as they are."""
@@ -17,12 +19,23 @@ def best_covers(words, scores, whitelist):
 
 def pieces_used(words, scores, whitelist):
     """{piece: how many of `words` have a best cover that uses it}."""
-    # A word's cover uses only its own substrings: for a sample of a long
-    # list, the scores of those are taken in far sooner than all of them.
-    substrings = {word[start:end] for word in words for start in range(len(word))
-                  for end in range(start + 1, len(word) + 1)}
-    usable = {piece: scores[piece] for piece in substrings if piece in scores}
     used = collections.Counter()
-    for pieces, _ in best_covers(words, usable, whitelist):
+    for pieces, _ in best_covers(words, _scores_of_substrings(words, scores), whitelist):
         used.update(set(pieces))
     return used
+
+
+def _scores_of_substrings(words, scores):
+    """`scores`, or only its entries that are substrings of `words` when those are far fewer.
+
+    A word's cover uses only its own substrings.  Taking in a table costs
+    about as much per entry as listing a substring does, so a sample of a
+    long list is covered far sooner with the scores of its substrings alone.
+    """
+    if 2 * sum(len(word) * (len(word) + 1) // 2 for word in words) >= len(scores):
+        return scores
+    # The short substrings are counted natively, the few longer ones listed here.
+    substrings = morvanex_covers.substring_counts(words, SHORT_SUBSTRING).keys() | {
+        word[start:end] for word in words if len(word) > SHORT_SUBSTRING
+        for start in range(len(word) - SHORT_SUBSTRING) for end in range(start + SHORT_SUBSTRING + 1, len(word) + 1)}
+    return {piece: scores[piece] for piece in substrings if piece in scores}
