@@ -413,7 +413,9 @@ def test_session_on_bundled_words_matches_model():
     assert seen == [(1, count), (2, count), (3, count)]
     # Merging keeps the substrings that are not candidates as they were.
     assert all(actual[k] == v for k, v in scores.items() if k not in affixes and k not in set(words))
-    # Ranking the units covers a few words with the scores of their substrings alone: the same pieces.
+    # Ranking the units covers a few words with the scores of their substrings alone: the same pieces, a
+    # piece longer than the natively counted substrings included.
     few = words[:40]
-    assert covers.pieces_used(few, actual, whitelist) == collections.Counter(
-        piece for word in few for piece in set(reference_model.best_cover(word, actual, whitelist, False)[1]))
+    final = {**actual, next(word for word in few if len(word) > 8): 10.0}
+    assert covers.pieces_used(few, final, set()) == collections.Counter(
+        piece for word in few for piece in set(reference_model.best_cover(word, final, set(), False)[1]))
