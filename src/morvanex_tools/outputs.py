@@ -14,6 +14,8 @@ SEGMENT_COLUMNS = ("word", "segmentation", "value")
 ESCAPES = {"\\": "\\\\", "\t": "\\t", "\n": "\\n", "\r": "\\r"}
 UNESCAPES = {escaped[1]: char for char, escaped in ESCAPES.items()}
 YES_NO = ("no", "yes")
+# The lines are made and written a block at a time: few writes (the text
+# layer costs as much per write as per line), and little held at once.
 LINES_PER_WRITE = 1 << 16
 
 ResultRow = collections.namedtuple("ResultRow", "kind length score own_best_cover")
@@ -45,17 +47,6 @@ def unescape_field(field):
     return re.sub(r"\\(.)", lambda match: UNESCAPES[match.group(1)], field)
 
 
-def _write_lines(handle, lines, step):
-    # A few large writes: the text layer costs as much per write as per line.
-    while True:
-        block = list(itertools.islice(lines, LINES_PER_WRITE))
-        if not block:
-            return
-        handle.write("".join(block))
-        if step is not None:
-            step(len(block))
-
-
 def write_results(handle, words, affixes, scores, kept, step=None):
     """The final score of every candidate as tab-separated lines (TSV_COLUMNS, then one line per candidate).
 
@@ -65,11 +56,15 @@ def write_results(handle, words, affixes, scores, kept, step=None):
     kinds = dict.fromkeys(roots, "root")
     kinds.update(dict.fromkeys(affixes, "affix"))
     kinds.update(dict.fromkeys(roots & affixes, "both"))
-    texts = sorted(kinds)
     handle.write("\t".join(TSV_COLUMNS) + "\n")
-    _write_lines(handle, map("{}\t{}\t{}\t{!r}\t{}\n".format, escape_fields(texts), map(kinds.__getitem__, texts),
-                             map(len, texts), map(scores.__getitem__, texts),
-                             map(YES_NO.__getitem__, map(kept.__contains__, texts))), step)
+    texts = sorted(kinds)
+    for start in range(0, len(texts), LINES_PER_WRITE):
+        block = texts[start : start + LINES_PER_WRITE]
+        handle.write("".join(map("{}\t{}\t{}\t{!r}\t{}\n".format, escape_fields(block), map(kinds.__getitem__, block),
+                                 map(len, block), map(scores.__getitem__, block),
+                                 map(YES_NO.__getitem__, map(kept.__contains__, block)))))
+        if step is not None:
+            step(len(block))
 
 
 def read_results(path):
@@ -97,9 +92,13 @@ def write_segmentations(handle, words, covers, separator, step=None):
     `step`, when given, is called with the number of lines of each block written.
     """
     handle.write("\t".join(SEGMENT_COLUMNS) + "\n")
-    _write_lines(handle, map("{}\t{}\t{!r}\n".format, escape_fields(words),
-                             escape_fields(separator.join(pieces) for pieces, _ in covers),
-                             (value for _, value in covers)), step)
+    for start in range(0, len(words), LINES_PER_WRITE):
+        block = covers[start : start + LINES_PER_WRITE]
+        handle.write("".join(map("{}\t{}\t{!r}\n".format, escape_fields(words[start : start + LINES_PER_WRITE]),
+                                 escape_fields(separator.join(pieces) for pieces, _ in block),
+                                 (value for _, value in block))))
+        if step is not None:
+            step(len(block))
 
 
 class PendingOutput:

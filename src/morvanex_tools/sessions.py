@@ -1,6 +1,7 @@
 """A session: scoring iterations until nothing changes, and its final scores saved and loaded."""
 
 import collections
+import itertools
 import json
 import lzma
 import struct
@@ -15,6 +16,7 @@ SESSION_FORMAT = "morvanex session"
 # What the example script that came before the command wrote; its sessions still load.
 EARLIER_SESSION_FORMAT = "score_vocabulary session"
 SESSION_VERSION = 1
+SCORES_PER_WRITE = 1 << 16
 # What segmenting uses of a session's settings.
 SESSION_SETTINGS = {"lowercase", "whitelist", "words", "word_count", "iterations"}
 
@@ -65,10 +67,21 @@ def run_session(scoring_iteration, words, affixes, scores, whitelist, iterations
 
 def write_session(handle, scores, settings):
     """A session as one JSON object: format, version, settings and every final score."""
-    # One string made by the C encoder: json.dump would hand the handle
-    # millions of small pieces.
-    handle.write(json.dumps({"format": SESSION_FORMAT, "version": SESSION_VERSION, "settings": settings,
-                             "scores": scores}, ensure_ascii=False, separators=(",", ":")))
+    # The C encoder makes the text of a block of scores at a time: json.dump
+    # would hand the handle millions of small pieces, and one json.dumps of
+    # them all holds every piece at once before joining them.
+    head = json.dumps({"format": SESSION_FORMAT, "version": SESSION_VERSION, "settings": settings, "scores": {}},
+                      ensure_ascii=False, separators=(",", ":"))
+    handle.write(head[: -len("{}}")] + "{")
+    items = iter(scores.items())
+    separator = ""
+    while True:
+        block = dict(itertools.islice(items, SCORES_PER_WRITE))
+        if not block:
+            break
+        handle.write(separator + json.dumps(block, ensure_ascii=False, separators=(",", ":"))[1:-1])
+        separator = ","
+    handle.write("}}")
 
 
 def read_session(path):

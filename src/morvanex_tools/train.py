@@ -191,6 +191,20 @@ def train(scoring_iteration, args, words, whitelist, say):
     return Trained(affixes, scores, kept, used, settings)
 
 
+def segment_words(output, words, scores, whitelist, separator):
+    """The best covers of `words` written to `output` (a PendingOutput): the seconds the covers took.
+
+    The covers, a tuple or two per word, are gone when it returns.
+    """
+    started = time.perf_counter()
+    with Progress(f"segmenting {len(words)} words"):
+        covers = best_covers(words, scores, whitelist)
+    seconds = time.perf_counter() - started
+    with Progress("writing the segmentations", len(words)) as bar:
+        output.write(lambda handle: write_segmentations(handle, words, covers, separator, bar.step))
+    return seconds
+
+
 def run(args, morvanex, pending, started):
     """The session; every output it creates stays in `pending` until it is renamed onto its target."""
     for what, path in planned_outputs(args).items():
@@ -217,13 +231,7 @@ def run(args, morvanex, pending, started):
         files["results"].write(lambda handle: write_results(
             handle, words, trained.affixes, scores, trained.kept, bar.step))
     if "segmentations" in files:
-        segmenting_started = time.perf_counter()
-        with Progress(f"segmenting {len(to_segment)} words"):
-            covers = best_covers(to_segment, scores, whitelist)
-        segmenting_seconds = time.perf_counter() - segmenting_started
-        with Progress("writing the segmentations", len(to_segment)) as bar:
-            files["segmentations"].write(lambda handle: write_segmentations(
-                handle, to_segment, covers, args.separator, bar.step))
+        segmenting_seconds = segment_words(files["segmentations"], to_segment, scores, whitelist, args.separator)
     if "session" in files:
         with Progress(f"saving the session ({len(scores)} scores)"):
             files["session"].write(lambda handle: write_session(handle, scores, settings), compress=True)
