@@ -22,7 +22,7 @@ def print_findings(args, words, trained, whitelist, extra, sampled):
     scores, kept, used = trained.scores, trained.kept, trained.used
     print(f"\nOwn best cover, by length (kept of all; the {args.top} used by most of {sampled} words' best "
           f"covers first,\nwith that number; ties by score; how to read a score: morvanex train --help):")
-    groups = {"roots": set(words), "affixes": trained.affixes}
+    groups = {"roots": trained.roots, "affixes": trained.affixes}
     sizes = {kind: collections.Counter(map(len, group)) for kind, group in groups.items()}
     own = {kind: collections.defaultdict(list) for kind in groups}
     for kind, group in groups.items():

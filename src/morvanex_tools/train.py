@@ -138,7 +138,7 @@ def planned_outputs(args):
     return outputs
 
 
-Trained = collections.namedtuple("Trained", "affixes scores kept used settings")
+Trained = collections.namedtuple("Trained", "roots affixes candidates scores kept used settings")
 
 
 def train(scoring_iteration, args, words, whitelist, say):
@@ -154,7 +154,9 @@ def train(scoring_iteration, args, words, whitelist, say):
     whitelisted = f"{len(whitelist)} whitelisted characters" if whitelist else "no whitelisted characters"
     say(f"prepared in {time.perf_counter() - started:.2f} s: {len(words)} root candidates, "
         f"{len(affixes)} affix candidates, {len(scores)} scored substrings, {whitelisted}")
-    candidates = len(set(words) | affixes)
+    # One frozenset of the words serves every step: frozenset() of it is itself.
+    roots = frozenset(words)
+    candidates = len(roots) + len(affixes - roots)
     of = f"/{args.iterations}" if args.iterations else ""
     numbers = itertools.count(1)
 
@@ -166,7 +168,7 @@ def train(scoring_iteration, args, words, whitelist, say):
         say(f"iteration {number}{of}: {len(result)} candidates scored in {seconds * 1000.0:.1f} ms, "
             f"{changed} changed")
 
-    session = run_session(shown_iteration, words, affixes, scores, whitelist, args.iterations, report)
+    session = run_session(shown_iteration, roots, affixes, scores, whitelist, args.iterations, report)
     if session.converged:
         print(f"converged: iteration {session.iterations} changed no score")
     elif args.iterations is None:
@@ -175,7 +177,7 @@ def train(scoring_iteration, args, words, whitelist, say):
 
     started = time.perf_counter()
     with Progress(f"finding which of {candidates} candidates are their own best cover"):
-        kept = own_best_cover(words, affixes, scores, whitelist)
+        kept = own_best_cover(roots, affixes, scores, whitelist)
     say(f"own best cover: {len(kept)} of {candidates} candidates, found in {time.perf_counter() - started:.2f} s")
 
     started = time.perf_counter()
@@ -188,7 +190,7 @@ def train(scoring_iteration, args, words, whitelist, say):
                 "whitelist": sorted(whitelist), "min_shared": args.min_shared,
                 "max_affix_length": args.max_affix_length, "max_piece_length": args.max_piece_length,
                 "iterations": session.iterations, "converged": session.converged}
-    return Trained(affixes, scores, kept, used, settings)
+    return Trained(roots, affixes, candidates, scores, kept, used, settings)
 
 
 def segment_words(output, words, scores, whitelist, separator):
@@ -226,8 +228,7 @@ def run(args, morvanex, pending, started):
     whitelist = set(args.whitelist.lower() if lowercase else args.whitelist)
     trained = train(morvanex.run_scoring_iteration, args, words, whitelist, say)
     scores, settings = trained.scores, trained.settings
-    candidates = len(set(words) | trained.affixes)
-    with Progress("writing the results", candidates) as bar:
+    with Progress("writing the results", trained.candidates) as bar:
         files["results"].write(lambda handle: write_results(
             handle, words, trained.affixes, scores, trained.kept, bar.step))
     if "segmentations" in files:
@@ -239,7 +240,7 @@ def run(args, morvanex, pending, started):
         pending[0].commit()
         pending.pop(0)
 
-    print(f"final scores of {candidates} candidates written to {files['results'].target} in "
+    print(f"final scores of {trained.candidates} candidates written to {files['results'].target} in "
           f"{files['results'].seconds:.2f} s (tab-separated: {', '.join(TSV_COLUMNS)})")
     if "segmentations" in files:
         print(f"segmentations of {len(to_segment)} words found in {segmenting_seconds:.2f} s, written to "
