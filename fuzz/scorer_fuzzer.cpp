@@ -234,17 +234,20 @@ void check_driver(const Case& c, const morvanex::literal::Lookup& lookup,
     auto result = morvanex::rescore_candidates(c.roots, c.affixes, c.scores, c.whitelist, 1 + c.roots.size() % 3);
 
     std::map<std::string, double> expected;
-    auto expect = [&](const InsertedStrings& set, const std::map<std::string, double>& covers) {
+    std::map<std::string, morvanex::CandidateKind> kind_of;
+    auto expect = [&](const InsertedStrings& set, const std::map<std::string, double>& covers,
+                      morvanex::CandidateKind kind) {
         for (std::size_t k = 0; k < set.size(); ++k) {
             std::string candidate(set[k]);
             if (candidate.empty()) continue;
             const double* previous = lookup.find(candidate);  // the later insertion of a key wins
             expected[candidate] = morvanex::literal::updated_score(previous ? *previous : 0.0, covers.at(candidate),
                                                                    morvanex::literal::decode(candidate).size());
+            kind_of[candidate] = kind;
         }
     };
-    expect(c.roots, root_covers);
-    expect(c.affixes, affix_covers);  // the affix pass comes second and wins
+    expect(c.roots, root_covers, morvanex::CandidateKind::root);
+    expect(c.affixes, affix_covers, morvanex::CandidateKind::affix);  // the affix pass comes second and wins
 
     if (result.size() != expected.size()) {
         std::fprintf(stderr, "driver result has %zu entries, expected %zu\n", result.size(), expected.size());
@@ -258,7 +261,7 @@ void check_driver(const Case& c, const morvanex::literal::Lookup& lookup,
             std::abort();
         }
         if (double_bits(result.value(k)) != double_bits(found->second))
-            mismatch("driver value differs", key, false, result.value(k), found->second);
+            mismatch("driver value differs", key, kind_of.at(key), result.value(k), found->second);
     }
 }
 

@@ -165,7 +165,12 @@ def test_first_failing_argument_is_reported(function, arguments, parameter):
         ("best_covers", [[], {}, set(), "prefix"], ValueError, "kind must be 'root' or 'affix'"),
         ("best_covers", [[], {}, set(), b"root"], ValueError, "kind must be 'root' or 'affix'"),
         ("substring_counts", [{"a"}, 2], TypeError, f"argument 'words': {SET_OF_WORDS}"),
-        ("substring_counts", [["a"], 2.0], TypeError, "'float' object cannot be interpreted as an integer"),
+        (
+            "substring_counts",
+            [["a"], 2.0],
+            TypeError,
+            "argument 'max_length': 'float' object cannot be interpreted as an integer",
+        ),
         ("affix_counts", [["a", b"b"], 2], TypeError, f"argument 'words': 'bytes' {NOT_A_STR}"),
         ("affix_counts", [["a"], -1], ValueError, "max_length must not be negative"),
     ],

@@ -19,18 +19,29 @@ struct CountArguments {
     std::size_t max_length;
 };
 
+// A length as an index (an int, or anything with __index__), not negative.
+Result<std::size_t> length_from_object(PyObject* object) {
+    OwnedRef index = OwnedRef::steal(PyNumber_Index(object));
+    if (!index) return fetch_pending_error();
+    const Py_ssize_t value = PyLong_AsSsize_t(index.get());
+    if (value == -1 && PyErr_Occurred() != nullptr) return fetch_pending_error();
+    if (value < 0) return ErrorValue::with_message(PyExc_ValueError, messages::negative_max_length);
+    return static_cast<std::size_t>(value);
+}
+
 Result<CountArguments> count_arguments(PyObject* positional, PyObject* keywords, const char* format) {
     static const char* const names[] = {"words", "max_length", nullptr};
     PyObject* words_argument = nullptr;
-    Py_ssize_t max_length = 0;
+    PyObject* length_argument = nullptr;
     if (!PyArg_ParseTupleAndKeywords(positional, keywords, format, const_cast<char**>(names), &words_argument,
-                                     &max_length))
+                                     &length_argument))
         return fetch_pending_error();
-    const OwnedRef held = OwnedRef::borrow(words_argument);
+    const OwnedRef held[] = {OwnedRef::borrow(words_argument), OwnedRef::borrow(length_argument)};
     Result<StringList> words = string_list_from_object(words_argument);
     if (!words.ok()) return tie_error_to_argument(names[0], words.take_error());
-    if (max_length < 0) return ErrorValue::with_message(PyExc_ValueError, messages::negative_max_length);
-    return CountArguments{std::move(words).value(), static_cast<std::size_t>(max_length)};
+    Result<std::size_t> max_length = length_from_object(length_argument);
+    if (!max_length.ok()) return tie_error_to_argument(names[1], max_length.take_error());
+    return CountArguments{std::move(words).value(), max_length.value()};
 }
 
 OwnedRef dict_from_counts(const CountedStrings& counted) {
@@ -46,7 +57,7 @@ OwnedRef dict_from_counts(const CountedStrings& counted) {
 }
 
 Result<OwnedRef> substring_counts_body(PyObject* positional, PyObject* keywords) {
-    Result<CountArguments> arguments = count_arguments(positional, keywords, "On:substring_counts");
+    Result<CountArguments> arguments = count_arguments(positional, keywords, "OO:substring_counts");
     if (!arguments.ok()) return arguments.take_error();
     Result<CountedStrings> counted = run_engine<CountedStrings>([&](std::size_t, Interruption& interruption) {
         return substring_counts(arguments.value().words, arguments.value().max_length, interruption);
@@ -56,7 +67,7 @@ Result<OwnedRef> substring_counts_body(PyObject* positional, PyObject* keywords)
 }
 
 Result<OwnedRef> affix_counts_body(PyObject* positional, PyObject* keywords) {
-    Result<CountArguments> arguments = count_arguments(positional, keywords, "On:affix_counts");
+    Result<CountArguments> arguments = count_arguments(positional, keywords, "OO:affix_counts");
     if (!arguments.ok()) return arguments.take_error();
     using Counts = std::pair<CountedStrings, CountedStrings>;
     Result<Counts> counted = run_engine<Counts>([&](std::size_t, Interruption& interruption) {
