@@ -3,7 +3,7 @@
 
     python benchmarks/bench_session.py                          # Polish and English
     python benchmarks/bench_session.py --lists english
-    python benchmarks/bench_session.py --command "python examples/score_vocabulary.py"   # an earlier version
+    python benchmarks/bench_session.py --command "python ../old/examples/score_vocabulary.py"   # an earlier checkout
 
 Word lists are Debian's (apt-get install wpolish wamerican-large); a missing
 one is skipped.  Each session runs in a child process that trains to
