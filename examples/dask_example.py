@@ -1,16 +1,15 @@
 """Three scoring iterations of the bundled word list on a local Dask cluster."""
 
-import os
-
 from dask.distributed import Client, LocalCluster
 
-# Both live in examples/, which Python searches first for a script run from there.
+# It lives in examples/, which Python searches first for a script run from there.
 from dask_scale_out import DistributedSession
-from score_vocabulary import affix_candidates, initial_scores, read_words
+from morvanex_tools.candidates import affix_candidates, initial_scores
+from morvanex_tools.words import BUNDLED_WORDS, read_words
 
 # Dask starts its workers by importing this file afresh: they must not run it.
 if __name__ == "__main__":
-    words = read_words(os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "words.txt"))
+    words = read_words(BUNDLED_WORDS)
     roots, affixes = frozenset(words), frozenset(affix_candidates(words, 20, 5))
     scores, whitelist = initial_scores(words, 8), frozenset(char for word in words for char in word)
 

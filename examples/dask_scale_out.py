@@ -346,20 +346,18 @@ def main(argv=None):
                         help="local worker processes, or several counts one cluster after another, such as 1,2,4 "
                              "(default: one per core)")
     parser.add_argument("--iterations", type=int, default=1, help="iterations to run (default: 1)")
-    parser.add_argument("--words", default=os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                                                        "data", "words.txt"),
-                        help="UTF-8 word list, one word per line (default: the bundled list)")
+    parser.add_argument("--words", help="UTF-8 word list, one word per line (default: the bundled list)")
     args = parser.parse_args(argv)
 
     from dask.distributed import Client, LocalCluster
 
     import morvanex
-
-    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-    from score_vocabulary import WordListError, affix_candidates, count_changed, initial_scores, read_words
+    from morvanex_tools.candidates import affix_candidates, initial_scores
+    from morvanex_tools.sessions import count_changed
+    from morvanex_tools.words import BUNDLED_WORDS, WordListError, read_words
 
     try:
-        words = read_words(args.words)
+        words = read_words(args.words or BUNDLED_WORDS)
     except WordListError as error:
         print(f"{os.path.basename(__file__)}: error: {error}", file=sys.stderr)
         return 2

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The main job from a fresh Debian machine: makes sure a C++ compiler and the
-# Python headers are there, builds morvanex into a virtual environment (only
-# when its sources changed since the last build) and runs a scoring session
-# (examples/score_vocabulary.py) from the current directory.
+# Python headers are there, builds morvanex and its command into a virtual
+# environment (only when the sources changed since the last build) and runs a
+# scoring session (`morvanex train`) from the current directory.
 #
-#   scripts/run_example.sh [example options]     e.g. --words my-words.txt
-#   scripts/run_example.sh --help                the example's options
+#   scripts/run_example.sh [train options]     e.g. --words my-words.txt
+#   scripts/run_example.sh --help              the options of morvanex train
 #
 # Environment: PYTHON (default python3) creates the environment, VENV (default
 # .venv in the repository) is where it lives.  An existing environment is
@@ -18,13 +18,6 @@ venv="${VENV:-$repo/.venv}"
 stamp="$venv/.morvanex-sources"
 
 say() { echo "run_example.sh: $*" >&2; }
-
-for argument in "$@"; do
-    if [[ "$argument" == "-h" || "$argument" == "--help" ]]; then
-        # The example parses its options before it imports morvanex: no build needed.
-        exec "$python" "$repo/examples/score_vocabulary.py" --help
-    fi
-done
 
 # Debian packages that building needs, installed only when missing.
 install_missing_packages() {
@@ -58,7 +51,7 @@ if [[ ! -x "$venv/bin/python" ]]; then
 fi
 
 hash="$(sources_hash)"
-if [[ "$(cat "$stamp" 2>/dev/null)" == "$hash" ]] && "$venv/bin/python" -c 'import morvanex' 2>/dev/null; then
+if [[ "$(cat "$stamp" 2>/dev/null)" == "$hash" ]] && "$venv/bin/python" -c 'import morvanex, morvanex_tools' 2>/dev/null; then
     say "morvanex in $venv is up to date with the sources"
 else
     say "building morvanex and installing it into $venv (a minute or two the first time) ..."
@@ -68,5 +61,5 @@ else
     say "built and installed in $((SECONDS - started)) s"
 fi
 
-say "running examples/score_vocabulary.py $*"
-exec "$venv/bin/python" "$repo/examples/score_vocabulary.py" "$@"
+say "running morvanex train $*"
+exec "$venv/bin/morvanex" train "$@"

@@ -9,6 +9,8 @@ import sys
 import pytest
 
 from example_scripts import EXAMPLES, example_path, load_example
+from morvanex_tools.candidates import affix_candidates, initial_scores
+from morvanex_tools.words import BUNDLED_WORDS, read_words
 
 morvanex = pytest.importorskip("morvanex")
 distributed = pytest.importorskip("dask.distributed", reason="dask[distributed] is not installed")
@@ -169,10 +171,9 @@ def test_readme_script_runs_as_shown_and_gives_the_single_calls_scores(tmp_path)
                          text=True, encoding="utf-8", timeout=300)
     assert run.returncode == 0, run.stderr
 
-    vocabulary = load_example("score_vocabulary.py")
-    words = vocabulary.read_words(os.path.join(EXAMPLES, "data", "words.txt"))
-    roots, affixes = frozenset(words), frozenset(vocabulary.affix_candidates(words, 20, 5))
-    scores, whitelist = vocabulary.initial_scores(words, 8), frozenset(char for word in words for char in word)
+    words = read_words(BUNDLED_WORDS)
+    roots, affixes = frozenset(words), frozenset(affix_candidates(words, 20, 5))
+    scores, whitelist = initial_scores(words, 8), frozenset(char for word in words for char in word)
     for _ in range(3):
         scores.update(morvanex.run_scoring_iteration(roots, affixes, scores, whitelist))
     best = sorted(roots, key=lambda root: (-scores[root], root))[:5]

@@ -1,25 +1,30 @@
-"""The vocabulary scoring example, run as a user runs it and piece by piece."""
+"""The morvanex command, run as a user runs it, and the session's building blocks."""
 
 import bz2
+import collections
 import gzip
 import json
 import lzma
 import os
 import re
+import shutil
 import signal
 import struct
 import subprocess
 import sys
+import sysconfig
 
 import pytest
 
 import reference_model
 from contract_texts import bad_thread_count
-from example_scripts import example_path, load_example
+from morvanex_tools import candidates, covers, sessions
+from morvanex_tools.outputs import read_results as read_results_of_package
+from morvanex_tools.words import BUNDLED_WORDS as BUNDLED
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-SCRIPT = example_path("score_vocabulary.py")
-BUNDLED = example_path(os.path.join("data", "words.txt"))
+# The console script that installing the package made, as a user runs it.
+COMMAND = [shutil.which("morvanex", path=sysconfig.get_path("scripts")) or "morvanex"]
 
 try:
     import morvanex
@@ -29,12 +34,9 @@ except ImportError:
 requires_module = pytest.mark.skipif(morvanex is None, reason="morvanex is not installed")
 
 
-example = load_example("score_vocabulary.py")
-
-
-def run_script(*args, env=None, cwd=REPO, **options):
+def run_command(*args, env=None, cwd=REPO, **options):
     return subprocess.run(
-        [sys.executable, SCRIPT, *args],
+        [*COMMAND, *args],
         capture_output=True,
         text=True,
         encoding="utf-8",
@@ -50,7 +52,7 @@ def unescape(field):
 
 
 def read_tsv(path, header):
-    """The rows of one of the example's tab-separated files, fields unescaped."""
+    """The rows of one of the command's tab-separated files, fields unescaped."""
     with open(path, encoding="utf-8", newline="") as handle:
         first, *lines = handle.read().split("\n")[:-1]
     assert first == header
@@ -58,7 +60,7 @@ def read_tsv(path, header):
 
 
 def read_results(path):
-    """{candidate: (kind, score, own best cover)} from the example's tab-separated results file."""
+    """{candidate: (kind, score, own best cover)} from the command's tab-separated results file."""
     results = {}
     for text, kind, length, score, own in read_tsv(path, "candidate\tkind\tlength\tscore\town_best_cover"):
         assert int(length) == len(text) and own in ("yes", "no")
@@ -94,7 +96,7 @@ def bundled_words():
                          ids=["until-converged", "forced", "quiet"])
 def test_bundled_word_list_session(tmp_path, options, iterations):
     output = tmp_path / "scores.tsv"
-    result = run_script("--output", str(output), *options)
+    result = run_command("train", "--output", str(output), *options)
     assert result.returncode == 0, result.stderr
     assert result.stderr == ""  # no progress bar when standard error is not a terminal
     words = bundled_words()
@@ -118,8 +120,8 @@ def test_bundled_word_list_session(tmp_path, options, iterations):
     assert re.search(r"\ntotal: [\d.]+ s\n\Z", result.stdout)
 
     # The file holds what the same number of direct calls gives, with no whitelist.
-    affixes = example.affix_candidates(words, 20, 5)
-    scores = example.initial_scores(words, 8)
+    affixes = candidates.affix_candidates(words, 20, 5)
+    scores = candidates.initial_scores(words, 8)
     for _ in numbers:
         scores.update(morvanex.run_scoring_iteration(set(words), affixes, scores, set()))
     written = read_results(output)
@@ -155,9 +157,9 @@ def test_custom_word_file(tmp_path, given):
     path = tmp_path / ("mots.txt" + (f".{given}" if given in ("gz", "bz2", "xz") else ""))
     path.write_bytes(compress(data))
 
-    result = run_script("--words", "-" if given == "stdin" else str(path), "--min-shared", "2", "--iterations", "3",
-                        "--whitelist", "😀D", "--output", str(tmp_path / "out.tsv"),
-                        input=data.decode("utf-8") if given == "stdin" else None)
+    result = run_command("train", "--words", "-" if given == "stdin" else str(path), "--min-shared", "2",
+                         "--iterations", "3", "--whitelist", "😀D", "--output", str(tmp_path / "out.tsv"),
+                         input=data.decode("utf-8") if given == "stdin" else None)
     assert result.returncode == 0, result.stderr
     assert result.stderr == ""
     expected_words = {"walking", "walked", "talking", "talked", "naïve", "naïvely", "😀ing", "😀ed", "rock\x85roll",
@@ -172,22 +174,23 @@ def test_custom_word_file(tmp_path, given):
     assert {"ed", "ing", "😀", "naïv", "walk", "talk"} <= affixes
     assert "ly" not in affixes  # only naïvely ends with it
     # One-character candidates off the whitelist (n, g, ...) have no cover and keep their score.
-    scores = example.initial_scores(sorted(expected_words), 8)
+    scores = candidates.initial_scores(sorted(expected_words), 8)
     scores.update((t, value) for t, (_, value, _) in written.items())
     assert {t for t, (_, _, own) in written.items() if own} == own_best_cover_by_model(
         written, affixes, scores, {"😀", "d"})
-    # The example's own reader gives the same.
+    # The package's own reader gives the same.
     assert {t: (row.kind, row.score, row.own_best_cover) for t, row in
-            example.read_results(tmp_path / "out.tsv").items()} == written
+            read_results_of_package(tmp_path / "out.tsv").items()} == written
 
 
 @requires_module
 def test_segment_file_and_saved_session(tmp_path):
     (tmp_path / "segment.txt").write_text("Walking\nunhappiness\n\nx\nwalk\ted\nwalking\n", encoding="utf-8")
-    result = run_script("--whitelist", "s", "--segment-file", "segment.txt", "--separator", "|",
+    result = run_command("train", "--whitelist", "s", "--segment-file", "segment.txt", "--separator", "|",
                         "--save", "session.json.gz", "--quiet", cwd=tmp_path)
     assert result.returncode == 0, result.stderr
-    assert "segmentations of 5 words written to segment-segments.tsv in " in result.stdout
+    assert re.search(r"^segmentations of 5 words found in [\d.]+ s, written to segment-segments.tsv in ", result.stdout,
+                     re.M)
     rows = read_tsv(tmp_path / "segment-segments.tsv", "word\tsegmentation\tvalue")
     assert [word for word, _, _ in rows] == ["walking", "unhappiness", "x", "walk\ted", "walking"]
 
@@ -206,74 +209,86 @@ def test_segment_file_and_saved_session(tmp_path):
         if pieces:
             assert sum(scores[piece] for piece in pieces) == best
 
-    # A later run segments with the saved session, here from standard input.
-    again = run_script("--load", "session.json.gz", "--segment-file", "-", "--separator", "|",
-                       "--segments-output", "again.tsv", cwd=tmp_path,
-                       input=(tmp_path / "segment.txt").read_text(encoding="utf-8"))
-    assert again.returncode == 0, again.stderr
-    assert again.stdout.startswith(f"loaded the session session.json.gz: {len(scores)} scores after ")
-    assert (tmp_path / "again.tsv").read_bytes() == (tmp_path / "segment-segments.tsv").read_bytes()
+    # Segmenting with the saved session is a filter: standard input, or a
+    # file; a session saved by the example script before the command loads.
+    session["format"] = "score_vocabulary session"
+    (tmp_path / "earlier.json").write_text(json.dumps(session), encoding="utf-8")
+    for arguments, given in ((["--load", "session.json.gz"], (tmp_path / "segment.txt").read_bytes()),
+                             (["--load", "earlier.json", "segment.txt"], None)):
+        again = subprocess.run([*COMMAND, "segment", "--separator", "|", *arguments], cwd=tmp_path, input=given,
+                               capture_output=True, timeout=300)
+        assert (again.returncode, again.stderr) == (0, b"")
+        assert again.stdout == (tmp_path / "segment-segments.tsv").read_bytes()
     assert no_partial_files(tmp_path)
 
 
 @pytest.mark.parametrize(
     "args, files, message",
     [
-        (["--words", "{tmp}/missing.txt"], {}, "cannot read word list '{tmp}/missing.txt': No such file or directory"),
-        (["--words", "{tmp}"], {}, "cannot read word list '{tmp}': Is a directory"),
-        (["--words", "{tmp}/latin1.txt"], {"latin1.txt": "café\nnaïve\n".encode("latin-1")},
+        (["train", "--words", "{tmp}/missing.txt"], {},
+         "cannot read word list '{tmp}/missing.txt': No such file or directory"),
+        (["train", "--words", "{tmp}"], {}, "cannot read word list '{tmp}': Is a directory"),
+        (["train", "--words", "{tmp}/latin1.txt"], {"latin1.txt": "café\nnaïve\n".encode("latin-1")},
          "word list '{tmp}/latin1.txt' is not valid UTF-8 (byte 3: invalid continuation byte)"),
-        (["--words", "{tmp}/blank.txt"], {"blank.txt": b"\n   \n\t\n"}, "word list '{tmp}/blank.txt' holds no words"),
-        (["--words", "{tmp}/words.gz"], {"words.gz": b"walk\n"},
+        (["train", "--words", "{tmp}/blank.txt"], {"blank.txt": b"\n   \n\t\n"},
+         "word list '{tmp}/blank.txt' holds no words"),
+        (["train", "--words", "{tmp}/words.gz"], {"words.gz": b"walk\n"},
          "cannot read word list '{tmp}/words.gz': Not a gzipped file (b'wa')"),
-        (["--words", "{tmp}/counts.txt", "--format", "counts"], {"counts.txt": b"3 walk\nwalked\n"},
+        (["train", "--words", "{tmp}/counts.txt", "--format", "counts"], {"counts.txt": b"3 walk\nwalked\n"},
          "word list '{tmp}/counts.txt': 'walked' is not a 'count word' line"),
-        (["--words", "{tmp}/words.txt", "--output", "{tmp}/words.txt"], {"words.txt": b"walk\n"},
+        (["train", "--words", "{tmp}/words.txt", "--output", "{tmp}/words.txt"], {"words.txt": b"walk\n"},
          "the results would overwrite the input '{tmp}/words.txt'; choose another output"),
-        (["--segment-file", "{tmp}/words.txt", "--save", "{tmp}/words.txt", "--output", "{tmp}/out.tsv"],
+        (["train", "--segment-file", "{tmp}/words.txt", "--save", "{tmp}/words.txt", "--output", "{tmp}/out.tsv"],
          {"words.txt": b"walk\n"}, "the session would overwrite the input '{tmp}/words.txt'; choose another output"),
-        (["--output", "{tmp}/out.tsv", "--save", "{tmp}/out.tsv"], {},
+        (["train", "--output", "{tmp}/out.tsv", "--save", "{tmp}/out.tsv"], {},
          "the session and the results would both go to '{tmp}/out.tsv'"),
-        (["--output", "{tmp}/no/such/out.tsv"], {}, "cannot write results to '{tmp}/no/such/out.tsv': "
+        (["train", "--output", "{tmp}/no/such/out.tsv"], {}, "cannot write results to '{tmp}/no/such/out.tsv': "
                                                     "No such file or directory"),
-        (["--words", "-", "--segment-file", "-"], {}, "only one of the inputs can be standard input"),
-        (["--load", "{tmp}/old.json", "--segment", "walk"], {"old.json": b"{}"},
-         "'{tmp}/old.json' is not a session saved by score_vocabulary.py --save"),
-        (["--load", "{tmp}/old.json", "--iterations", "2", "--segment", "walk"], {},
-         "--load segments with a saved session; it cannot be used with --iterations"),
-        (["--load", "{tmp}/old.json"], {}, "--load needs --segment-file or --segment: words to segment"),
+        (["train", "--words", "-", "--segment-file", "-"], {}, "only one of the inputs can be standard input"),
+        (["segment", "--load", "{tmp}/old.json"], {"old.json": b"{}"},
+         "'{tmp}/old.json' is not a session saved by morvanex train --save"),
+        (["segment", "--load", "{tmp}/old.json"], {"old.json": b'{"format": "morvanex session", "version": 2}'},
+         "session '{tmp}/old.json' has version 2; this morvanex reads version 1"),
+        (["segment", "--load", "-"], {}, "the session cannot be standard input: it is a file"),
     ],
     ids=["missing", "directory", "not-utf8", "no-words", "not-gzip", "not-counts", "output-is-input",
          "save-is-input", "two-outputs-one-file", "output-directory-missing", "stdin-twice", "not-a-session",
-         "load-and-train", "load-nothing"],
+         "newer-session", "session-on-stdin"],
 )
 def test_unusable_input_or_output_is_a_one_line_error(tmp_path, args, files, message):
     for name, data in files.items():
         (tmp_path / name).write_bytes(data)
     before = sorted(os.listdir(tmp_path))
-    result = run_script(*[arg.format(tmp=tmp_path) for arg in args], cwd=tmp_path)
+    result = run_command(*[arg.format(tmp=tmp_path) for arg in args], cwd=tmp_path)
     assert result.returncode == 2
     assert result.stdout == ""
-    assert result.stderr == f"score_vocabulary.py: error: {message.format(tmp=tmp_path)}\n"
+    assert result.stderr == f"morvanex {args[0]}: error: {message.format(tmp=tmp_path)}\n"
     assert sorted(os.listdir(tmp_path)) == before
     for name, data in files.items():
         assert (tmp_path / name).read_bytes() == data
 
 
-@pytest.mark.parametrize("option, value", [("--iterations", "0"), ("--top", "-3"), ("--min-shared", "x"),
-                                           ("--samples", "-1"), ("--format", "csv")])
-def test_bad_option_values_are_usage_errors(option, value):
-    result = run_script(option, value)
+@pytest.mark.parametrize("args, expected", [
+    (["train", "--iterations", "0"], "argument --iterations: expected a number of at least 1, got 0"),
+    (["train", "--top", "-3"], "argument --top:"), (["train", "--min-shared", "x"], "argument --min-shared:"),
+    (["train", "--samples", "-1"], "argument --samples:"), (["train", "--format", "csv"], "argument --format:"),
+    # A session's options belong to train alone.
+    (["segment", "--load", "s.json", "--iterations", "2"], "unrecognized arguments: --iterations"),
+    (["segment"], "the following arguments are required: --load"),
+    ([], "the following arguments are required: COMMAND")])
+def test_bad_option_values_are_usage_errors(args, expected):
+    result = run_command(*args)
     assert result.returncode == 2
-    assert f"argument {option}:" in result.stderr
+    assert expected in result.stderr
     assert "Traceback" not in result.stderr
 
 
 @requires_module
 def test_version_names_the_module_that_runs():
-    result = run_script("--version")
+    result = subprocess.run([sys.executable, "-m", "morvanex_tools", "--version"], capture_output=True, text=True,
+                            timeout=300)
     assert result.returncode == 0
-    assert result.stdout == (f"score_vocabulary.py (session format 1) with morvanex {morvanex.__version__} "
+    assert result.stdout == (f"morvanex command (session format 1) with morvanex {morvanex.__version__} "
                              f"({morvanex.__file__})\n")
 
 
@@ -290,13 +305,13 @@ def run_scoring_iteration(roots, affixes, scores, whitelist):
     [
         ("raise ImportError('dynamic module does not define module export function (PyInit_morvanex)', "
          "name='morvanex')\n", None, 1,
-         "score_vocabulary.py: error: cannot import morvanex: ImportError: dynamic module does not define module "
+         "morvanex train: error: cannot import morvanex: ImportError: dynamic module does not define module "
          "export function (PyInit_morvanex)"),
         ("raise ModuleNotFoundError(\"No module named 'morvanex'\", name='morvanex')\n", None, 1,
-         "score_vocabulary.py: error: cannot import morvanex: ModuleNotFoundError: No module named 'morvanex' "
+         "morvanex train: error: cannot import morvanex: ModuleNotFoundError: No module named 'morvanex' "
          "(install it: python -m pip install <path to morvanex>)"),
         (INTERRUPTED_CALL, None, 130, "interrupted; {tmp}/out.tsv left unchanged"),
-        (None, "two", 2, "score_vocabulary.py: error: " + bad_thread_count("two")),
+        (None, "two", 2, "morvanex train: error: " + bad_thread_count("two")),
     ],
     ids=["broken-build", "not-installed", "interrupted-in-a-call", "bad-thread-count"],
 )
@@ -310,7 +325,7 @@ def test_failure_of_the_module_is_one_line(tmp_path, module, threads, code, mess
     if threads is not None:
         env["MORVANEX_NUM_THREADS"] = threads
     (tmp_path / "out.tsv").write_text("an earlier run's results\n", encoding="utf-8")
-    result = run_script("--output", str(tmp_path / "out.tsv"), env=env)
+    result = run_command("train", "--output", str(tmp_path / "out.tsv"), env=env)
     assert result.returncode == code
     assert result.stderr == message.format(tmp=tmp_path) + "\n"
     assert (tmp_path / "out.tsv").read_text(encoding="utf-8") == "an earlier run's results\n"
@@ -322,7 +337,7 @@ def test_failure_of_the_module_is_one_line(tmp_path, module, threads, code, mess
 def test_stopped_run_leaves_outputs_unchanged(tmp_path, how):
     output = tmp_path / "out.tsv"
     output.write_text("an earlier run's results\n", encoding="utf-8")
-    command = [sys.executable, SCRIPT, "--output", str(output), "--segment-file", "-",
+    command = [*COMMAND, "train", "--output", str(output), "--segment-file", "-",
                "--segments-output", str(tmp_path / "segments.tsv")]
     if how == "ctrl-c":
         # The file to segment comes from a pipe that stays open: the run waits
@@ -342,7 +357,7 @@ def test_stopped_run_leaves_outputs_unchanged(tmp_path, how):
             process = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=stdout, stderr=subprocess.PIPE,
                                      text=True, encoding="utf-8", timeout=300)
         stderr, code = process.stderr, process.returncode
-        expected = (f"score_vocabulary.py: error: standard output was closed; {output} and "
+        expected = (f"morvanex train: error: standard output was closed; {output} and "
                     f"{tmp_path / 'segments.tsv'} left unchanged\n")
     assert (process.returncode, stderr) == (code, expected)
     assert output.read_text(encoding="utf-8") == "an earlier run's results\n"
@@ -367,14 +382,14 @@ def test_stopped_run_leaves_outputs_unchanged(tmp_path, how):
     ids=["prefixes-and-suffixes", "max-length", "min-shared", "own-text", "proper-prefix", "non-ascii"],
 )
 def test_affix_candidates(words, min_shared, max_length, expected):
-    assert example.affix_candidates(words, min_shared, max_length) == expected
+    assert candidates.affix_candidates(words, min_shared, max_length) == expected
 
 
 def test_initial_scores_are_relative_frequencies_per_length():
-    scores = example.initial_scores(["abab", "b"], 3)
+    scores = candidates.initial_scores(["abab", "b"], 3)
     # Substrings of length 1: a, b, a, b, b; of length 2: ab, ba, ab; of length 3: aba, bab.
     assert scores == {"a": 2 / 5, "b": 3 / 5, "ab": 2 / 3, "ba": 1 / 3, "aba": 1 / 2, "bab": 1 / 2}
-    assert example.initial_scores(["abcdef"], 2).keys() == {"a", "b", "c", "d", "e", "f",
+    assert candidates.initial_scores(["abcdef"], 2).keys() == {"a", "b", "c", "d", "e", "f",
                                                             "ab", "bc", "cd", "de", "ef"}
 
 
@@ -383,17 +398,24 @@ def test_session_on_bundled_words_matches_model():
     # Three iterations over real data, each fed with the previous merged
     # scores, computed by the module and by the model.
     words = bundled_words()
-    affixes = example.affix_candidates(words, 20, 5)
-    scores = example.initial_scores(words, 8)
+    affixes = candidates.affix_candidates(words, 20, 5)
+    scores = candidates.initial_scores(words, 8)
     whitelist = {c for w in words for c in w}
     seen = []
-    session = example.run_session(morvanex.run_scoring_iteration, words, affixes, scores, whitelist, 3,
+    session = sessions.run_session(morvanex.run_scoring_iteration, words, affixes, dict(scores), whitelist, 3,
                                   lambda number, result, changed, seconds: seen.append((number, len(result))))
     actual = session.scores
-    expected = example.run_session(reference_model.run_scoring_iteration, words, affixes, scores, whitelist, 3).scores
+    expected = sessions.run_session(reference_model.run_scoring_iteration, words, affixes, dict(scores), whitelist,
+                                    3).scores
     assert actual.keys() == expected.keys()
     assert [k for k in expected if struct.pack("<d", actual[k]) != struct.pack("<d", expected[k])] == []
-    candidates = len(set(words) | affixes)
-    assert seen == [(1, candidates), (2, candidates), (3, candidates)]
+    count = len(set(words) | affixes)
+    assert seen == [(1, count), (2, count), (3, count)]
     # Merging keeps the substrings that are not candidates as they were.
     assert all(actual[k] == v for k, v in scores.items() if k not in affixes and k not in set(words))
+    # Ranking the units covers a few words with the scores of their substrings alone: the same pieces, a
+    # piece longer than the natively counted substrings included.
+    few = words[:40]
+    final = {**actual, next(word for word in few if len(word) > 8): 10.0}
+    assert covers.pieces_used(few, final, set()) == collections.Counter(
+        piece for word in few for piece in set(reference_model.best_cover(word, final, set(), False)[1]))

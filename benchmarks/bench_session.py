@@ -1,0 +1,110 @@
+#!/usr/bin/env python3
+"""A whole `morvanex train` session per word list: each step's time, against the session's own calls.
+
+    python benchmarks/bench_session.py                          # Polish and English
+    python benchmarks/bench_session.py --lists english
+    python benchmarks/bench_session.py --command "python ../old/examples/score_vocabulary.py"   # an earlier checkout
+
+Word lists are Debian's (apt-get install wpolish wamerican-large); a missing
+one is skipped.  Each session runs in a child process that trains to
+convergence, writes the results, segments every word of its own list and
+saves the session, in a scratch directory; the step times are the ones the
+command prints, and the peak memory is the child's maximum resident set size
+(getrusage through wait4).
+"""
+
+import argparse
+import os
+import platform
+import re
+import shlex
+import subprocess
+import sys
+import tempfile
+import time
+
+WORD_LISTS = {"polish": "/usr/share/dict/polish", "english": "/usr/share/dict/american-english-large"}
+DEFAULT_COMMAND = [sys.executable, "-m", "morvanex_tools", "train"]
+
+# The steps in the command's own lines, in seconds; `iteration` lines give milliseconds.
+STEP_LINES = {
+    "preparation": r"^prepared in ([\d.]+) s",
+    "own best cover": r"^own best cover: .* found in ([\d.]+) s",
+    "best covers ranking the units": r"^best covers of \d+ words, to rank the units by use, in ([\d.]+) s",
+    "writing the results": r"^final scores of .* written to .* in ([\d.]+) s",
+    "segmenting every word": r"^segmentations of \d+ words found in ([\d.]+) s",
+    "writing the segments": r"^segmentations of .* written to .* in ([\d.]+) s",
+    "saving the session": r"^session saved to .* in ([\d.]+) s",
+}
+CALL_LINE = r"^iteration \d+(?:/\d+)?: \d+ candidates scored in ([\d.]+) ms"
+TOTAL_LINE = r"^total: ([\d.]+) s"
+
+
+def run_session(command, words, directory):
+    """({step: seconds}, [seconds of each call], whole session s, peak resident MiB) of one session."""
+    arguments = [*command, "--words", words, "--segment-file", words, "--output", "scores.tsv",
+                 "--segments-output", "segments.tsv", "--save", "session.json"]
+    with open(os.path.join(directory, "stdout.txt"), "w+", encoding="utf-8") as stdout:
+        child = subprocess.Popen(arguments, cwd=directory, stdout=stdout, stderr=subprocess.PIPE)
+        stderr = child.stderr.read()
+        _, status, usage = os.wait4(child.pid, 0)
+        child.returncode = os.waitstatus_to_exitcode(status)
+        stdout.seek(0)
+        output = stdout.read()
+    if child.returncode != 0:
+        sys.exit(f"{shlex.join(arguments)} failed ({child.returncode}):\n{stderr.decode(errors='replace')}")
+    steps = {}
+    for step, pattern in STEP_LINES.items():
+        found = re.search(pattern, output, re.M)
+        if found:
+            steps[step] = float(found.group(1))
+    calls = [float(ms) / 1000.0 for ms in re.findall(CALL_LINE, output, re.M)]
+    whole = float(re.search(TOTAL_LINE, output, re.M).group(1))
+    return steps, calls, whole, usage.ru_maxrss / 1024.0  # KiB on Linux
+
+
+def row(label, cells):
+    return f"| {label} | " + " | ".join(cells) + " |"
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--lists", default="polish,english",
+                        help=f"comma-separated word lists among {', '.join(WORD_LISTS)} (default: both)")
+    parser.add_argument("--command", type=shlex.split,
+                        help="the session command to measure, which gets --words and the file options "
+                             "(default: this interpreter's -m morvanex_tools train)")
+    args = parser.parse_args(argv)
+    command = args.command or DEFAULT_COMMAND
+    names = [name for name in args.lists.split(",") if os.path.exists(WORD_LISTS[name])]
+    load = os.getloadavg()[0]
+    runs = {}
+    for name in names:
+        with tempfile.TemporaryDirectory(prefix="bench_session.") as directory:
+            started = time.perf_counter()
+            runs[name] = run_session(command, WORD_LISTS[name], directory)
+            print(f"{name}: {time.perf_counter() - started:.1f} s", file=sys.stderr, flush=True)
+
+    print(f"`{shlex.join(['python', 'benchmarks/bench_session.py', *(argv or sys.argv[1:])])}` on "
+          f"{os.cpu_count()} CPUs, {platform.python_implementation()} {platform.python_version()}, "
+          f"{platform.system()}; load average {load:.1f} at the start, {os.getloadavg()[0]:.1f} at the end; "
+          f"one run each.\n")
+    print(row("step", [f"{name} ({WORD_LISTS[name]})" for name in names]))
+    print(row("---", ["---:"] * len(names)))
+    for step in STEP_LINES:
+        print(row(step, [f"{runs[name][0][step]:.2f} s" if step in runs[name][0] else "-" for name in names]))
+    print(row("calls of run_scoring_iteration", [f"{sum(runs[name][1]):.2f} s ({len(runs[name][1])} calls)"
+                                                 for name in names]))
+    print(row("other (reading the list, the report)",
+              [f"{whole - sum(steps.values()) - sum(calls):.2f} s" for steps, calls, whole, _ in runs.values()]))
+    print(row("**whole session**", [f"**{runs[name][2]:.2f} s**" for name in names]))
+    print(row("whole session / calls", [f"{whole / sum(calls):.2f}×" for _, calls, whole, _ in runs.values()]))
+    print(row("segmenting / one call (mean)",
+              [f"{steps['segmenting every word'] / (sum(calls) / len(calls)):.2f}×"
+               for steps, calls, _, _ in runs.values()]))
+    print(row("peak memory (maxrss)", [f"{peak:.0f} MiB" for *_, peak in runs.values()]))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

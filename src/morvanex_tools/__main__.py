@@ -1,0 +1,5 @@
+import sys
+
+from morvanex_tools.cli import main
+
+sys.exit(main())

@@ -1,0 +1,41 @@
+"""Best covers under a session's scores, found by morvanex_covers with the search that the module's calls make."""
+
+import collections
+
+import morvanex_covers
+
+SHORT_SUBSTRING = 8
+
+
+def own_best_cover(words, affixes, scores, whitelist):
+    """The candidates whose score no cover beats under `scores`: those an iteration leaves as they are."""
+    return morvanex_covers.own_best_covers(frozenset(words), frozenset(affixes), scores, frozenset(whitelist))
+
+
+def best_covers(words, scores, whitelist):
+    """The best cover of each word as a root, in order: (its pieces, its value N), or ((), -1.0) without one."""
+    return morvanex_covers.best_covers(words, scores, frozenset(whitelist))
+
+
+def pieces_used(words, scores, whitelist):
+    """{piece: how many of `words` have a best cover that uses it}."""
+    used = collections.Counter()
+    for pieces, _ in best_covers(words, _scores_of_substrings(words, scores), whitelist):
+        used.update(set(pieces))
+    return used
+
+
+def _scores_of_substrings(words, scores):
+    """`scores`, or only its entries that are substrings of `words` when those are far fewer.
+
+    A word's cover uses only its own substrings.  Taking in a table costs
+    about as much per entry as listing a substring does, so a sample of a
+    long list is covered far sooner with the scores of its substrings alone.
+    """
+    if 2 * sum(len(word) * (len(word) + 1) // 2 for word in words) >= len(scores):
+        return scores
+    # The short substrings are counted natively, the few longer ones listed here.
+    substrings = morvanex_covers.substring_counts(words, SHORT_SUBSTRING).keys() | {
+        word[start:end] for word in words if len(word) > SHORT_SUBSTRING
+        for start in range(len(word) - SHORT_SUBSTRING) for end in range(start + SHORT_SUBSTRING + 1, len(word) + 1)}
+    return {piece: scores[piece] for piece in substrings if piece in scores}

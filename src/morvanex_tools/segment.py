@@ -1,0 +1,47 @@
+"""`morvanex segment`: the best cover of each word read, under a saved session's scores, as a filter."""
+
+import sys
+
+from morvanex_tools.covers import best_covers
+from morvanex_tools.outputs import SEGMENT_COLUMNS, UsageError, write_segmentations
+from morvanex_tools.progress import Progress
+from morvanex_tools.sessions import read_session
+from morvanex_tools.words import STDIN, read_lines
+
+
+def add_parser(subcommands):
+    parser = subcommands.add_parser(
+        "segment", help="segment words with a saved session, as a filter",
+        description="Write the best cover as a root of every word of FILE (one per line; standard input without "
+                    "FILE or for -) under the final scores of a session saved by morvanex train --save, "
+                    f"tab-separated on standard output: {', '.join(SEGMENT_COLUMNS)} (the pieces joined by "
+                    "--separator, empty without a cover; the cover's value, -1.0 without one), one line for each "
+                    "non-empty line read, in its order, after a header line.  The words are lowercased when the "
+                    "session's were.")
+    parser.set_defaults(run=run)
+    parser.add_argument("--load", metavar="SESSION", required=True,
+                        help="the saved session (JSON, compressed by a .gz, .bz2 or .xz suffix)")
+    parser.add_argument("file", metavar="FILE", nargs="?", default=STDIN,
+                        help="the words to segment, UTF-8, compressed by a .gz, .bz2 or .xz suffix (default: "
+                             "standard input)")
+    parser.add_argument("--separator", default="+", metavar="TEXT",
+                        help="what joins the pieces of a segmentation (default: +)")
+    parser.add_argument("--quiet", action="store_true", help="no progress on standard error")
+
+
+def run(args, morvanex, pending, started):
+    # The segments are UTF-8 with "\n" line ends, whatever the locale and platform.
+    sys.stdout.reconfigure(encoding="utf-8", newline="\n")
+    if args.load == STDIN:
+        raise UsageError("the session cannot be standard input: it is a file")
+    with Progress(f"loading the session {args.load}"):
+        scores, settings = read_session(args.load)
+    words = read_lines(args.file, "file to segment")
+    if settings["lowercase"]:
+        words = [word.lower() for word in words]
+    with Progress(f"segmenting {len(words)} words"):
+        covers = best_covers(words, scores, set(settings["whitelist"]))
+    with Progress("writing the segmentations", len(words)) as bar:
+        write_segmentations(sys.stdout, words, covers, args.separator, bar.step)
+        sys.stdout.flush()
+    return 0

@@ -1,0 +1,103 @@
+"""A session: scoring iterations until nothing changes, and its final scores saved and loaded."""
+
+import collections
+import itertools
+import json
+import lzma
+import struct
+import time
+
+from morvanex_tools.words import WordListError, failure_reason, open_compressed
+
+# Sessions on real word lists settle within a handful of iterations; this only
+# bounds a session that keeps changing.
+MAX_ITERATIONS = 100
+SESSION_FORMAT = "morvanex session"
+# What the example script that came before the command wrote; its sessions still load.
+EARLIER_SESSION_FORMAT = "score_vocabulary session"
+SESSION_VERSION = 1
+SCORES_PER_WRITE = 1 << 16
+# What segmenting uses of a session's settings.
+SESSION_SETTINGS = {"lowercase", "whitelist", "words", "word_count", "iterations"}
+
+Session = collections.namedtuple("Session", "scores iterations converged")
+
+
+def _same_value(a, b):
+    """Whether two doubles are bit for bit the same."""
+    # Equal non-zero doubles have equal bits; only zeros (sign) and unequal
+    # values (NaN) need the bit comparison.
+    return (a == b and a != 0.0) or struct.pack("<d", a) == struct.pack("<d", b)
+
+
+def count_changed(previous, result):
+    """Entries of `result` whose value is not bit for bit the one in `previous` (or that it lacks)."""
+    return sum(1 for text, value in result.items()
+               if text not in previous or not _same_value(previous[text], value))
+
+
+def run_session(scoring_iteration, words, affixes, scores, whitelist, iterations=None, report=None):
+    """Scoring iterations, each result merged into `scores` (in place: a copy of millions of scores costs).
+
+    `scoring_iteration` is morvanex.run_scoring_iteration (or anything with its
+    signature).  Runs exactly `iterations` iterations when given, otherwise
+    until an iteration changes no score (at most MAX_ITERATIONS).  `report`,
+    when given, is called after each iteration with (number, result, changed
+    count, seconds).  Returns a Session: `scores`, the number of iterations
+    run and whether the last one changed nothing.
+    """
+    roots = frozenset(words)
+    affixes = frozenset(affixes)
+    whitelist = frozenset(whitelist)
+    changed = None
+    number = 0
+    while number < (MAX_ITERATIONS if iterations is None else iterations):
+        number += 1
+        started = time.perf_counter()
+        result = scoring_iteration(roots, affixes, scores, whitelist)
+        seconds = time.perf_counter() - started
+        changed = count_changed(scores, result)
+        scores.update(result)
+        if report is not None:
+            report(number, result, changed, seconds)
+        if changed == 0 and iterations is None:
+            break
+    return Session(scores, number, changed == 0)
+
+
+def write_session(handle, scores, settings):
+    """A session as one JSON object: format, version, settings and every final score."""
+    # The C encoder makes the text of a block of scores at a time: json.dump
+    # would hand the handle millions of small pieces, and one json.dumps of
+    # them all holds every piece at once before joining them.
+    head = json.dumps({"format": SESSION_FORMAT, "version": SESSION_VERSION, "settings": settings, "scores": {}},
+                      ensure_ascii=False, separators=(",", ":"))
+    handle.write(head[: -len("{}}")] + "{")
+    items = iter(scores.items())
+    separator = ""
+    while True:
+        block = dict(itertools.islice(items, SCORES_PER_WRITE))
+        if not block:
+            break
+        handle.write(separator + json.dumps(block, ensure_ascii=False, separators=(",", ":"))[1:-1])
+        separator = ","
+    handle.write("}}")
+
+
+def read_session(path):
+    """(scores, settings) of a session that `morvanex train --save` (or the example before it) wrote."""
+    try:
+        with open_compressed(path, "rt", encoding="utf-8") as handle:
+            session = json.load(handle)
+    except (OSError, EOFError, lzma.LZMAError, ValueError) as error:
+        raise WordListError(f"cannot read session '{path}': {failure_reason(error)}") from None
+    if not isinstance(session, dict) or session.get("format") not in (SESSION_FORMAT, EARLIER_SESSION_FORMAT):
+        raise WordListError(f"'{path}' is not a session saved by morvanex train --save")
+    if session.get("version") != SESSION_VERSION:
+        raise WordListError(f"session '{path}' has version {session.get('version')!r}; "
+                            f"this morvanex reads version {SESSION_VERSION}")
+    settings = session.get("settings")
+    if not isinstance(session.get("scores"), dict) or not isinstance(settings, dict) or \
+            not SESSION_SETTINGS <= settings.keys():
+        raise WordListError(f"session '{path}' lacks its scores or settings")
+    return session["scores"], settings
