@@ -46,6 +46,7 @@ STAGES=(
     "sanitize-engine|suite|the C++ engine tests built the same way"
     "fuzz|suite|libFuzzer over the engine (the fast scorer against the literal one) for FUZZ_SECONDS (now $FUZZ_SECONDS)"
     "debug-interpreter|all|the suite on Debian's python3.11-dbg, then CPython's reference-leak hunter (regrtest -R 3:3) over tests/refleak"
+    "platforms|all|the platforms the wheels promise beyond this one, with Debian's toolchains: the engine tests built with $CLANG and libc++, cross-built for aarch64 and s390x and run under qemu-user, and for Windows with mingw-w64 and run under wine; the whole pytest suite on a module built with $CLANG and libc++, and on one built with MORVANEX_GENERIC_PLATFORM. Not in the suite: its 7 minutes on the 2-core machine, on top of the suite's 16, would pass 20"
     "large-inputs|all|times and peak memory of the largest inputs (benchmarks/large_inputs.py)"
 )
 
@@ -439,6 +440,96 @@ stage_fuzz() {
     env "${SANITIZER_OPTIONS[@]}" build/fuzz/build/fuzz/scorer_fuzzer -max_total_time="$FUZZ_SECONDS" -max_len=4096 \
         -timeout=60 -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix=build/fuzz/ ${FUZZ_OPTIONS:-} \
         build/fuzz/corpus fuzz/corpus
+}
+
+# GoogleTest from Debian's source (package googletest), built under
+# build/platforms/$1 with the toolchain the CMake arguments that follow name:
+# Debian's prebuilt libgtest is for g++, libstdc++ and x86_64 alone.
+googletest_for() {
+    local dir="build/platforms/$1"
+    shift
+    # Its CMakeLists asks for an old CMake, which today's warns of.
+    cmake -S /usr/src/googletest -B "$dir/googletest-build" -G Ninja -Wno-deprecated -DBUILD_GMOCK=OFF \
+        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$ROOT/$dir/googletest" -DCMAKE_INSTALL_LIBDIR=lib \
+        "$@" >/dev/null
+    cmake --build "$dir/googletest-build" -j "$JOBS" >/dev/null
+    cmake --install "$dir/googletest-build" >/dev/null
+}
+
+# Builds the engine tests of platform $1 in build/platforms/$1/engine with
+# the CMake arguments that follow (compilers, flags, target system, the
+# emulator that runs the target's programs), against GoogleTest built the
+# same way. Their list is read when ctest runs them, so that every run of the
+# target's programs is in the test run.
+build_platform_engine_tests() {
+    local name="$1" dir="build/platforms/$1"
+    shift
+    log_step "engine tests: build for $name"
+    googletest_for "$name" "$@"
+    # The same arguments as GoogleTest's build: those for C are not this one's.
+    cmake -S . -B "$dir/engine" -G Ninja -Wno-unused-cli -DMORVANEX_BUILD_TESTS=ON \
+        -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST \
+        -DGTest_DIR="$ROOT/$dir/googletest/lib/cmake/GTest" "$@" >/dev/null
+    cmake --build "$dir/engine" --target engine_tests -j "$JOBS"
+}
+
+# The whole pytest suite, in the venv build/platforms/$1/venv, on the module
+# built with the CMake definitions that follow (as NAME=VALUE); the
+# environment of the run is the caller's.
+platform_suite() {
+    local name="$1" dir="build/platforms/$1" python definition options=()
+    shift
+    for definition in "$@"; do
+        options+=(-C "cmake.define.$definition")
+    done
+    log_step "the suite: $name"
+    python=$(python_for "$MAIN_PYTHON")
+    make_venv "$dir/venv" "$python" ".[test]" -C build-dir="$ROOT/$dir/module" "${options[@]}"
+    run_suite "$ROOT/$dir/venv/bin/python"
+}
+
+# What the wheels promise beyond glibc, libstdc++ and x86_64, checked with
+# Debian's toolchains: libc++ (macOS's standard library), two other
+# architectures (aarch64, and s390x, big-endian) under qemu-user, Windows
+# (mingw-w64 with POSIX threads for std::thread) under wine, and the binding's
+# branches for the platforms without a native call stack.
+stage_platforms() {
+    need_packages clang-16 libc++-16-dev libc++abi-16-dev googletest g++-aarch64-linux-gnu g++-s390x-linux-gnu \
+        qemu-user g++-mingw-w64-x86-64-posix wine wine64
+    tools
+    local libcxx=(-DCMAKE_C_COMPILER=clang-16 -DCMAKE_CXX_COMPILER="$CLANG" -DCMAKE_CXX_FLAGS=-stdlib=libc++
+        -DCMAKE_EXE_LINKER_FLAGS=-stdlib=libc++ -DCMAKE_MODULE_LINKER_FLAGS=-stdlib=libc++)
+    build_platform_engine_tests libcxx "${libcxx[@]}"
+    local arch
+    for arch in aarch64 s390x; do
+        build_platform_engine_tests "$arch" -DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR="$arch" \
+            -DCMAKE_C_COMPILER="$arch-linux-gnu-gcc" -DCMAKE_CXX_COMPILER="$arch-linux-gnu-g++" \
+            "-DCMAKE_CROSSCOMPILING_EMULATOR=qemu-$arch;-L;/usr/$arch-linux-gnu"
+    done
+    # Linked statically, so that wine needs none of mingw's DLLs.
+    build_platform_engine_tests windows -DCMAKE_SYSTEM_NAME=Windows -DCMAKE_SYSTEM_PROCESSOR=AMD64 \
+        -DCMAKE_C_COMPILER=x86_64-w64-mingw32-gcc-posix -DCMAKE_CXX_COMPILER=x86_64-w64-mingw32-g++-posix \
+        -DCMAKE_EXE_LINKER_FLAGS=-static -DCMAKE_CROSSCOMPILING_EMULATOR=wine
+    # Wine runs quiet in a prefix of its own under build/, made or brought up
+    # to date first (that takes longer than GoogleTest gives the run that
+    # lists the tests), with one server for all the Windows tests that stays
+    # 30 s after the last (ctest would wait for the server of each test to
+    # leave): so they run first.
+    local -x WINEPREFIX="$ROOT/build/platforms/wine-prefix" WINEDEBUG=-all
+    mkdir -p "$WINEPREFIX"
+    wineserver -w
+    wineserver -p30
+    wineboot --init 2>/dev/null
+    local platform
+    for platform in windows libcxx aarch64 s390x; do
+        log_step "engine tests: $platform"
+        ctest --test-dir "build/platforms/$platform/engine" --output-on-failure -j "$JOBS"
+    done
+    platform_suite libcxx "${libcxx[@]#-D}"
+    local module
+    module=$(build/platforms/libcxx/venv/bin/python -c 'import morvanex; print(morvanex.__file__)')
+    readelf -d "$module" | grep -F "Shared library: [libc++.so.1]" || { echo "$module is not linked with libc++" >&2; return 1; }
+    MORVANEX_GENERIC_PLATFORM=1 platform_suite generic-platform MORVANEX_GENERIC_PLATFORM=ON
 }
 
 # The module compiled against the debug interpreter's headers, so that its
