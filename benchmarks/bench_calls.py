@@ -37,7 +37,7 @@ WORD_LISTS = {
     "english": "/usr/share/dict/american-english-large",
     "german": "/usr/share/dict/ngerman",
     "polish": "/usr/share/dict/polish",
-    "bundled": os.path.join(os.path.dirname(HERE), "examples", "data", "words.txt"),
+    "bundled": os.path.join(os.path.dirname(HERE), "src", "morvanex_tools", "data", "words.txt"),
 }
 FULL_RUN = "english,german,polish,long-1e4,long-1e5,long-1e6"
 QUICK_RUN = "bundled,long-1e3,long-1e4"

@@ -2,6 +2,7 @@
 
 import os
 import platform
+import signal
 import subprocess
 import sys
 import textwrap
@@ -62,6 +63,13 @@ native_stack_printed = (
 ) and not os.environ.get("MORVANEX_GENERIC_PLATFORM")
 
 
+# Keyword arguments for a child process that a test sends SIGINT (or whose
+# code raises it): SIGINT at its default, so that the interpreter installs its
+# KeyboardInterrupt handler even where the suite runs with SIGINT ignored, as
+# a background job of a shell without job control does.
+DEFAULT_SIGINT = {"preexec_fn": lambda: signal.signal(signal.SIGINT, signal.SIG_DFL)} if os.name == "posix" else {}
+
+
 @pytest.fixture
 def run_python():
     """Run a Python snippet in a fresh interpreter and return the completed process.
@@ -79,6 +87,7 @@ def run_python():
             encoding="utf-8",
             errors="backslashreplace",
             timeout=timeout,
+            **DEFAULT_SIGINT,
         )
 
     return run

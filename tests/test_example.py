@@ -17,6 +17,7 @@ import sysconfig
 import pytest
 
 import reference_model
+from conftest import DEFAULT_SIGINT
 from contract_texts import bad_thread_count
 from morvanex_tools import candidates, covers, sessions
 from morvanex_tools.outputs import read_results as read_results_of_package
@@ -343,7 +344,7 @@ def test_stopped_run_leaves_outputs_unchanged(tmp_path, how):
         # The file to segment comes from a pipe that stays open: the run waits
         # for it after reading the word list, and Ctrl-C comes meanwhile.
         with subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                              text=True, encoding="utf-8") as process:
+                              text=True, encoding="utf-8", **DEFAULT_SIGINT) as process:
             assert process.stdout.readline().startswith("read ")
             process.send_signal(signal.SIGINT)
             _, stderr = process.communicate(timeout=300)

@@ -275,7 +275,9 @@ def test_a_handler_that_does_not_raise_runs_during_the_call_and_lets_it_finish(r
 def test_a_child_forked_by_a_handler_during_the_call_does_not_wait_for_threads_it_lacks(run_python):
     # The child has only the thread that forked: on one thread the call goes
     # on to its result; with other scoring threads it ends with RuntimeError.
-    # The parent's handler raises, which ends the parent's call.
+    # The parent's handler raises, which ends the parent's call. A parallel
+    # call runs the handler at its first look, 20 ms in, so the call must last
+    # well beyond that: one candidate of 10,000 characters takes about 0.1 s.
     handler = """
     expected = morvanex.run_scoring_iteration(*arguments)
     parent, children = os.getpid(), []
@@ -295,7 +297,7 @@ def test_a_child_forked_by_a_handler_during_the_call_does_not_wait_for_threads_i
         print("child", outcome)
         os._exit(0)
     print("parent", outcome, os.waitpid(children[0], 0)[1])"""
-    process = run_python(SIGNAL_SCRIPT.replace("N_UNDER_TEST", "5000").replace("    HANDLER_UNDER_TEST", handler))
+    process = run_python(SIGNAL_SCRIPT.replace("N_UNDER_TEST", "10000").replace("    HANDLER_UNDER_TEST", handler))
     assert process.returncode == 0, process.stderr
     assert process.stdout.splitlines() == [
         "child True",
