@@ -1,6 +1,6 @@
 from typing import Dict, FrozenSet, List, Literal, Set, SupportsFloat, SupportsIndex, Tuple, TypeVar, Union
 
-__all__ = ["best_covers", "own_best_covers", "substring_counts", "affix_counts"]
+__all__ = ["best_covers", "own_best_covers", "substring_counts", "affix_counts", "merge_scores"]
 
 # The installed package's version, equal to importlib.metadata.version("morvanex").
 __version__: str
@@ -60,5 +60,13 @@ def affix_counts(
 
     Prefixes come in code point order, suffixes in the order of their
     characters read from the end.
+    """
+    ...
+
+def merge_scores(scores: Dict[str, float], result: Dict[str, float]) -> int:
+    """Merge ``result`` into ``scores`` in place, as ``scores.update(result)``; the entries that changed.
+
+    An entry changed when ``scores`` lacked it or held another value, bit for
+    bit: -0.0 differs from 0.0, and a NaN equals the same NaN.
     """
     ...
