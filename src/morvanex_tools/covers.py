@@ -14,13 +14,13 @@ def own_best_cover(words, affixes, scores, whitelist):
 
 def best_covers(words, scores, whitelist):
     """The best cover of each word as a root, in order: (its pieces, its value N), or ((), -1.0) without one."""
-    return morvanex_covers.best_covers(words, scores, frozenset(whitelist))
+    return morvanex_covers.best_covers(words, _scores_of_substrings(words, scores), frozenset(whitelist))
 
 
 def pieces_used(words, scores, whitelist):
     """{piece: how many of `words` have a best cover that uses it}."""
     used = collections.Counter()
-    for pieces, _ in best_covers(words, _scores_of_substrings(words, scores), whitelist):
+    for pieces, _ in best_covers(words, scores, whitelist):
         used.update(set(pieces))
     return used
 
@@ -32,7 +32,8 @@ def _scores_of_substrings(words, scores):
     about as much per entry as listing a substring does, so a sample of a
     long list is covered far sooner with the scores of its substrings alone.
     """
-    if 2 * sum(len(word) * (len(word) + 1) // 2 for word in words) >= len(scores):
+    # Every word holds a substring at least: a long list needs no count.
+    if 2 * len(words) >= len(scores) or 2 * sum(len(word) * (len(word) + 1) // 2 for word in words) >= len(scores):
         return scores
     # The short substrings are counted natively, the few longer ones listed here.
     substrings = morvanex_covers.substring_counts(words, SHORT_SUBSTRING).keys() | {
