@@ -1,6 +1,7 @@
 from typing import Dict, FrozenSet, List, Literal, Set, SupportsFloat, SupportsIndex, Tuple, TypeVar, Union
 
-__all__ = ["best_covers", "own_best_covers", "substring_counts", "affix_counts", "merge_scores"]
+__all__ = ["best_covers", "own_best_covers", "substring_counts", "substring_frequencies", "affix_counts",
+           "merge_scores"]
 
 # The installed package's version, equal to importlib.metadata.version("morvanex").
 __version__: str
@@ -50,6 +51,15 @@ def substring_counts(words: Union[List[_Word], Tuple[_Word, ...]], max_length: S
     """Every substring of 1 to ``max_length`` characters of the words, with its number of occurrences.
 
     Keys come in code point order.
+    """
+    ...
+
+def substring_frequencies(
+    words: Union[List[_Word], Tuple[_Word, ...]], max_length: SupportsIndex
+) -> Dict[str, float]:
+    """The keys of substring_counts, in its order, each with its relative frequency among the substrings of its length.
+
+    A count divided by how many substrings of that length the words hold.
     """
     ...
 

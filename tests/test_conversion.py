@@ -162,6 +162,8 @@ def test_first_failing_argument_is_reported(function, arguments, parameter):
             TypeError,
             "argument 'max_length': 'float' object cannot be interpreted as an integer",
         ),
+        ("substring_frequencies", [["a"], None], TypeError,
+         "argument 'max_length': 'NoneType' object cannot be interpreted as an integer"),
         ("affix_counts", [["a", b"b"], 2], TypeError, f"argument 'words': 'bytes' {NOT_A_STR}"),
         ("affix_counts", [["a"], -1], ValueError, "max_length must not be negative"),
         ("merge_scores", [[], {}], TypeError, "argument 'scores': 'list' object cannot be converted to 'PyDict'"),

@@ -14,6 +14,7 @@ namespace morvanex::binding {
 extern PyMethodDef best_covers_method;
 extern PyMethodDef own_best_covers_method;
 extern PyMethodDef substring_counts_method;
+extern PyMethodDef substring_frequencies_method;
 extern PyMethodDef affix_counts_method;
 extern PyMethodDef merge_scores_method;
 
