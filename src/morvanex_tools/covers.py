@@ -29,11 +29,14 @@ def _scores_of_substrings(words, scores):
     """`scores`, or only its entries that are substrings of `words` when those are far fewer.
 
     A word's cover uses only its own substrings.  Taking in a table costs
-    about as much per entry as listing a substring does, so a sample of a
-    long list is covered far sooner with the scores of its substrings alone.
+    about as much per entry as listing a substring does, so a few words, or
+    a sample of a long list, are covered far sooner with the scores of their
+    substrings alone.
     """
-    # Every word holds a substring at least: a long list needs no count.
-    if 2 * len(words) >= len(scores) or 2 * sum(len(word) * (len(word) + 1) // 2 for word in words) >= len(scores):
+    # A word of n characters holds n substrings at least: a long list needs no exact count.
+    if 2 * sum(map(len, words)) >= len(scores):
+        return scores
+    if 2 * sum(len(word) * (len(word) + 1) // 2 for word in words) >= len(scores):
         return scores
     # The short substrings are counted natively, the few longer ones listed here.
     substrings = morvanex_covers.substring_counts(words, SHORT_SUBSTRING).keys() | {
