@@ -1,6 +1,7 @@
 from typing import Dict, FrozenSet, List, Literal, Set, SupportsFloat, SupportsIndex, Tuple, TypeVar, Union
 
-__all__ = ["best_covers", "own_best_covers", "substring_counts", "affix_counts"]
+__all__ = ["best_covers", "own_best_covers", "substring_counts", "substring_frequencies", "affix_counts",
+           "merge_scores"]
 
 # The installed package's version, equal to importlib.metadata.version("morvanex").
 __version__: str
@@ -53,6 +54,15 @@ def substring_counts(words: Union[List[_Word], Tuple[_Word, ...]], max_length: S
     """
     ...
 
+def substring_frequencies(
+    words: Union[List[_Word], Tuple[_Word, ...]], max_length: SupportsIndex
+) -> Dict[str, float]:
+    """The keys of substring_counts, in its order, each with its relative frequency among the substrings of its length.
+
+    A count divided by how many substrings of that length the words hold.
+    """
+    ...
+
 def affix_counts(
     words: Union[List[_Word], Tuple[_Word, ...]], max_length: SupportsIndex
 ) -> Tuple[Dict[str, int], Dict[str, int]]:
@@ -60,5 +70,13 @@ def affix_counts(
 
     Prefixes come in code point order, suffixes in the order of their
     characters read from the end.
+    """
+    ...
+
+def merge_scores(scores: Dict[str, float], result: Dict[str, float]) -> int:
+    """Merge ``result`` into ``scores`` in place, as ``scores.update(result)``; the entries that changed.
+
+    An entry changed when ``scores`` lacked it or held another value, bit for
+    bit: -0.0 differs from 0.0, and a NaN equals the same NaN.
     """
     ...

@@ -210,7 +210,11 @@ def assert_covers_match_model(rng, roots, affixes, scores, whitelist):
     )
     longest = rng.randint(0, 4)
     pieces = [w[i : i + n] for w in words for n in range(1, longest + 1) for i in range(len(w) - n + 1)]
-    assert morvanex_covers.substring_counts(words, longest) == collections.Counter(pieces)
+    counts = morvanex_covers.substring_counts(words, longest)
+    assert counts == collections.Counter(pieces)
+    of_length = collections.Counter(map(len, pieces))
+    frequencies = morvanex_covers.substring_frequencies(words, longest)
+    assert list(frequencies.items()) == [(piece, counts[piece] / of_length[len(piece)]) for piece in counts]
     lengths = [(w, n) for w in words for n in range(1, min(longest, len(w) - 1) + 1)]
     prefixes, suffixes = collections.Counter(w[:n] for w, n in lengths), collections.Counter(w[-n:] for w, n in lengths)
     assert morvanex_covers.affix_counts(words, longest) == (prefixes, suffixes)

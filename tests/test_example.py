@@ -394,6 +394,31 @@ def test_initial_scores_are_relative_frequencies_per_length():
                                                             "ab", "bc", "cd", "de", "ef"}
 
 
+NAN = float("nan")
+OTHER_NAN = struct.unpack("<d", struct.pack("<d", NAN)[:-1] + b"\xff")[0]
+
+
+@requires_module
+@pytest.mark.parametrize("earlier, result", [
+    ({}, {}),
+    ({"a": 0.5, "b": 0.25}, {"b": 0.25, "a": 0.5}),  # nothing changed
+    ({"a": 0.5, "b": 0.25}, {"a": 0.5000000000000001, "c": 1.0, "d": 0.25}),  # one last bit, new entries
+    ({"z": 0.0, "n": NAN, "m": NAN, "i": 3}, {"z": -0.0, "n": NAN, "m": OTHER_NAN, "i": 3.0}),  # bits, not ==
+    ({"x": float("inf"), "y": -1.0}, {"x": float("-inf"), "y": -1.0, "x2": float("inf")}),
+])
+def test_merging_a_result_counts_the_values_changed_bit_for_bit(earlier, result):
+    import morvanex_covers
+
+    bits = {key: struct.pack("<d", value) for key, value in earlier.items()}
+    expected_changed = sum(1 for key, value in result.items() if bits.get(key) != struct.pack("<d", value))
+    expected = dict(earlier)
+    expected.update(result)
+    scores, given = dict(earlier), dict(result)
+    assert morvanex_covers.merge_scores(scores, result) == expected_changed
+    assert list(scores.items()) == list(expected.items()) and all(scores[k] is result[k] for k in result)
+    assert list(result.items()) == list(given.items())
+
+
 @requires_module
 def test_session_on_bundled_words_matches_model():
     # Three iterations over real data, each fed with the previous merged

@@ -1,7 +1,9 @@
-// The entries of morvanex_covers.substring_counts and affix_counts: a word
-// list and a largest length in, dicts from the counted strings to their
-// counts out.
+// The entries of morvanex_covers.substring_counts, substring_frequencies and
+// affix_counts: a word list and a largest length in, dicts from the counted
+// strings to their counts (or relative frequencies) out.
+#include <cstdint>
 #include <utility>
+#include <vector>
 
 #include "beginning_counts.hpp"
 #include "binding_failure.hpp"
@@ -10,6 +12,7 @@
 #include "entry_frame.hpp"
 #include "interpreter_lock.hpp"
 #include "messages.hpp"
+#include "utf8.hpp"
 
 namespace morvanex::binding {
 namespace {
@@ -56,14 +59,49 @@ OwnedRef dict_from_counts(const CountedStrings& counted) {
     return dict;
 }
 
-Result<OwnedRef> substring_counts_body(PyObject* positional, PyObject* keywords) {
-    Result<CountArguments> arguments = count_arguments(positional, keywords, "OO:substring_counts");
+// Each count divided by the sum of the counts of the strings of its length,
+// which for substrings is how many substrings of that length the words hold:
+// the relative frequencies, made here so that millions of counts need no
+// Python pass. Both counts are below 2^53, so each quotient is the one that
+// Python's int / int gives.
+OwnedRef dict_from_frequencies(const CountedStrings& counted) {
+    std::vector<std::size_t> lengths(counted.counts.size());
+    std::vector<std::uint64_t> totals;
+    for (std::size_t k = 0; k < counted.counts.size(); ++k) {
+        lengths[k] = decoded_length(counted.strings[k]);
+        if (lengths[k] >= totals.size()) totals.resize(lengths[k] + 1);
+        totals[lengths[k]] += counted.counts[k];
+    }
+    OwnedRef dict = expect_created(PyDict_New());
+    for (std::size_t k = 0; k < counted.counts.size(); ++k) {
+        std::string_view text = counted.strings[k];
+        OwnedRef key = expect_created(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+        OwnedRef frequency = expect_created(
+            PyFloat_FromDouble(static_cast<double>(counted.counts[k]) / static_cast<double>(totals[lengths[k]])));
+        if (PyDict_SetItem(dict.get(), key.get(), frequency.get()) < 0)
+            fail_with_error(messages::set_item_failed, fetch_pending_error());
+    }
+    return dict;
+}
+
+Result<CountedStrings> counted_substrings(PyObject* positional, PyObject* keywords, const char* format) {
+    Result<CountArguments> arguments = count_arguments(positional, keywords, format);
     if (!arguments.ok()) return arguments.take_error();
-    Result<CountedStrings> counted = run_engine<CountedStrings>([&](std::size_t, Interruption& interruption) {
+    return run_engine<CountedStrings>([&](std::size_t, Interruption& interruption) {
         return substring_counts(arguments.value().words, arguments.value().max_length, interruption);
     });
+}
+
+Result<OwnedRef> substring_counts_body(PyObject* positional, PyObject* keywords) {
+    Result<CountedStrings> counted = counted_substrings(positional, keywords, "OO:substring_counts");
     if (!counted.ok()) return counted.take_error();
     return dict_from_counts(counted.value());
+}
+
+Result<OwnedRef> substring_frequencies_body(PyObject* positional, PyObject* keywords) {
+    Result<CountedStrings> counted = counted_substrings(positional, keywords, "OO:substring_frequencies");
+    if (!counted.ok()) return counted.take_error();
+    return dict_from_frequencies(counted.value());
 }
 
 Result<OwnedRef> affix_counts_body(PyObject* positional, PyObject* keywords) {
@@ -90,6 +128,12 @@ PyMethodDef substring_counts_method = keyword_method<substring_counts_body>(
                         "(a list or tuple of str), with its number of occurrences over the whole\n"
                         "list (a word listed twice counts twice), as a dict whose keys come in\n"
                         "code point order (sorted).");
+
+PyMethodDef substring_frequencies_method = keyword_method<substring_frequencies_body>(
+    "substring_frequencies", "substring_frequencies(words, max_length)\n--\n\n"
+                             "The keys of substring_counts(words, max_length), in the same order, each\n"
+                             "with its count divided by the number of substrings of its length in the\n"
+                             "words: its relative frequency among them, as a float.");
 
 PyMethodDef affix_counts_method = keyword_method<affix_counts_body>(
     "affix_counts", "affix_counts(words, max_length)\n--\n\n"

@@ -1,7 +1,5 @@
 """Preparing a session: the affix candidates and the initial scores of a word list, counted by morvanex_covers."""
 
-import collections
-
 import morvanex_covers
 
 
@@ -16,9 +14,4 @@ def affix_candidates(words, min_shared, max_length):
 
 def initial_scores(words, max_length):
     """Relative frequency of each substring of 1..max_length characters among all substrings of its length."""
-    counts = morvanex_covers.substring_counts(words, max_length)
-    # A word of n characters holds n - length + 1 substrings of each length up to n.
-    word_lengths = collections.Counter(map(len, words))
-    totals = {length: sum(count * (size - length + 1) for size, count in word_lengths.items() if size >= length)
-              for length in range(1, max_length + 1)}
-    return {piece: count / totals[len(piece)] for piece, count in counts.items()}
+    return morvanex_covers.substring_frequencies(words, max_length)

@@ -14,13 +14,13 @@ def own_best_cover(words, affixes, scores, whitelist):
 
 def best_covers(words, scores, whitelist):
     """The best cover of each word as a root, in order: (its pieces, its value N), or ((), -1.0) without one."""
-    return morvanex_covers.best_covers(words, scores, frozenset(whitelist))
+    return morvanex_covers.best_covers(words, _scores_of_substrings(words, scores), frozenset(whitelist))
 
 
 def pieces_used(words, scores, whitelist):
     """{piece: how many of `words` have a best cover that uses it}."""
     used = collections.Counter()
-    for pieces, _ in best_covers(words, _scores_of_substrings(words, scores), whitelist):
+    for pieces, _ in best_covers(words, scores, whitelist):
         used.update(set(pieces))
     return used
 
@@ -29,9 +29,13 @@ def _scores_of_substrings(words, scores):
     """`scores`, or only its entries that are substrings of `words` when those are far fewer.
 
     A word's cover uses only its own substrings.  Taking in a table costs
-    about as much per entry as listing a substring does, so a sample of a
-    long list is covered far sooner with the scores of its substrings alone.
+    about as much per entry as listing a substring does, so a few words, or
+    a sample of a long list, are covered far sooner with the scores of their
+    substrings alone.
     """
+    # A word of n characters holds n substrings at least: a long list needs no exact count.
+    if 2 * sum(map(len, words)) >= len(scores):
+        return scores
     if 2 * sum(len(word) * (len(word) + 1) // 2 for word in words) >= len(scores):
         return scores
     # The short substrings are counted natively, the few longer ones listed here.

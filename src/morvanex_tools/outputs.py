@@ -2,6 +2,7 @@
 
 import collections
 import itertools
+import operator
 import os
 import re
 import tempfile
@@ -17,6 +18,8 @@ YES_NO = ("no", "yes")
 # The lines are made and written a block at a time: few writes (the text
 # layer costs as much per write as per line), and little held at once.
 LINES_PER_WRITE = 1 << 16
+# The parts of a cover (pieces, value), taken in C.
+PIECES, VALUE = operator.itemgetter(0), operator.itemgetter(1)
 
 ResultRow = collections.namedtuple("ResultRow", "kind length score own_best_cover")
 
@@ -97,8 +100,7 @@ def write_segmentations(handle, words, covers, separator, step=None):
     for start in range(0, len(words), LINES_PER_WRITE):
         block = covers[start : start + LINES_PER_WRITE]
         handle.write("".join(map("{}\t{}\t{!r}\n".format, escape_fields(words[start : start + LINES_PER_WRITE]),
-                                 escape_fields(separator.join(pieces) for pieces, _ in block),
-                                 (value for _, value in block))))
+                                 escape_fields(map(separator.join, map(PIECES, block))), map(VALUE, block))))
         if step is not None:
             step(len(block))
 

@@ -4,9 +4,9 @@ import collections
 import itertools
 import json
 import lzma
-import struct
 import time
 
+import morvanex_covers
 from morvanex_tools.words import WordListError, failure_reason, open_compressed
 
 # Sessions on real word lists settle within a handful of iterations; this only
@@ -21,19 +21,6 @@ SCORES_PER_WRITE = 1 << 16
 SESSION_SETTINGS = {"lowercase", "whitelist", "words", "word_count", "iterations"}
 
 Session = collections.namedtuple("Session", "scores iterations converged")
-
-
-def _same_value(a, b):
-    """Whether two doubles are bit for bit the same."""
-    # Equal non-zero doubles have equal bits; only zeros (sign) and unequal
-    # values (NaN) need the bit comparison.
-    return (a == b and a != 0.0) or struct.pack("<d", a) == struct.pack("<d", b)
-
-
-def count_changed(previous, result):
-    """Entries of `result` whose value is not bit for bit the one in `previous` (or that it lacks)."""
-    return sum(1 for text, value in result.items()
-               if text not in previous or not _same_value(previous[text], value))
 
 
 def run_session(scoring_iteration, words, affixes, scores, whitelist, iterations=None, report=None):
@@ -56,8 +43,7 @@ def run_session(scoring_iteration, words, affixes, scores, whitelist, iterations
         started = time.perf_counter()
         result = scoring_iteration(roots, affixes, scores, whitelist)
         seconds = time.perf_counter() - started
-        changed = count_changed(scores, result)
-        scores.update(result)
+        changed = morvanex_covers.merge_scores(scores, result)
         if report is not None:
             report(number, result, changed, seconds)
         if changed == 0 and iterations is None:

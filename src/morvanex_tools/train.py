@@ -223,7 +223,7 @@ def run(args, morvanex, pending, started):
     to_segment = []
     if args.segment_file is not None:
         to_segment = read_lines(args.segment_file, "file to segment")
-        to_segment = [word.lower() for word in to_segment] if lowercase else to_segment
+        to_segment = list(map(str.lower, to_segment)) if lowercase else to_segment
 
     whitelist = set(args.whitelist.lower() if lowercase else args.whitelist)
     trained = train(morvanex.run_scoring_iteration, args, words, whitelist, say)

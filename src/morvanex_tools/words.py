@@ -100,9 +100,9 @@ def read_word_list(path, word_format="auto", lowercase=True):
 def suspicious_words(words):
     """Warnings about words that look like a misread list: with spaces, or of digits only."""
     warnings = []
-    for problem, test in (("with spaces", lambda word: " " in word),
-                          ("of digits only", lambda word: word.isdecimal())):
-        found = [word for word in words if test(word)]
+    # No Python function called per word: on millions of words, that costs seconds.
+    for problem, found in (("with spaces", [word for word in words if " " in word]),
+                           ("of digits only", list(filter(str.isdecimal, words)))):
         if found:
             warnings.append(f"words {problem}: {len(found)} (for example {found[0]!r}); each is taken as one "
                             f"word (--format counts reads 'count word' lines)")
