@@ -21,18 +21,25 @@
 namespace morvanex::testing {
 namespace {
 
-// One long candidate whose walks all follow one long key: far more trie steps
-// than the asks allow, whichever thread scores it. The third ask stops the
-// call; without asks it would run for minutes.
+// One long candidate whose walks all follow one long key, `word`: far more
+// trie steps than the asks allow, whichever thread scores it.
+struct OneLongWalk {
+    InsertedStrings roots;
+    InsertedScores scores{2};
+
+    explicit OneLongWalk(const std::string& word) {
+        scores.insert("a", 1.0);
+        scores.insert(word, 0.5);
+        roots.insert(word);
+        roots.insert("aa");
+    }
+};
+
+// The third ask stops the call; without asks it would run for minutes.
 TEST(Interruption, TheThirdAskStopsTheCallOnEveryThread) {
     const std::string word(200000, 'a');
     for (std::size_t threads : {1, 2, 4}) {
-        InsertedScores scores(2);
-        scores.insert("a", 1.0);
-        scores.insert(word, 0.5);
-        InsertedStrings roots;
-        roots.insert(word);
-        roots.insert("aa");
+        OneLongWalk arguments(word);
         std::size_t asks = 0;
         Interruption interruption(
             [](void* count) {
@@ -40,8 +47,8 @@ TEST(Interruption, TheThirdAskStopsTheCallOnEveryThread) {
                                                                 : Interruption::Answer::go_on;
             },
             &asks);
-        EXPECT_THROW(rescore_candidates(std::move(roots), InsertedStrings(), std::move(scores), set_of({"a"}), threads,
-                                        interruption),
+        EXPECT_THROW(rescore_candidates(std::move(arguments.roots), InsertedStrings(), std::move(arguments.scores),
+                                        set_of({"a"}), threads, interruption),
                      Interrupted)
             << threads;
         EXPECT_EQ(asks, 3u) << threads;
@@ -109,13 +116,7 @@ TEST(Interruption, AChildForkedDuringTheCallLeavesItAtOnce) {
     // into the child, and reports the child's clean-up of what they touched.
     GTEST_SKIP() << "no fork of a threaded process under ThreadSanitizer";
 #endif
-    const std::string word(200000, 'a');
-    InsertedScores scores(2);
-    scores.insert("a", 1.0);
-    scores.insert(word, 0.5);
-    InsertedStrings roots;
-    roots.insert(word);
-    roots.insert("aa");
+    OneLongWalk arguments(std::string(200000, 'a'));
     pid_t child = 0;
     Interruption interruption(
         [](void* forked) {
@@ -126,7 +127,8 @@ TEST(Interruption, AChildForkedDuringTheCallLeavesItAtOnce) {
         },
         &child);
     try {
-        rescore_candidates(std::move(roots), InsertedStrings(), std::move(scores), set_of({"a"}), 2, interruption);
+        rescore_candidates(std::move(arguments.roots), InsertedStrings(), std::move(arguments.scores), set_of({"a"}), 2,
+                           interruption);
         if (child == 0) _exit(1);
         ADD_FAILURE() << "the parent's call was not stopped";
     } catch (const ThreadsLost&) {
