@@ -114,7 +114,7 @@ Result<OwnedRef> own_best_covers_body(PyObject* positional, PyObject* keywords) 
     });
     if (!table.ok()) return table.take_error();
     OwnedRef kept = expect_created(PySet_New(nullptr));
-    for (std::size_t entry = 0; entry < table.value().size(); ++entry) {
+    for (ResultTable::Entry entry = 0; entry < table.value().size(); ++entry) {
         if (table.value().value(entry) == 0.0) continue;
         if (PySet_Add(kept.get(), str_from_text(table.value().key(entry)).get()) < 0)
             fail_with_error(messages::add_to_set_failed, fetch_pending_error());
