@@ -45,8 +45,8 @@ STAGES=(
     "sanitize|suite|the whole pytest suite against a module built with AddressSanitizer and UndefinedBehaviorSanitizer (MORVANEX_SANITIZE=ON, runtimes preloaded, PYTHONMALLOC=malloc, leak detection on); any report fails it"
     "sanitize-engine|suite|the C++ engine tests built the same way"
     "fuzz|suite|libFuzzer over the engine (the fast scorer against the literal one) for FUZZ_SECONDS (now $FUZZ_SECONDS)"
+    "platforms|suite|the platforms the wheels promise beyond this one, with Debian's toolchains: the engine tests built with $CLANG and libc++, cross-built for aarch64 and s390x and run under qemu-user, and for Windows with mingw-w64 and run under wine; the whole pytest suite on a module built with $CLANG and libc++, and on one built with MORVANEX_GENERIC_PLATFORM."
     "debug-interpreter|all|the suite on Debian's python3.11-dbg, then CPython's reference-leak hunter (regrtest -R 3:3) over tests/refleak"
-    "platforms|all|the platforms the wheels promise beyond this one, with Debian's toolchains: the engine tests built with $CLANG and libc++, cross-built for aarch64 and s390x and run under qemu-user, and for Windows with mingw-w64 and run under wine; the whole pytest suite on a module built with $CLANG and libc++, and on one built with MORVANEX_GENERIC_PLATFORM. Not in the suite: its 7 minutes on the 2-core machine, on top of the suite's 16, would pass 20"
     "large-inputs|all|times and peak memory of the largest inputs (benchmarks/large_inputs.py)"
 )
 
