@@ -29,11 +29,10 @@ DEFAULT_COMMAND = [sys.executable, "-m", "morvanex_tools", "train"]
 # The steps in the command's own lines, in seconds; `iteration` lines give milliseconds.
 STEP_LINES = {
     "preparation": r"^prepared in ([\d.]+) s",
-    "own best cover": r"^own best cover: .* found in ([\d.]+) s",
     "best covers ranking the units": r"^best covers of \d+ words, to rank the units by use, in ([\d.]+) s",
-    "writing the results": r"^final scores of .* written to .* in ([\d.]+) s",
-    "segmenting every word": r"^segmentations of \d+ words found in ([\d.]+) s",
-    "writing the segments": r"^segmentations of .* written to .* in ([\d.]+) s",
+    "own best cover and writing the results": r"^final scores of .* written to .* in ([\d.]+) s",
+    "segmenting every word and writing the segments":
+        r"^segmentations of \d+ words found and written to .* in ([\d.]+) s",
     "saving the session": r"^session saved to .* in ([\d.]+) s",
 }
 CALL_LINE = r"^iteration \d+(?:/\d+)?: \d+ candidates scored in ([\d.]+) ms"
@@ -95,12 +94,12 @@ def main(argv=None):
         print(row(step, [f"{runs[name][0][step]:.2f} s" if step in runs[name][0] else "-" for name in names]))
     print(row("calls of run_scoring_iteration", [f"{sum(runs[name][1]):.2f} s ({len(runs[name][1])} calls)"
                                                  for name in names]))
-    print(row("other (reading the list, the report)",
+    print(row("other (reading the list, merging each result, the report)",
               [f"{whole - sum(steps.values()) - sum(calls):.2f} s" for steps, calls, whole, _ in runs.values()]))
     print(row("**whole session**", [f"**{runs[name][2]:.2f} s**" for name in names]))
     print(row("whole session / calls", [f"{whole / sum(calls):.2f}×" for _, calls, whole, _ in runs.values()]))
-    print(row("segmenting / one call (mean)",
-              [f"{steps['segmenting every word'] / (sum(calls) / len(calls)):.2f}×"
+    print(row("segmenting and writing / one call (mean)",
+              [f"{steps['segmenting every word and writing the segments'] / (sum(calls) / len(calls)):.2f}×"
                for steps, calls, _, _ in runs.values()]))
     print(row("peak memory (maxrss)", [f"{peak:.0f} MiB" for *_, peak in runs.values()]))
     return 0

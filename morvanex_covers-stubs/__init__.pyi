@@ -1,7 +1,7 @@
-from typing import Dict, FrozenSet, List, Literal, Set, SupportsFloat, SupportsIndex, Tuple, TypeVar, Union
+from typing import Any, Callable, Dict, FrozenSet, List, Literal, Set, SupportsFloat, SupportsIndex, Tuple, TypeVar, Union
 
 __all__ = ["best_covers", "own_best_covers", "substring_counts", "substring_frequencies", "affix_counts",
-           "merge_scores"]
+           "merge_scores", "write_candidate_rows", "write_segment_rows"]
 
 # The installed package's version, equal to importlib.metadata.version("morvanex").
 __version__: str
@@ -78,5 +78,35 @@ def merge_scores(scores: Dict[str, float], result: Dict[str, float]) -> int:
 
     An entry changed when ``scores`` lacked it or held another value, bit for
     bit: -0.0 differs from 0.0, and a NaN equals the same NaN.
+    """
+    ...
+
+def write_candidate_rows(
+    root_candidates: Union[Set[_Roots], FrozenSet[_Roots]],
+    affix_candidates: Union[Set[_Affixes], FrozenSet[_Affixes]],
+    scores: Dict[_Key, _Value],
+    one_char_whitelist: Union[Set[_Whitelisted], FrozenSet[_Whitelisted]],
+    write: Callable[[bytes], Any],
+) -> Set[str]:
+    """own_best_covers, after handing ``write`` a tab-separated line per non-empty candidate, in code point order.
+
+    Each line, UTF-8: the candidate, 'root', 'affix' or 'both', its length in
+    characters, its score in ``scores`` as repr() writes it (0.0 without one)
+    and 'yes' or 'no' for its own best cover; backslash, tab, newline and
+    carriage return escaped as \\\\, \\t, \\n and \\r. Blocks of about a megabyte.
+    """
+    ...
+
+def write_segment_rows(
+    words: Union[List[_Word], Tuple[_Word, ...]],
+    scores: Dict[_Key, _Value],
+    one_char_whitelist: Union[Set[_Whitelisted], FrozenSet[_Whitelisted]],
+    write: Callable[[bytes], Any],
+    separator: str = "+",
+) -> None:
+    """Hand ``write`` a tab-separated line per word, in order: the word, its best cover's pieces as a root joined
+    by ``separator`` (empty without a cover) and the cover's value as repr() writes it (-1.0 without one).
+
+    UTF-8, escaped as write_candidate_rows escapes, in blocks of about a megabyte.
     """
     ...

@@ -205,9 +205,9 @@ def assert_covers_match_model(rng, roots, affixes, scores, whitelist):
         expected = [model.best_cover(w, table, allowed, kind == "affix") if w else (-1.0, ()) for w in words]
         actual = morvanex_covers.best_covers(words, scores, whitelist, kind)
         assert [(pieces, bits(value)) for pieces, value in actual] == [(p, bits(v)) for v, p in expected], words
-    assert morvanex_covers.own_best_covers(roots, affixes, scores, whitelist) == model.own_best_covers(
-        roots, affixes, scores, whitelist
-    )
+    kept = model.own_best_covers(roots, affixes, scores, whitelist)
+    assert morvanex_covers.own_best_covers(roots, affixes, scores, whitelist) == kept
+    assert_rows_match_model(rng, roots, affixes, scores, whitelist, words, table, kept)
     longest = rng.randint(0, 4)
     pieces = [w[i : i + n] for w in words for n in range(1, longest + 1) for i in range(len(w) - n + 1)]
     counts = morvanex_covers.substring_counts(words, longest)
@@ -218,6 +218,31 @@ def assert_covers_match_model(rng, roots, affixes, scores, whitelist):
     lengths = [(w, n) for w in words for n in range(1, min(longest, len(w) - 1) + 1)]
     prefixes, suffixes = collections.Counter(w[:n] for w, n in lengths), collections.Counter(w[-n:] for w, n in lengths)
     assert morvanex_covers.affix_counts(words, longest) == (prefixes, suffixes)
+
+
+def tsv_field(text):
+    return text.translate({ord("\\"): "\\\\", ord("\t"): "\\t", ord("\n"): "\\n", ord("\r"): "\\r"})
+
+
+def assert_rows_match_model(rng, roots, affixes, scores, whitelist, words, table, kept):
+    """The lines of write_candidate_rows and write_segment_rows, made here from the model's values."""
+    root_set, affix_set = set(model.string_set(roots)), set(model.string_set(affixes))
+    kinds = {**dict.fromkeys(root_set, "root"), **dict.fromkeys(affix_set, "affix")}
+    kinds.update(dict.fromkeys(root_set & affix_set, "both"))
+    kinds.pop("", None)
+    expected = "".join(f"{tsv_field(text)}\t{kinds[text]}\t{len(text)}\t{table.get(text, 0.0)!r}\t"
+                       f"{'yes' if text in kept else 'no'}\n" for text in sorted(kinds))
+    blocks = []
+    assert morvanex_covers.write_candidate_rows(roots, affixes, scores, whitelist, blocks.append) == kept
+    assert b"".join(blocks).decode() == expected
+    words = [*words, "\\\t" + rng.choice(words) + "\n\r"]
+    separator = rng.choice(["+", "", " | "])
+    allowed = set(model.string_set(whitelist))
+    covers = [model.best_cover(w, table, allowed, False) if w else (-1.0, ()) for w in words]
+    expected = "".join(f"{tsv_field(w)}\t{tsv_field(separator.join(p))}\t{v!r}\n" for w, (v, p) in zip(words, covers))
+    blocks = []
+    morvanex_covers.write_segment_rows(words, scores, whitelist, blocks.append, separator=separator)
+    assert b"".join(blocks).decode() == expected
 
 
 @requires_module

@@ -147,11 +147,14 @@ ErrorValue tie_error_to_argument(std::string_view parameter, ErrorValue error) {
     return reworded;
 }
 
+OwnedRef str_from_utf8(std::string_view text) {
+    return expect_created(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+
 OwnedRef dict_from_score_table(ResultTable table) {
     OwnedRef dict = expect_created(PyDict_New());
     for (ResultTable::Entry entry = 0; entry < table.size(); ++entry) {
-        std::string_view text = table.key(entry);
-        OwnedRef key = expect_created(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+        OwnedRef key = str_from_utf8(table.key(entry));
         OwnedRef value = expect_created(PyFloat_FromDouble(table.value(entry)));
         if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0)
             fail_with_error(messages::set_item_failed, fetch_pending_error());

@@ -28,6 +28,9 @@
 
 namespace morvanex::binding {
 
+// A new str of `text`, which is valid UTF-8 (the engine's strings are).
+OwnedRef str_from_utf8(std::string_view text);
+
 // The type-mismatch TypeError for `object`:
 //   "'<qualified type name>' object cannot be converted to '<target>'".
 // The type name is the __qualname__ of the object's type, converted strictly

@@ -50,8 +50,7 @@ Result<CountArguments> count_arguments(PyObject* positional, PyObject* keywords,
 OwnedRef dict_from_counts(const CountedStrings& counted) {
     OwnedRef dict = expect_created(PyDict_New());
     for (std::size_t k = 0; k < counted.counts.size(); ++k) {
-        std::string_view text = counted.strings[k];
-        OwnedRef key = expect_created(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+        OwnedRef key = str_from_utf8(counted.strings[k]);
         OwnedRef count = expect_created(PyLong_FromUnsignedLongLong(counted.counts[k]));
         if (PyDict_SetItem(dict.get(), key.get(), count.get()) < 0)
             fail_with_error(messages::set_item_failed, fetch_pending_error());
@@ -74,8 +73,7 @@ OwnedRef dict_from_frequencies(const CountedStrings& counted) {
     }
     OwnedRef dict = expect_created(PyDict_New());
     for (std::size_t k = 0; k < counted.counts.size(); ++k) {
-        std::string_view text = counted.strings[k];
-        OwnedRef key = expect_created(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+        OwnedRef key = str_from_utf8(counted.strings[k]);
         OwnedRef frequency = expect_created(
             PyFloat_FromDouble(static_cast<double>(counted.counts[k]) / static_cast<double>(totals[lengths[k]])));
         if (PyDict_SetItem(dict.get(), key.get(), frequency.get()) < 0)

@@ -1,37 +1,17 @@
-// The entries of morvanex_covers.best_covers and own_best_covers: their
-// arguments are taken as run_scoring_iteration takes them, the engine runs as
-// in a call (thread setting, signal checks, interpreter lock), and the covers
-// it read back become Python values.
+// The entries of morvanex_covers.best_covers and own_best_covers: the covers
+// that the searches of cover_runs read back, as Python values.
 #include <string_view>
 #include <utility>
 
 #include "binding_failure.hpp"
 #include "conversions.hpp"
+#include "cover_runs.hpp"
 #include "covers_entries.hpp"
-#include "driver.hpp"
 #include "entry_frame.hpp"
-#include "interpreter_lock.hpp"
 #include "messages.hpp"
-#include "word_covers.hpp"
 
 namespace morvanex::binding {
 namespace {
-
-// "root" or "affix"; anything else is a ValueError. Absent: a root.
-Result<CandidateKind> kind_from_object(PyObject* object) {
-    if (object == nullptr) return CandidateKind::root;
-    if (is_str(object)) {
-        Result<Utf8Text> text = string_from_object(object);
-        if (!text.ok()) return text.take_error();
-        if (text.value().view() == "root") return CandidateKind::root;
-        if (text.value().view() == "affix") return CandidateKind::affix;
-    }
-    return ErrorValue::with_message(PyExc_ValueError, messages::bad_kind);
-}
-
-OwnedRef str_from_text(std::string_view text) {
-    return expect_created(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-}
 
 // [(pieces, value), ...]: one pair per word, in order.
 OwnedRef list_from_covers(const WordCovers& covers) {
@@ -43,7 +23,7 @@ OwnedRef list_from_covers(const WordCovers& covers) {
         Py_ssize_t next = 0;
         if (covers.value(k) > -1.0)
             covers.for_each_piece(k, [&](std::string_view piece) {
-                PyTuple_SetItem(pieces.get(), next++, str_from_text(piece).release());  // steals
+                PyTuple_SetItem(pieces.get(), next++, str_from_utf8(piece).release());  // steals
             });
         OwnedRef value = expect_created(PyFloat_FromDouble(covers.value(k)));
         OwnedRef pair = expect_created(PyTuple_New(2));
@@ -62,30 +42,14 @@ OwnedRef list_from_covers(const WordCovers& covers) {
 
 Result<OwnedRef> best_covers_body(PyObject* positional, PyObject* keywords) {
     static const char* const names[] = {"words", "scores", "one_char_whitelist", "kind", nullptr};
-    PyObject* words_argument = nullptr;
-    PyObject* scores_argument = nullptr;
-    PyObject* whitelist_argument = nullptr;
-    PyObject* kind_argument = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(positional, keywords, "OOO|O:best_covers", const_cast<char**>(names),
-                                     &words_argument, &scores_argument, &whitelist_argument, &kind_argument))
+    PyObject* argument[4] = {};
+    if (!PyArg_ParseTupleAndKeywords(positional, keywords, "OOO|O:best_covers", const_cast<char**>(names), &argument[0],
+                                     &argument[1], &argument[2], &argument[3]))
         return fetch_pending_error();
     // Held for the whole call: the keyword dict is not ours.
-    const OwnedRef held[] = {OwnedRef::borrow(words_argument), OwnedRef::borrow(scores_argument),
-                             OwnedRef::borrow(whitelist_argument), OwnedRef::borrow(kind_argument)};
-
-    Result<StringList> words = string_list_from_object(words_argument);
-    if (!words.ok()) return tie_error_to_argument(names[0], words.take_error());
-    Result<InsertedScores> scores = score_table_from_object(scores_argument);
-    if (!scores.ok()) return tie_error_to_argument(names[1], scores.take_error());
-    Result<InsertedStrings> whitelist = string_set_from_object(whitelist_argument);
-    if (!whitelist.ok()) return tie_error_to_argument(names[2], whitelist.take_error());
-    Result<CandidateKind> kind = kind_from_object(kind_argument);
-    if (!kind.ok()) return kind.take_error();
-
-    Result<WordCovers> covers = run_engine<WordCovers>([&](std::size_t threads, Interruption& interruption) {
-        return best_word_covers(std::move(words).value(), std::move(scores).value(), std::move(whitelist).value(),
-                                kind.value(), threads, interruption);
-    });
+    const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1]),
+                             OwnedRef::borrow(argument[2]), OwnedRef::borrow(argument[3])};
+    Result<WordCovers> covers = run_word_covers(argument, names);
     if (!covers.ok()) return covers.take_error();
     return list_from_covers(covers.value());
 }
@@ -98,28 +62,9 @@ Result<OwnedRef> own_best_covers_body(PyObject* positional, PyObject* keywords) 
         return fetch_pending_error();
     const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1]),
                              OwnedRef::borrow(argument[2]), OwnedRef::borrow(argument[3])};
-
-    Result<InsertedStrings> roots = string_set_from_object(argument[0]);
-    if (!roots.ok()) return tie_error_to_argument(names[0], roots.take_error());
-    Result<InsertedStrings> affixes = string_set_from_object(argument[1]);
-    if (!affixes.ok()) return tie_error_to_argument(names[1], affixes.take_error());
-    Result<InsertedScores> scores = score_table_from_object(argument[2]);
-    if (!scores.ok()) return tie_error_to_argument(names[2], scores.take_error());
-    Result<InsertedStrings> whitelist = string_set_from_object(argument[3]);
-    if (!whitelist.ok()) return tie_error_to_argument(names[3], whitelist.take_error());
-
-    Result<ResultTable> table = run_engine<ResultTable>([&](std::size_t threads, Interruption& interruption) {
-        return own_best_cover_table(std::move(roots).value(), std::move(affixes).value(), std::move(scores).value(),
-                                    std::move(whitelist).value(), threads, interruption);
-    });
-    if (!table.ok()) return table.take_error();
-    OwnedRef kept = expect_created(PySet_New(nullptr));
-    for (ResultTable::Entry entry = 0; entry < table.value().size(); ++entry) {
-        if (table.value().value(entry) == 0.0) continue;
-        if (PySet_Add(kept.get(), str_from_text(table.value().key(entry)).get()) < 0)
-            fail_with_error(messages::add_to_set_failed, fetch_pending_error());
-    }
-    return kept;
+    Result<OwnBestCovers> own = run_own_best_covers(argument, names);
+    if (!own.ok()) return own.take_error();
+    return kept_set(own.value());
 }
 
 }  // namespace

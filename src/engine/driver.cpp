@@ -20,20 +20,20 @@ std::size_t candidates_per_claim(std::size_t candidates, std::size_t threads) {
     return std::clamp<std::size_t>(candidates / (16 * std::max<std::size_t>(threads, 1)), 1, 1024);
 }
 
-// What an entry of the table receives.
-enum class EntryValue {
-    new_score,        // the candidate's new score
-    keeps_its_score,  // 1.0 when the update rule keeps its previous score, else 0.0
-};
+// Where the verdicts of the update rule go: null when the table receives
+// new scores, else one byte per entry, set to 1 when the rule keeps the
+// candidate's previous score (which its entry then receives) and 0 when not.
+using KeptFlags = std::uint8_t*;
 
 // The entry value of `candidate` (non-empty) as a root or an affix.
-double score_candidate(std::string_view candidate, CandidateKind kind, EntryValue what, const PieceIndex& pieces,
-                       ScorerScratch& scratch) {
+double score_candidate(std::string_view candidate, CandidateKind kind, ResultTable::Entry entry, KeptFlags kept,
+                       const PieceIndex& pieces, ScorerScratch& scratch) {
     decode_into(candidate, scratch.chars);
     Cover found = best_cover(scratch.chars, pieces, kind, scratch);
     const double previous = found.whole_value.value_or(0.0);
-    if (what == EntryValue::keeps_its_score) return keeps_score(previous, found.value) ? 1.0 : 0.0;
-    return updated_score(previous, found.value, scratch.chars.length());
+    if (kept == nullptr) return updated_score(previous, found.value, scratch.chars.length());
+    kept[entry] = keeps_score(previous, found.value) ? 1 : 0;
+    return previous;
 }
 
 // Work units a candidate counts beyond its trie steps, so that a call over
@@ -43,7 +43,7 @@ constexpr std::size_t units_per_candidate = 16;
 
 // Scores the members of one candidate set at `positions`, a stretch of its
 // byte order, where neighbours share most trie nodes.
-void score_stretch(ResultTable& result, CandidateKind kind, EntryValue what, std::span<const std::uint32_t> positions,
+void score_stretch(ResultTable& result, CandidateKind kind, KeptFlags kept, std::span<const std::uint32_t> positions,
                    const PieceIndex& pieces, ScorerScratch& scratch) {
     const bool affix = kind == CandidateKind::affix;
     const InsertedStrings& candidates = affix ? result.affixes() : result.roots();
@@ -53,7 +53,7 @@ void score_stretch(ResultTable& result, CandidateKind kind, EntryValue what, std
             ResultTable::Entry entry = affix ? result.affix_entry(position) : result.root_entry(position);
             if (entry == ResultTable::no_entry) return;
             scratch.meter.count(units_per_candidate);
-            result.set_value(entry, score_candidate(candidates[position], kind, what, pieces, scratch));
+            result.set_value(entry, score_candidate(candidates[position], kind, entry, kept, pieces, scratch));
         },
         [&](std::uint32_t position) { candidates.strings().prefetch_record(position); },
         [&](std::uint32_t position) { candidates.strings().prefetch_text(position); });
@@ -65,7 +65,7 @@ void score_stretch(ResultTable& result, CandidateKind kind, EntryValue what, std
 // same value and none depends on which thread scored it. The calling thread
 // asks `interruption` at bounded intervals of its work, also while it waits
 // for the others; they stop once it has stopped.
-void score_all(ResultTable& result, EntryValue what, const PieceIndex& pieces, std::size_t worker_threads,
+void score_all(ResultTable& result, KeptFlags kept, const PieceIndex& pieces, std::size_t worker_threads,
                Interruption& interruption) {
     const std::span<const std::uint32_t> roots = result.roots_in_byte_order();
     const std::span<const std::uint32_t> affixes = result.affixes_in_byte_order();
@@ -76,12 +76,12 @@ void score_all(ResultTable& result, EntryValue what, const PieceIndex& pieces, s
         scratch.meter = WorkMeter(&interruption);
         for (ChunkQueue::Chunk chunk; queue.claim(chunk);) {
             if (chunk.begin < roots.size())
-                score_stretch(result, CandidateKind::root, what,
+                score_stretch(result, CandidateKind::root, kept,
                               roots.subspan(chunk.begin, std::min(chunk.end, roots.size()) - chunk.begin), pieces,
                               scratch);
             if (chunk.end > roots.size()) {
                 std::size_t begin = std::max(chunk.begin, roots.size()) - roots.size();
-                score_stretch(result, CandidateKind::affix, what,
+                score_stretch(result, CandidateKind::affix, kept,
                               affixes.subspan(begin, chunk.end - roots.size() - begin), pieces, scratch);
             }
         }
@@ -91,7 +91,7 @@ void score_all(ResultTable& result, EntryValue what, const PieceIndex& pieces, s
 }
 
 ResultTable fill_table(InsertedStrings root_candidates, InsertedStrings affix_candidates, InsertedScores scores,
-                       InsertedStrings one_char_whitelist, EntryValue what, std::size_t worker_threads,
+                       InsertedStrings one_char_whitelist, std::vector<std::uint8_t>* kept, std::size_t worker_threads,
                        Interruption& interruption) {
     // Far more threads than cores buy nothing and each costs a stack; an
     // absurd request must not try to start millions of them.
@@ -116,7 +116,9 @@ ResultTable fill_table(InsertedStrings root_candidates, InsertedStrings affix_ca
     run_tasks(worker_threads, {build_pieces, order_roots, order_affixes}, [&] { interruption.ask_or_throw(); });
     ResultTable result(std::move(root_candidates), std::move(root_order), std::move(affix_candidates),
                        std::move(affix_order));
-    if (result.size() != 0) score_all(result, what, *pieces, worker_threads, interruption);
+    if (kept != nullptr) kept->assign(result.size(), 0);
+    if (result.size() != 0)
+        score_all(result, kept != nullptr ? kept->data() : nullptr, *pieces, worker_threads, interruption);
     return result;
 }
 
@@ -135,14 +137,16 @@ ResultTable rescore_candidates(InsertedStrings root_candidates, InsertedStrings 
                                InsertedStrings one_char_whitelist, std::size_t worker_threads,
                                Interruption& interruption) {
     return fill_table(std::move(root_candidates), std::move(affix_candidates), std::move(scores),
-                      std::move(one_char_whitelist), EntryValue::new_score, worker_threads, interruption);
+                      std::move(one_char_whitelist), nullptr, worker_threads, interruption);
 }
 
-ResultTable own_best_cover_table(InsertedStrings root_candidates, InsertedStrings affix_candidates,
-                                 InsertedScores scores, InsertedStrings one_char_whitelist, std::size_t worker_threads,
-                                 Interruption& interruption) {
-    return fill_table(std::move(root_candidates), std::move(affix_candidates), std::move(scores),
-                      std::move(one_char_whitelist), EntryValue::keeps_its_score, worker_threads, interruption);
+OwnBestCovers own_best_cover_table(InsertedStrings root_candidates, InsertedStrings affix_candidates,
+                                   InsertedScores scores, InsertedStrings one_char_whitelist,
+                                   std::size_t worker_threads, Interruption& interruption) {
+    std::vector<std::uint8_t> kept;
+    ResultTable previous = fill_table(std::move(root_candidates), std::move(affix_candidates), std::move(scores),
+                                      std::move(one_char_whitelist), &kept, worker_threads, interruption);
+    return OwnBestCovers{std::move(previous), std::move(kept)};
 }
 
 }  // namespace morvanex

@@ -8,7 +8,9 @@
 // first and affixes after them.
 // The result iterates in first-insertion order: roots in the order of
 // `root_candidates`, then the affixes that were not roots.
+#include <cstdint>
 #include <utility>
+#include <vector>
 
 #include "inserted_scores.hpp"
 #include "inserted_strings.hpp"
@@ -35,11 +37,16 @@ inline ResultTable rescore_candidates(InsertedStrings root_candidates, InsertedS
                               std::move(one_char_whitelist), worker_threads, never);
 }
 
-// The same table, whose values say whether the update rule keeps each
-// candidate's previous score (its own best cover): 1.0 if so, else 0.0.
-ResultTable own_best_cover_table(InsertedStrings root_candidates, InsertedStrings affix_candidates,
-                                 InsertedScores scores, InsertedStrings one_char_whitelist, std::size_t worker_threads,
-                                 Interruption& interruption);
+// The same table with each candidate's previous score as its value, and
+// for each entry whether the update rule keeps that score (the candidate is
+// its own best cover).
+struct OwnBestCovers {
+    ResultTable previous;
+    std::vector<std::uint8_t> kept;  // per entry: 1 if kept, else 0
+};
+OwnBestCovers own_best_cover_table(InsertedStrings root_candidates, InsertedStrings affix_candidates,
+                                   InsertedScores scores, InsertedStrings one_char_whitelist,
+                                   std::size_t worker_threads, Interruption& interruption);
 
 // Whether the update rule keeps the previous score: no cover (N < 0), or a
 // previous score at least the cover's value.

@@ -22,6 +22,7 @@ public:
     explicit WordCovers(StringList words);
 
     std::size_t size() const { return words_.size(); }
+    const StringList& words() const { return words_; }
     // The value of word k's best cover; -1.0 when it has none (and for the
     // empty word).
     double value(std::size_t k) const { return values_[k]; }

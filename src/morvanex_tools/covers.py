@@ -7,14 +7,9 @@ import morvanex_covers
 SHORT_SUBSTRING = 8
 
 
-def own_best_cover(words, affixes, scores, whitelist):
-    """The candidates whose score no cover beats under `scores`: those an iteration leaves as they are."""
-    return morvanex_covers.own_best_covers(frozenset(words), frozenset(affixes), scores, frozenset(whitelist))
-
-
 def best_covers(words, scores, whitelist):
     """The best cover of each word as a root, in order: (its pieces, its value N), or ((), -1.0) without one."""
-    return morvanex_covers.best_covers(words, _scores_of_substrings(words, scores), frozenset(whitelist))
+    return morvanex_covers.best_covers(words, scores_of_substrings(words, scores), frozenset(whitelist))
 
 
 def pieces_used(words, scores, whitelist):
@@ -25,7 +20,7 @@ def pieces_used(words, scores, whitelist):
     return used
 
 
-def _scores_of_substrings(words, scores):
+def scores_of_substrings(words, scores):
     """`scores`, or only its entries that are substrings of `words` when those are far fewer.
 
     A word's cover uses only its own substrings.  Taking in a table costs

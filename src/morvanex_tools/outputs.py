@@ -1,25 +1,18 @@
 """The results and segments files (tab-separated), written safely: beside the target, renamed onto it when done."""
 
 import collections
-import itertools
-import operator
 import os
 import re
 import tempfile
 import time
 
+import morvanex_covers
+from morvanex_tools.covers import scores_of_substrings
 from morvanex_tools.words import COMPRESSED, STDIN
 
 TSV_COLUMNS = ("candidate", "kind", "length", "score", "own_best_cover")
 SEGMENT_COLUMNS = ("word", "segmentation", "value")
-ESCAPES = {"\\": "\\\\", "\t": "\\t", "\n": "\\n", "\r": "\\r"}
-UNESCAPES = {escaped[1]: char for char, escaped in ESCAPES.items()}
-YES_NO = ("no", "yes")
-# The lines are made and written a block at a time: few writes (the text
-# layer costs as much per write as per line), and little held at once.
-LINES_PER_WRITE = 1 << 16
-# The parts of a cover (pieces, value), taken in C.
-PIECES, VALUE = operator.itemgetter(0), operator.itemgetter(1)
+UNESCAPES = {"\\": "\\", "t": "\t", "n": "\n", "r": "\r"}
 
 ResultRow = collections.namedtuple("ResultRow", "kind length score own_best_cover")
 
@@ -28,48 +21,20 @@ class UsageError(Exception):
     """Options that cannot be used together, or an output that would be lost; shown as is."""
 
 
-def escape_fields(texts):
-    """Each of `texts` as one field of a tab-separated line: backslash, tab, newline and carriage return escaped.
-
-    The texts are escaped all together, a few passes of str.replace over one
-    string joined by a character none of them holds.
-    """
-    texts = list(texts)
-    together = "".join(texts)
-    if not any(char in together for char in ESCAPES):
-        return texts
-    joiner = next(char for char in map(chr, itertools.count()) if char not in together and char not in "\\\t\n\rtnr")
-    joined = joiner.join(texts)
-    for char, escaped in ESCAPES.items():  # the backslash first
-        joined = joined.replace(char, escaped)
-    return joined.split(joiner)
-
-
 def unescape_field(field):
-    """The text that escape_fields made `field` of."""
+    """The text of a field of the files written here, where \\\\, \\t, \\n and \\r stand for \\, tab, newline and CR."""
     return re.sub(r"\\(.)", lambda match: UNESCAPES[match.group(1)], field)
 
 
-def write_results(handle, words, affixes, scores, kept, step=None):
+def write_results(handle, roots, affixes, scores, whitelist):
     """The final score of every candidate as tab-separated lines (TSV_COLUMNS, then one line per candidate).
 
-    `step`, when given, is called with the number of lines of each block written.
+    `handle` is a binary file.  The lines come from the search that tells
+    which candidates are their own best cover: it returns their set.
     """
-    # In the words' order, the affixes that are not words after them: a list
-    # that came sorted sorts in one pass, where a set's order takes seconds.
-    kinds = dict.fromkeys(words, "root")
-    affixes = set(affixes)
-    kinds.update(dict.fromkeys(affixes, "affix"))
-    kinds.update(dict.fromkeys(affixes.intersection(words), "both"))
-    texts = sorted(kinds)
-    handle.write("\t".join(TSV_COLUMNS) + "\n")
-    for start in range(0, len(texts), LINES_PER_WRITE):
-        block = texts[start : start + LINES_PER_WRITE]
-        handle.write("".join(map("{}\t{}\t{}\t{!r}\t{}\n".format, escape_fields(block), map(kinds.__getitem__, block),
-                                 map(len, block), map(scores.__getitem__, block),
-                                 map(YES_NO.__getitem__, map(kept.__contains__, block)))))
-        if step is not None:
-            step(len(block))
+    handle.write(("\t".join(TSV_COLUMNS) + "\n").encode())
+    return morvanex_covers.write_candidate_rows(frozenset(roots), frozenset(affixes), scores, frozenset(whitelist),
+                                                handle.write)
 
 
 def read_results(path):
@@ -89,20 +54,14 @@ def read_results(path):
     return rows
 
 
-def write_segmentations(handle, words, covers, separator, step=None):
-    """Each word with its cover as tab-separated lines (SEGMENT_COLUMNS).
+def write_segmentations(handle, words, scores, whitelist, separator):
+    """Each word with its best cover as a root, as tab-separated lines (SEGMENT_COLUMNS), to the binary `handle`.
 
-    `covers` holds (pieces, value) for each word, as covers.best_covers gives
-    them: the pieces are joined by `separator`, "" and -1.0 without a cover.
-    `step`, when given, is called with the number of lines of each block written.
+    The pieces are joined by `separator`: "" and -1.0 without a cover.
     """
-    handle.write("\t".join(SEGMENT_COLUMNS) + "\n")
-    for start in range(0, len(words), LINES_PER_WRITE):
-        block = covers[start : start + LINES_PER_WRITE]
-        handle.write("".join(map("{}\t{}\t{!r}\n".format, escape_fields(words[start : start + LINES_PER_WRITE]),
-                                 escape_fields(map(separator.join, map(PIECES, block))), map(VALUE, block))))
-        if step is not None:
-            step(len(block))
+    handle.write(("\t".join(SEGMENT_COLUMNS) + "\n").encode())
+    morvanex_covers.write_segment_rows(words, scores_of_substrings(words, scores), frozenset(whitelist), handle.write,
+                                       separator=separator)
 
 
 class PendingOutput:
@@ -123,13 +82,16 @@ class PendingOutput:
         os.close(descriptor)
         self.seconds = None
 
-    def write(self, writer, compress=False):
-        """Fill the temporary file: `writer` gets a text handle (compressed by the target's suffix if `compress`)."""
+    def write(self, writer, compress=False, binary=False):
+        """Fill the temporary file: what `writer` returns, given a handle (compressed by the target's suffix if
+        `compress`), binary if `binary`, else text in UTF-8."""
         opener = COMPRESSED.get(os.path.splitext(self.target)[1], open) if compress else open
+        options = {} if binary else {"encoding": "utf-8", "newline": "\n"}
         started = time.perf_counter()
-        with opener(self.temporary, "wt", encoding="utf-8", newline="\n") as handle:
-            writer(handle)
+        with opener(self.temporary, "wb" if binary else "wt", **options) as handle:
+            written = writer(handle)
         self.seconds = time.perf_counter() - started
+        return written
 
     def commit(self):
         umask = os.umask(0)

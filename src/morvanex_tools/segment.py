@@ -2,7 +2,6 @@
 
 import sys
 
-from morvanex_tools.covers import best_covers
 from morvanex_tools.outputs import SEGMENT_COLUMNS, UsageError, write_segmentations
 from morvanex_tools.progress import Progress
 from morvanex_tools.sessions import read_session
@@ -30,8 +29,6 @@ def add_parser(subcommands):
 
 
 def run(args, morvanex, pending, started):
-    # The segments are UTF-8 with "\n" line ends, whatever the locale and platform.
-    sys.stdout.reconfigure(encoding="utf-8", newline="\n")
     if args.load == STDIN:
         raise UsageError("the session cannot be standard input: it is a file")
     with Progress(f"loading the session {args.load}"):
@@ -40,8 +37,8 @@ def run(args, morvanex, pending, started):
     if settings["lowercase"]:
         words = [word.lower() for word in words]
     with Progress(f"segmenting {len(words)} words"):
-        covers = best_covers(words, scores, set(settings["whitelist"]))
-    with Progress("writing the segmentations", len(words)) as bar:
-        write_segmentations(sys.stdout, words, covers, args.separator, bar.step)
+        # The segments are UTF-8 with "\n" line ends, whatever the locale and platform.
         sys.stdout.flush()
+        write_segmentations(sys.stdout.buffer, words, scores, settings["whitelist"], args.separator)
+        sys.stdout.buffer.flush()
     return 0

@@ -18,7 +18,7 @@ import sys
 import time
 
 from morvanex_tools.candidates import affix_candidates, initial_scores
-from morvanex_tools.covers import best_covers, own_best_cover, pieces_used
+from morvanex_tools.covers import pieces_used
 from morvanex_tools.outputs import (
     SEGMENT_COLUMNS,
     TSV_COLUMNS,
@@ -138,6 +138,7 @@ def planned_outputs(args):
     return outputs
 
 
+# `kept`, the candidates that are their own best cover, is found as the results are written.
 Trained = collections.namedtuple("Trained", "roots affixes candidates scores kept used settings")
 
 
@@ -176,11 +177,6 @@ def train(scoring_iteration, args, words, whitelist, say):
     scores = session.scores
 
     started = time.perf_counter()
-    with Progress(f"finding which of {candidates} candidates are their own best cover"):
-        kept = own_best_cover(roots, affixes, scores, whitelist)
-    say(f"own best cover: {len(kept)} of {candidates} candidates, found in {time.perf_counter() - started:.2f} s")
-
-    started = time.perf_counter()
     sample = random.Random(args.seed).sample(words, RANK_SAMPLE) if len(words) > RANK_SAMPLE else words
     with Progress("best covers of the words, to rank the units by use"):
         used = pieces_used(sample, scores, whitelist)
@@ -190,21 +186,13 @@ def train(scoring_iteration, args, words, whitelist, say):
                 "whitelist": sorted(whitelist), "min_shared": args.min_shared,
                 "max_affix_length": args.max_affix_length, "max_piece_length": args.max_piece_length,
                 "iterations": session.iterations, "converged": session.converged}
-    return Trained(roots, affixes, candidates, scores, kept, used, settings)
+    return Trained(roots, affixes, candidates, scores, None, used, settings)
 
 
 def segment_words(output, words, scores, whitelist, separator):
-    """The best covers of `words` written to `output` (a PendingOutput): the seconds the covers took.
-
-    The covers, a tuple or two per word, are gone when it returns.
-    """
-    started = time.perf_counter()
+    """The best covers of `words` written to `output` (a PendingOutput)."""
     with Progress(f"segmenting {len(words)} words"):
-        covers = best_covers(words, scores, whitelist)
-    seconds = time.perf_counter() - started
-    with Progress("writing the segmentations", len(words)) as bar:
-        output.write(lambda handle: write_segmentations(handle, words, covers, separator, bar.step))
-    return seconds
+        output.write(lambda handle: write_segmentations(handle, words, scores, whitelist, separator), binary=True)
 
 
 def run(args, morvanex, pending, started):
@@ -228,11 +216,14 @@ def run(args, morvanex, pending, started):
     whitelist = set(args.whitelist.lower() if lowercase else args.whitelist)
     trained = train(morvanex.run_scoring_iteration, args, words, whitelist, say)
     scores, settings = trained.scores, trained.settings
-    with Progress("writing the results", trained.candidates) as bar:
-        files["results"].write(lambda handle: write_results(
-            handle, words, trained.affixes, scores, trained.kept, bar.step))
+    with Progress(f"finding which of {trained.candidates} candidates are their own best cover, writing the results"):
+        kept = files["results"].write(lambda handle: write_results(
+            handle, trained.roots, trained.affixes, scores, whitelist), binary=True)
+    trained = trained._replace(kept=kept)
+    say(f"own best cover: {len(kept)} of {trained.candidates} candidates, found as the results were written, "
+        f"in {files['results'].seconds:.2f} s")
     if "segmentations" in files:
-        segmenting_seconds = segment_words(files["segmentations"], to_segment, scores, whitelist, args.separator)
+        segment_words(files["segmentations"], to_segment, scores, whitelist, args.separator)
     if "session" in files:
         with Progress(f"saving the session ({len(scores)} scores)"):
             files["session"].write(lambda handle: write_session(handle, scores, settings), compress=True)
@@ -243,9 +234,8 @@ def run(args, morvanex, pending, started):
     print(f"final scores of {trained.candidates} candidates written to {files['results'].target} in "
           f"{files['results'].seconds:.2f} s (tab-separated: {', '.join(TSV_COLUMNS)})")
     if "segmentations" in files:
-        print(f"segmentations of {len(to_segment)} words found in {segmenting_seconds:.2f} s, written to "
-              f"{files['segmentations'].target} in {files['segmentations'].seconds:.2f} s "
-              f"(tab-separated: {', '.join(SEGMENT_COLUMNS)})")
+        print(f"segmentations of {len(to_segment)} words found and written to {files['segmentations'].target} in "
+              f"{files['segmentations'].seconds:.2f} s (tab-separated: {', '.join(SEGMENT_COLUMNS)})")
     if "session" in files:
         print(f"session saved to {files['session'].target} in {files['session'].seconds:.2f} s "
               f"(segment with it: morvanex segment --load {files['session'].target})")
