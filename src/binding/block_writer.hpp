@@ -17,7 +17,7 @@ namespace morvanex::binding {
 
 class BlockWriter {
 public:
-    explicit BlockWriter(PyObject* write) : write_(write) {}
+    explicit BlockWriter(PyObject* write) : write_(write) { text_.reserve(block_bytes + block_bytes / 8); }
 
     // Where the next line is appended.
     std::string& text() { return text_; }

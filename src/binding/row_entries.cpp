@@ -3,9 +3,11 @@
 // `morvanex` command's results and segments files, made here and handed to a
 // `write` callable a block at a time, with no Python object per line.
 #include <cstdint>
+#include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
+#include <utility>
 
 #include "block_writer.hpp"
 #include "conversions.hpp"
@@ -19,48 +21,27 @@
 namespace morvanex::binding {
 namespace {
 
-// "<text>\t<kind>\t<length>\t<score>\t<yes|no>\n" for one entry of `own`.
-void append_candidate_row(std::string& out, const OwnBestCovers& own, ResultTable::Entry entry, const char* kind) {
-    const std::string_view text = own.previous.key(entry);
-    append_tsv_field(out, text);
-    out.push_back('\t');
-    out.append(kind);
-    out.push_back('\t');
-    out.append(std::to_string(decoded_length(text)));
-    out.push_back('\t');
-    append_float_repr(out, own.previous.value(entry));
-    out.append(own.kept[entry] != 0 ? "\tyes\n" : "\tno\n");
-}
-
-// Every non-empty candidate's row, in byte order (code point order): the
-// roots and the affixes are each in byte order already, so one merge of the
-// two finds the strings in both.
+// Every non-empty candidate's row, in byte order (code point order):
+// "<text>\t<kind>\t<length>\t<score>\t<yes|no>\n".
 Result<Done> write_candidate_rows(const OwnBestCovers& own, BlockWriter& writer) {
-    const ResultTable& table = own.previous;
-    const std::vector<std::uint32_t>& roots = table.roots_in_byte_order();
-    const std::vector<std::uint32_t>& affixes = table.affixes_in_byte_order();
-    std::size_t next_root = 0, next_affix = 0;
-    while (next_root < roots.size() || next_affix < affixes.size()) {
-        const bool roots_left = next_root < roots.size(), affixes_left = next_affix < affixes.size();
-        const std::string_view root = roots_left ? table.roots()[roots[next_root]] : std::string_view();
-        const std::string_view affix = affixes_left ? table.affixes()[affixes[next_affix]] : std::string_view();
-        ResultTable::Entry entry = ResultTable::no_entry;
-        const char* kind = nullptr;
-        if (roots_left && affixes_left && root == affix) {
-            entry = table.affix_entry(affixes[next_affix++]);
-            ++next_root;
-            kind = "both";
-        } else if (roots_left && (!affixes_left || root < affix)) {
-            entry = table.root_entry(roots[next_root++]);
-            kind = "root";
-        } else {
-            entry = table.affix_entry(affixes[next_affix++]);
-            kind = "affix";
-        }
-        if (entry == ResultTable::no_entry) continue;  // the empty string
-        append_candidate_row(writer.text(), own, entry, kind);
-        if (Result<Done> written = writer.line_done(); !written.ok()) return written.take_error();
-    }
+    static constexpr std::string_view kinds[] = {"\troot\t", "\taffix\t", "\tboth\t"};
+    std::optional<ErrorValue> failed;
+    own.previous.visit_in_byte_order(
+        [&](ResultTable::Entry entry, std::string_view text, ResultTable::Membership membership) {
+            std::string& out = writer.text();
+            append_tsv_field(out, text);
+            out.append(kinds[static_cast<std::size_t>(membership)]);
+            char digits[24];
+            const int length = std::snprintf(digits, sizeof digits, "%zu", decoded_length(text));
+            out.append(digits, static_cast<std::size_t>(length));
+            out.push_back('\t');
+            append_float_repr(out, own.previous.value(entry));
+            out.append(own.kept[entry] != 0 ? "\tyes\n" : "\tno\n");
+            Result<Done> written = writer.line_done();
+            if (!written.ok()) failed = written.take_error();
+            return !failed;
+        });
+    if (failed) return std::move(*failed);
     return writer.flush();
 }
 
