@@ -1,4 +1,17 @@
-from typing import Any, Callable, Dict, FrozenSet, List, Literal, Set, SupportsFloat, SupportsIndex, Tuple, TypeVar, Union
+from typing import (
+    Any,
+    Callable,
+    Dict,
+    FrozenSet,
+    List,
+    Literal,
+    Set,
+    SupportsFloat,
+    SupportsIndex,
+    Tuple,
+    TypeVar,
+    Union,
+)
 
 __all__ = ["best_covers", "own_best_covers", "substring_counts", "substring_frequencies", "affix_counts",
            "merge_scores", "write_candidate_rows", "write_segment_rows"]
