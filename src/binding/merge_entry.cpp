@@ -13,6 +13,8 @@
 namespace morvanex::binding {
 namespace {
 
+bool is_exact_float(PyObject* object) { return Py_TYPE(object) == &PyFloat_Type; }
+
 std::uint64_t bits_of(double value) {
     std::uint64_t bits = 0;
     std::memcpy(&bits, &value, sizeof bits);
@@ -58,6 +60,8 @@ Result<OwnedRef> merge_scores_body(PyObject* positional, PyObject* keywords) {
         if (!earlier && PyErr_Occurred() != nullptr) return fetch_pending_error();
         Result<bool> differs = value_changed(earlier.get(), value.get());
         if (!differs.ok()) return differs.take_error();
+        // The same double in a float of the same type: scores keeps its own object.
+        if (!differs.value() && is_exact_float(earlier.get()) && is_exact_float(value.get())) continue;
         if (differs.value()) ++changed;
         if (PyDict_SetItem(scores.get(), key.get(), value.get()) < 0) return fetch_pending_error();
     }
@@ -71,6 +75,7 @@ PyMethodDef merge_scores_method = keyword_method<merge_scores_body>(
                     "Merge `result` (a dict from str to float, as run_scoring_iteration returns\n"
                     "it) into `scores` in place, as scores.update(result) does, and return how\n"
                     "many of its entries `scores` lacked or held with another value, bit for\n"
-                    "bit (so -0.0 differs from 0.0 and a NaN equals the same NaN).");
+                    "bit (so -0.0 differs from 0.0 and a NaN equals the same NaN). An entry\n"
+                    "whose float holds the same value keeps its own float object.");
 
 }  // namespace morvanex::binding

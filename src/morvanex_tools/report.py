@@ -23,7 +23,8 @@ def print_findings(args, words, trained, whitelist, extra, sampled):
     print(f"\nOwn best cover, by length (kept of all; the {args.top} used by most of {sampled} words' best "
           f"covers first,\nwith that number; ties by score; how to read a score: morvanex train --help):")
     groups = {"roots": trained.roots, "affixes": trained.affixes}
-    sizes = {kind: collections.Counter(map(len, group)) for kind, group in groups.items()}
+    # The roots are the words: a list walks its strings in the order they were made, several times faster than a set.
+    sizes = {"roots": collections.Counter(map(len, words)), "affixes": collections.Counter(map(len, trained.affixes))}
     own = {kind: collections.defaultdict(list) for kind in groups}
     for kind, group in groups.items():
         for text in group & kept:
