@@ -1,7 +1,7 @@
-from typing import Dict, FrozenSet, List, Literal, Set, SupportsFloat, SupportsIndex, Tuple, TypeVar, Union
+from typing import Callable, Dict, FrozenSet, List, Literal, Set, SupportsFloat, SupportsIndex, Tuple, TypeVar, Union
 
 __all__ = ["best_covers", "own_best_covers", "substring_counts", "substring_frequencies", "affix_counts",
-           "merge_scores"]
+           "merge_scores", "write_scores_json"]
 
 # The installed package's version, equal to importlib.metadata.version("morvanex").
 __version__: str
@@ -14,6 +14,7 @@ _Affixes = TypeVar("_Affixes", bound=str)
 _Whitelisted = TypeVar("_Whitelisted", bound=str)
 _Key = TypeVar("_Key", bound=str)
 _Value = TypeVar("_Value", bound=Union[SupportsFloat, SupportsIndex])
+_Float = TypeVar("_Float", bound=float)
 
 def best_covers(
     words: Union[List[_Word], Tuple[_Word, ...]],
@@ -78,5 +79,17 @@ def merge_scores(scores: Dict[str, float], result: Dict[str, float]) -> int:
 
     An entry changed when ``scores`` lacked it or held another value, bit for
     bit: -0.0 differs from 0.0, and a NaN equals the same NaN.
+    """
+    ...
+
+def write_scores_json(scores: Dict[_Key, _Float], write: Callable[[bytes], object]) -> None:
+    """Write the JSON text of ``scores`` to ``write`` (a binary file's write) in blocks of about a megabyte.
+
+    The text is byte for byte ``json.dumps(scores, ensure_ascii=False,
+    separators=(",", ":"))`` in UTF-8, NaN and the infinities as json writes
+    them. Raises TypeError (naming ``scores``) for a key that is not a str or
+    a value that is not a float, UnicodeEncodeError for a key without a UTF-8
+    form; an exception from ``write`` passes unchanged, the blocks before it
+    written.
     """
     ...
