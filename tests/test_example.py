@@ -199,6 +199,9 @@ def test_segment_file_and_saved_session(tmp_path):
         session = json.load(handle)
     scores = session["scores"]
     assert session["settings"]["whitelist"] == ["s"]
+    # The very text that json writes of the same document.
+    with gzip.open(tmp_path / "session.json.gz", "rb") as handle:
+        assert handle.read() == json.dumps(session, ensure_ascii=False, separators=(",", ":")).encode("utf-8")
     written = read_results(tmp_path / "words-scores.tsv")
     assert all(struct.pack("<d", scores[t]) == struct.pack("<d", value) for t, (_, value, _) in written.items())
     for word, segmentation, value in rows:

@@ -123,11 +123,15 @@ class PendingOutput:
         os.close(descriptor)
         self.seconds = None
 
-    def write(self, writer, compress=False):
-        """Fill the temporary file: `writer` gets a text handle (compressed by the target's suffix if `compress`)."""
+    def write(self, writer, compress=False, binary=False):
+        """Fill the temporary file: `writer` gets a handle, binary if `binary`, else text in UTF-8.
+
+        The file is compressed by the target's suffix if `compress`.
+        """
         opener = COMPRESSED.get(os.path.splitext(self.target)[1], open) if compress else open
+        options = {} if binary else {"encoding": "utf-8", "newline": "\n"}
         started = time.perf_counter()
-        with opener(self.temporary, "wt", encoding="utf-8", newline="\n") as handle:
+        with opener(self.temporary, "wb" if binary else "wt", **options) as handle:
             writer(handle)
         self.seconds = time.perf_counter() - started
 

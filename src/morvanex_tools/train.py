@@ -235,7 +235,8 @@ def run(args, morvanex, pending, started):
         segmenting_seconds = segment_words(files["segmentations"], to_segment, scores, whitelist, args.separator)
     if "session" in files:
         with Progress(f"saving the session ({len(scores)} scores)"):
-            files["session"].write(lambda handle: write_session(handle, scores, settings), compress=True)
+            files["session"].write(lambda handle: write_session(handle, scores, settings), compress=True,
+                                   binary=True)
     while pending:
         pending[0].commit()
         pending.pop(0)
