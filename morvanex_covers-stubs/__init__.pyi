@@ -14,7 +14,7 @@ from typing import (
 )
 
 __all__ = ["best_covers", "own_best_covers", "substring_counts", "substring_frequencies", "affix_counts",
-           "merge_scores", "write_candidate_rows", "write_segment_rows"]
+           "merge_scores", "write_candidate_rows", "write_segment_rows", "write_scores_json"]
 
 # The installed package's version, equal to importlib.metadata.version("morvanex").
 __version__: str
@@ -27,6 +27,7 @@ _Affixes = TypeVar("_Affixes", bound=str)
 _Whitelisted = TypeVar("_Whitelisted", bound=str)
 _Key = TypeVar("_Key", bound=str)
 _Value = TypeVar("_Value", bound=Union[SupportsFloat, SupportsIndex])
+_Float = TypeVar("_Float", bound=float)
 
 def best_covers(
     words: Union[List[_Word], Tuple[_Word, ...]],
@@ -121,5 +122,17 @@ def write_segment_rows(
     by ``separator`` (empty without a cover) and the cover's value as repr() writes it (-1.0 without one).
 
     UTF-8, escaped as write_candidate_rows escapes, in blocks of about a megabyte.
+    """
+    ...
+
+def write_scores_json(scores: Dict[_Key, _Float], write: Callable[[bytes], object]) -> None:
+    """Write the JSON text of ``scores`` to ``write`` (a binary file's write) in blocks of about a megabyte.
+
+    The text is byte for byte ``json.dumps(scores, ensure_ascii=False,
+    separators=(",", ":"))`` in UTF-8, NaN and the infinities as json writes
+    them. Raises TypeError (naming ``scores``) for a key that is not a str or
+    a value that is not a float, UnicodeEncodeError for a key without a UTF-8
+    form; an exception from ``write`` passes unchanged, the blocks before it
+    written.
     """
     ...

@@ -169,6 +169,8 @@ def test_first_failing_argument_is_reported(function, arguments, parameter):
         ("merge_scores", [[], {}], TypeError, "argument 'scores': 'list' object cannot be converted to 'PyDict'"),
         ("merge_scores", [{}, {"a"}], TypeError, "argument 'result': 'set' object cannot be converted to 'PyDict'"),
         ("merge_scores", [{"a": "x"}, {"a": 1.0}], TypeError, "must be real number, not str"),
+        ("write_scores_json", [[], [].append], TypeError,
+         "argument 'scores': 'list' object cannot be converted to 'PyDict'"),
     ],
 )
 def test_covers_argument_errors(function, arguments, error, message):

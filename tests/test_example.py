@@ -199,6 +199,9 @@ def test_segment_file_and_saved_session(tmp_path):
         session = json.load(handle)
     scores = session["scores"]
     assert session["settings"]["whitelist"] == ["s"]
+    # The very text that json writes of the same document.
+    with gzip.open(tmp_path / "session.json.gz", "rb") as handle:
+        assert handle.read() == json.dumps(session, ensure_ascii=False, separators=(",", ":")).encode("utf-8")
     written = read_results(tmp_path / "words-scores.tsv")
     assert all(struct.pack("<d", scores[t]) == struct.pack("<d", value) for t, (_, value, _) in written.items())
     for word, segmentation, value in rows:
@@ -420,6 +423,106 @@ def test_merging_a_result_counts_the_values_changed_bit_for_bit(earlier, result)
 
     assert list(scores) == list(expected) and typed_bits(scores.values()) == typed_bits(expected.values())
     assert list(result.items()) == list(given.items())
+
+
+class Score(float):
+    def __repr__(self):
+        return "not a float's text"
+
+
+AWKWARD_KEYS = ["", 'say "x"', "back\\slash\\", "".join(map(chr, range(0x20))), "\x7f\x80\xff", "\u2028\u2029",
+                "\U0001f600\U00010000\U0010ffff", "z\u0142\u00f3\u0107", "\ufeff\ufffd"]
+AWKWARD_VALUES = [0.0, -0.0, 1e-300, 5e-324, 1e22, 1e16, 0.1, 123456789.125, -2.5, NAN, OTHER_NAN, -NAN,
+                  float("inf"), float("-inf"), Score(0.3)]
+
+
+def random_scores(count, seed):
+    """Keys of random code points (no surrogates), values of random bit patterns: every kind of double."""
+    import random
+
+    rng = random.Random(seed)
+
+    def code_point():
+        code = rng.randrange(rng.choice([0x80, 0x800, 0x110000 - 0x800]))
+        return chr(code + 0x800 if code >= 0xD800 else code)
+
+    return {"".join(code_point() for _ in range(rng.randrange(8))) + str(k):
+            struct.unpack("<d", rng.getrandbits(64).to_bytes(8, "little"))[0] for k in range(count)}
+
+
+def written_blocks(scores):
+    import morvanex_covers
+
+    blocks = []
+    assert morvanex_covers.write_scores_json(scores, blocks.append) is None
+    assert all(type(block) is bytes for block in blocks)
+    return blocks
+
+
+def json_bytes(scores):
+    return json.dumps(scores, ensure_ascii=False, separators=(",", ":")).encode("utf-8")
+
+
+@requires_module
+@pytest.mark.parametrize("scores", [
+    {},
+    {"": 0.5},
+    {key + str(k): value for k, value in enumerate(AWKWARD_VALUES) for key in AWKWARD_KEYS},
+    random_scores(3000, 1),
+], ids=["empty", "empty-key", "awkward", "random"])
+def test_scores_json_is_what_json_dumps_gives(scores):
+    assert written_blocks(scores) == [json_bytes(scores)]
+
+
+@requires_module
+def test_scores_json_of_several_blocks():
+    scores = random_scores(120000, 2)
+    expected = json_bytes(scores)
+    blocks = written_blocks(scores)
+    assert b"".join(blocks) == expected
+    # About a megabyte each: never the whole text at once.
+    assert len(blocks) >= 3 and max(map(len, blocks)) < len(expected) / 2
+
+
+@requires_module
+@pytest.mark.parametrize("scores, error, message", [
+    ({"a": 1.0, 2: 1.0}, TypeError, "argument 'scores': 'int' object cannot be converted to 'PyString'"),
+    ({"a": 1}, TypeError, "argument 'scores': 'int' object cannot be converted to 'PyFloat'"),
+    ({"a": True}, TypeError, "argument 'scores': 'bool' object cannot be converted to 'PyFloat'"),
+    ({"a": "1.0"}, TypeError, "argument 'scores': 'str' object cannot be converted to 'PyFloat'"),
+    ({"a": 1.0, "b\udc80": 1.0}, UnicodeEncodeError, "surrogates not allowed"),
+])
+def test_scores_json_of_other_keys_or_values_fails(scores, error, message):
+    import morvanex_covers
+
+    with pytest.raises(error) as caught:
+        morvanex_covers.write_scores_json(scores, [].append)
+    assert type(caught.value) is error
+    assert (caught.value.reason if error is UnicodeEncodeError else str(caught.value)) == message
+
+
+@requires_module
+def test_scores_json_passes_on_what_write_raises_and_guards_the_dict():
+    import morvanex_covers
+
+    scores = random_scores(100000, 3)
+    raised = OSError(28, "No space left on device")
+    written = []
+
+    def full_disk(block):
+        written.append(block)
+        if len(written) == 2:
+            raise raised
+
+    with pytest.raises(OSError) as caught:
+        morvanex_covers.write_scores_json(scores, full_disk)
+    assert caught.value is raised and len(written) == 2
+
+    with pytest.raises(BaseException) as caught:
+        morvanex_covers.write_scores_json(scores, lambda block: scores.setdefault("new", 1.0))
+    # The companion module's own PanicException, not the one of morvanex.
+    assert f"{type(caught.value).__module__}.{type(caught.value).__name__}" == "pyo3_runtime.PanicException"
+    assert caught.value.args == ("dictionary changed size during iteration",)
 
 
 @requires_module

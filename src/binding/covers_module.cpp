@@ -1,5 +1,5 @@
 // Initialisation of morvanex_covers: PyInit_morvanex_covers, the module's
-// only exported symbol, makes the module with its eight functions and
+// only exported symbol, makes the module with its nine functions and
 // __version__ (module_setup).
 #include "covers_entries.hpp"
 #include "entry_frame.hpp"
@@ -18,7 +18,8 @@ PyModuleDef covers_module_definition = single_phase_definition(
                        "write_candidate_rows and write_segment_rows write both as lines of text;\n"
                        "substring_counts, substring_frequencies and affix_counts count what a\n"
                        "vocabulary's scores are usually made from; merge_scores merges a call's\n"
-                       "result into its scores. Positions and lengths count characters.");
+                       "result into its scores; write_scores_json writes scores as JSON.\n"
+                       "Positions and lengths count characters.");
 
 }  // namespace
 }  // namespace morvanex::binding
@@ -26,9 +27,9 @@ PyModuleDef covers_module_definition = single_phase_definition(
 MORVANEX_MODULE_INIT PyInit_morvanex_covers() {
     using namespace morvanex::binding;
     return entry_frame([] {
-        return initialise_module(
-            covers_module_definition,
-            {&best_covers_method, &own_best_covers_method, &substring_counts_method, &substring_frequencies_method,
-             &affix_counts_method, &merge_scores_method, &write_candidate_rows_method, &write_segment_rows_method});
+        return initialise_module(covers_module_definition,
+                                 {&best_covers_method, &own_best_covers_method, &substring_counts_method,
+                                  &substring_frequencies_method, &affix_counts_method, &merge_scores_method,
+                                  &write_candidate_rows_method, &write_segment_rows_method, &write_scores_json_method});
     });
 }

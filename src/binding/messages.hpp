@@ -75,6 +75,7 @@ inline constexpr const char* target_string = "PyString";
 inline constexpr const char* target_set = "PySet";
 inline constexpr const char* target_dict = "PyDict";
 inline constexpr const char* target_list = "PyList";
+inline constexpr const char* target_float = "PyFloat";
 // morvanex_covers: a word list is a list or a tuple.
 inline constexpr const char* target_word_list = "list or tuple";
 // The type name when the type's __qualname__ cannot be read as UTF-8.

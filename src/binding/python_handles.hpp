@@ -73,7 +73,7 @@ private:
 
 // Type tests. Each accepts subclasses, with the meaning of CPython's
 // PySet_Check, PyFrozenSet_Check, PyDict_Check, PyUnicode_Check and
-// PyList_Check (and PyTuple_Check), written with stable-ABI calls only.
+// PyList_Check (and PyTuple_Check) and PyFloat_Check, written with stable-ABI calls only.
 inline bool has_type_flag(PyObject* object, unsigned long flag) {
     return (PyType_GetFlags(Py_TYPE(object)) & flag) != 0;
 }
@@ -83,6 +83,9 @@ inline bool is_list(PyObject* object) { return has_type_flag(object, Py_TPFLAGS_
 inline bool is_tuple(PyObject* object) { return has_type_flag(object, Py_TPFLAGS_TUPLE_SUBCLASS); }
 inline bool is_set(PyObject* object) {
     return Py_TYPE(object) == &PySet_Type || PyType_IsSubtype(Py_TYPE(object), &PySet_Type);
+}
+inline bool is_float(PyObject* object) {
+    return Py_TYPE(object) == &PyFloat_Type || PyType_IsSubtype(Py_TYPE(object), &PyFloat_Type);
 }
 inline bool is_frozenset(PyObject* object) {
     return Py_TYPE(object) == &PyFrozenSet_Type || PyType_IsSubtype(Py_TYPE(object), &PyFrozenSet_Type);

@@ -82,13 +82,12 @@ class PendingOutput:
         os.close(descriptor)
         self.seconds = None
 
-    def write(self, writer, compress=False, binary=False):
-        """Fill the temporary file: what `writer` returns, given a handle (compressed by the target's suffix if
-        `compress`), binary if `binary`, else text in UTF-8."""
+    def write(self, writer, compress=False):
+        """Fill the temporary file: what `writer` returns, given a binary handle (compressed by the target's suffix
+        if `compress`)."""
         opener = COMPRESSED.get(os.path.splitext(self.target)[1], open) if compress else open
-        options = {} if binary else {"encoding": "utf-8", "newline": "\n"}
         started = time.perf_counter()
-        with opener(self.temporary, "wb" if binary else "wt", **options) as handle:
+        with opener(self.temporary, "wb") as handle:
             written = writer(handle)
         self.seconds = time.perf_counter() - started
         return written

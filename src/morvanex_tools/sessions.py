@@ -1,7 +1,6 @@
 """A session: scoring iterations until nothing changes, and its final scores saved and loaded."""
 
 import collections
-import itertools
 import json
 import lzma
 import time
@@ -16,7 +15,6 @@ SESSION_FORMAT = "morvanex session"
 # What the example script that came before the command wrote; its sessions still load.
 EARLIER_SESSION_FORMAT = "score_vocabulary session"
 SESSION_VERSION = 1
-SCORES_PER_WRITE = 1 << 16
 # What segmenting uses of a session's settings.
 SESSION_SETTINGS = {"lowercase", "whitelist", "words", "word_count", "iterations"}
 
@@ -52,22 +50,13 @@ def run_session(scoring_iteration, words, affixes, scores, whitelist, iterations
 
 
 def write_session(handle, scores, settings):
-    """A session as one JSON object: format, version, settings and every final score."""
-    # The C encoder makes the text of a block of scores at a time: json.dump
-    # would hand the handle millions of small pieces, and one json.dumps of
-    # them all holds every piece at once before joining them.
+    """A session as one JSON object, in UTF-8 to a binary handle: format, version, settings and every final score."""
+    # The scores, millions of them, are written natively; the rest by json.
     head = json.dumps({"format": SESSION_FORMAT, "version": SESSION_VERSION, "settings": settings, "scores": {}},
                       ensure_ascii=False, separators=(",", ":"))
-    handle.write(head[: -len("{}}")] + "{")
-    items = iter(scores.items())
-    separator = ""
-    while True:
-        block = dict(itertools.islice(items, SCORES_PER_WRITE))
-        if not block:
-            break
-        handle.write(separator + json.dumps(block, ensure_ascii=False, separators=(",", ":"))[1:-1])
-        separator = ","
-    handle.write("}}")
+    handle.write(head[: -len("{}}")].encode("utf-8"))
+    morvanex_covers.write_scores_json(scores, handle.write)
+    handle.write(b"}")
 
 
 def read_session(path):

@@ -192,7 +192,7 @@ def train(scoring_iteration, args, words, whitelist, say):
 def segment_words(output, words, scores, whitelist, separator):
     """The best covers of `words` written to `output` (a PendingOutput)."""
     with Progress(f"segmenting {len(words)} words"):
-        output.write(lambda handle: write_segmentations(handle, words, scores, whitelist, separator), binary=True)
+        output.write(lambda handle: write_segmentations(handle, words, scores, whitelist, separator))
 
 
 def run(args, morvanex, pending, started):
@@ -218,7 +218,7 @@ def run(args, morvanex, pending, started):
     scores, settings = trained.scores, trained.settings
     with Progress(f"finding which of {trained.candidates} candidates are their own best cover, writing the results"):
         kept = files["results"].write(lambda handle: write_results(
-            handle, trained.roots, trained.affixes, scores, whitelist), binary=True)
+            handle, trained.roots, trained.affixes, scores, whitelist))
     trained = trained._replace(kept=kept)
     say(f"own best cover: {len(kept)} of {trained.candidates} candidates, found as the results were written, "
         f"in {files['results'].seconds:.2f} s")
