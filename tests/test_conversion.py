@@ -171,6 +171,16 @@ def test_first_failing_argument_is_reported(function, arguments, parameter):
         ("merge_scores", [{"a": "x"}, {"a": 1.0}], TypeError, "must be real number, not str"),
         ("write_scores_json", [[], [].append], TypeError,
          "argument 'scores': 'list' object cannot be converted to 'PyDict'"),
+        ("write_candidate_rows", [{"a"}, set(), [], set(), [].append], TypeError,
+         "argument 'scores': 'list' object cannot be converted to 'PyDict'"),
+        # What `write` raises ends the call as it is.
+        ("write_candidate_rows", [{"a"}, set(), {}, set(), "".join], TypeError,
+         "sequence item 0: expected str instance, int found"),
+        ("write_segment_rows", [["a"], {}, set(), "".join], TypeError,
+         "sequence item 0: expected str instance, int found"),
+        ("write_segment_rows", [["a"], {}, set(), None], TypeError, "'NoneType' object is not callable"),
+        ("write_segment_rows", [["a"], {}, set(), [].append, 1], TypeError,
+         "argument 'separator': 'int' object cannot be converted to 'PyString'"),
     ],
 )
 def test_covers_argument_errors(function, arguments, error, message):

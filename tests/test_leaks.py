@@ -326,11 +326,11 @@ def tracked_objects(args, kwargs):
     return [o for o in objects if not shared_by_the_interpreter(o)]
 
 
-def call_outcome(args, kwargs, prepare=None):
+def call_outcome(function, args, kwargs, prepare=None):
     if prepare is not None:
         prepare()
     try:
-        return type(f(*args, **kwargs)).__name__
+        return type(function(*args, **kwargs)).__name__
     except BaseException as error:  # noqa: B036 - PanicException and KeyboardInterrupt included
         return type(error).__name__
 
@@ -339,6 +339,26 @@ def measure():
     gc.collect()
     total = sys.gettotalrefcount() if hasattr(sys, "gettotalrefcount") else 0
     return sys.getallocatedblocks(), total
+
+
+def assert_calls_leave_nothing(function, args, kwargs, prepare, expected_outcome, name):
+    """WARM_UP calls, then CALLS more that change no reference count and leave no memory blocks; their outcomes."""
+    objects = tracked_objects(args, kwargs)
+    outcomes = {call_outcome(function, args, kwargs, *prepare) for _ in range(WARM_UP)}
+    gc.collect()
+    counts_before = [sys.getrefcount(o) for o in objects]
+    blocks_before, total_before = measure()
+    for _ in range(CALLS):
+        outcomes.add(call_outcome(function, args, kwargs, *prepare))
+    blocks_after, total_after = measure()
+    counts_after = [sys.getrefcount(o) for o in objects]
+
+    assert outcomes == {expected_outcome}
+    changed = [(o, before, after) for o, before, after in zip(objects, counts_before, counts_after) if before != after]
+    assert changed == []
+    print(f"{name}: {blocks_after - blocks_before:+d} blocks, {total_after - total_before:+d} total references")
+    assert blocks_after - blocks_before < BLOCK_MARGIN
+    assert total_after - total_before < BLOCK_MARGIN
 
 
 @pytest.mark.parametrize("name", list(SCENARIOS))
@@ -352,25 +372,38 @@ def test_many_calls_leave_references_and_memory_unchanged(name, monkeypatch):
     monkeypatch.setattr(sys, "excepthook", lambda *exc_info: next(printed))
     monkeypatch.setattr(sys, "unraisablehook", lambda report: None)
     args, kwargs, *prepare = build()
-    objects = tracked_objects(args, kwargs)
-
-    outcomes = {call_outcome(args, kwargs, *prepare) for _ in range(WARM_UP)}
-    gc.collect()
-    counts_before = [sys.getrefcount(o) for o in objects]
-    blocks_before, total_before = measure()
-    for _ in range(CALLS):
-        outcomes.add(call_outcome(args, kwargs, *prepare))
-    blocks_after, total_after = measure()
-    counts_after = [sys.getrefcount(o) for o in objects]
-
-    assert outcomes == {expected_outcome}
+    assert_calls_leave_nothing(f, args, kwargs, prepare, expected_outcome, name)
     if name == "resumed-panic":
         assert next(printed) == WARM_UP + CALLS
-    changed = [(o, before, after) for o, before, after in zip(objects, counts_before, counts_after) if before != after]
-    assert changed == []
-    print(f"{name}: {blocks_after - blocks_before:+d} blocks, {total_after - total_before:+d} total references")
-    assert blocks_after - blocks_before < BLOCK_MARGIN
-    assert total_after - total_before < BLOCK_MARGIN
+
+
+class WriteFails:
+    """A write callable that takes `blocks` blocks, then raises."""
+
+    def __init__(self, blocks):
+        self.blocks = blocks
+
+    def __call__(self, block):
+        if self.blocks == 0:
+            raise OSError(text("disk ", "full"))
+        self.blocks -= 1
+
+
+@pytest.mark.parametrize("writer", ["write_candidate_rows", "write_segment_rows", "write_scores_json"])
+@pytest.mark.parametrize("write, outcome", [(WriteFails(10**9), "NoneType"), (WriteFails(0), "OSError")],
+                         ids=["written", "write-raises"])
+def test_companion_writers_leave_references_and_memory_unchanged(writer, write, outcome):
+    import morvanex_covers
+
+    roots, affixes, scores, whitelist = base_arguments()
+    scores = {key: float(value) for key, value in scores.items() if isinstance(value, (int, float))}
+    arguments = {
+        "write_candidate_rows": [roots, affixes, scores, whitelist, write],
+        "write_segment_rows": [sorted(roots), scores, whitelist, write],
+        "write_scores_json": [scores, write],
+    }[writer]
+    expected = "set" if writer == "write_candidate_rows" and outcome == "NoneType" else outcome
+    assert_calls_leave_nothing(getattr(morvanex_covers, writer), arguments, {}, [], expected, writer)
 
 
 @pytest.mark.skipif(sys.getallocatedblocks() == 0, reason="the interpreter's allocator does not count blocks here")
