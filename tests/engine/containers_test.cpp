@@ -6,6 +6,7 @@
 
 #include "inserted_scores.hpp"
 #include "inserted_strings.hpp"
+#include "result_table.hpp"
 
 namespace morvanex::testing {
 namespace {
@@ -21,6 +22,39 @@ TEST(Containers, RepeatsResolveToTheFirstMemberAndTheLastValue) {
     table.insert("y", 2.0);
     table.insert("x", 3.0);
     EXPECT_EQ(table.entries_in_byte_order(), (std::vector<std::uint32_t>{2, 1}));
+}
+
+TEST(Containers, AResultTableIsVisitedInByteOrderWithEachStringsMembership) {
+    // Roots and affixes interleaved in byte order, repeats, the empty string
+    // in both, strings in both at either end and in the middle.
+    InsertedStrings roots, affixes;
+    for (const char* root : {"m", "", "b", "zz", "a", "q", "m", "\xC3\xA9"}) roots.insert(root);
+    for (const char* affix : {"zz", "c", "", "a", "m", "n", "\xC3\xA9t"}) affixes.insert(affix);
+    std::vector<std::uint32_t> root_order = roots.members_in_byte_order();
+    std::vector<std::uint32_t> affix_order = affixes.members_in_byte_order();
+    const ResultTable table(std::move(roots), std::move(root_order), std::move(affixes), std::move(affix_order));
+    using Membership = ResultTable::Membership;
+    std::vector<std::pair<std::string, Membership>> visited;
+    std::vector<ResultTable::Entry> entries;
+    EXPECT_TRUE(table.visit_in_byte_order([&](ResultTable::Entry entry, std::string_view key, Membership membership) {
+        EXPECT_EQ(table.key(entry), key);
+        visited.emplace_back(key, membership);
+        entries.push_back(entry);
+        return true;
+    }));
+    const std::vector<std::pair<std::string, Membership>> expected = {
+        {"a", Membership::both},  {"b", Membership::root},        {"c", Membership::affix},
+        {"m", Membership::both},  {"n", Membership::affix},       {"q", Membership::root},
+        {"zz", Membership::both}, {"\xC3\xA9", Membership::root}, {"\xC3\xA9t", Membership::affix}};
+    EXPECT_EQ(visited, expected);
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ(std::adjacent_find(entries.begin(), entries.end()), entries.end());
+    EXPECT_EQ(entries.size(), table.size());
+
+    std::size_t visits = 0;
+    EXPECT_FALSE(
+        table.visit_in_byte_order([&](ResultTable::Entry, std::string_view, Membership) { return ++visits < 3; }));
+    EXPECT_EQ(visits, 3u);
 }
 
 TEST(Containers, RepeatsBeyondTheExpectedCountAreDroppedKeepingFirstInsertionOrder) {
