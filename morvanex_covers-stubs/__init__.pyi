@@ -1,5 +1,4 @@
 from typing import (
-    Any,
     Callable,
     Dict,
     FrozenSet,
@@ -11,10 +10,11 @@ from typing import (
     Tuple,
     TypeVar,
     Union,
+    final,
 )
 
 __all__ = ["best_covers", "own_best_covers", "substring_counts", "substring_frequencies", "affix_counts",
-           "merge_scores", "write_candidate_rows", "write_segment_rows", "write_scores_json"]
+           "merge_scores", "write_scores_json", "ScoreTable"]
 
 # The installed package's version, equal to importlib.metadata.version("morvanex").
 __version__: str
@@ -95,36 +95,6 @@ def merge_scores(scores: Dict[str, float], result: Dict[str, float]) -> int:
     """
     ...
 
-def write_candidate_rows(
-    root_candidates: Union[Set[_Roots], FrozenSet[_Roots]],
-    affix_candidates: Union[Set[_Affixes], FrozenSet[_Affixes]],
-    scores: Dict[_Key, _Value],
-    one_char_whitelist: Union[Set[_Whitelisted], FrozenSet[_Whitelisted]],
-    write: Callable[[bytes], Any],
-) -> Set[str]:
-    """own_best_covers, after handing ``write`` a tab-separated line per non-empty candidate, in code point order.
-
-    Each line, UTF-8: the candidate, 'root', 'affix' or 'both', its length in
-    characters, its score in ``scores`` as repr() writes it (0.0 without one)
-    and 'yes' or 'no' for its own best cover; backslash, tab, newline and
-    carriage return escaped as \\\\, \\t, \\n and \\r. Blocks of about a megabyte.
-    """
-    ...
-
-def write_segment_rows(
-    words: Union[List[_Word], Tuple[_Word, ...]],
-    scores: Dict[_Key, _Value],
-    one_char_whitelist: Union[Set[_Whitelisted], FrozenSet[_Whitelisted]],
-    write: Callable[[bytes], Any],
-    separator: str = "+",
-) -> None:
-    """Hand ``write`` a tab-separated line per word, in order: the word, its best cover's pieces as a root joined
-    by ``separator`` (empty without a cover) and the cover's value as repr() writes it (-1.0 without one).
-
-    UTF-8, escaped as write_candidate_rows escapes, in blocks of about a megabyte.
-    """
-    ...
-
 def write_scores_json(scores: Dict[_Key, _Float], write: Callable[[bytes], object]) -> None:
     """Write the JSON text of ``scores`` to ``write`` (a binary file's write) in blocks of about a megabyte.
 
@@ -136,3 +106,48 @@ def write_scores_json(scores: Dict[_Key, _Float], write: Callable[[bytes], objec
     written.
     """
     ...
+
+@final
+class ScoreTable:
+    """A score table and one-character whitelist, taken in and indexed once for any number of searches.
+
+    best_covers and own_best_covers do what the module functions of those
+    names do with these scores and whitelist; the write_ methods write what
+    they find as lines of text. Later changes to ``scores`` do not reach the
+    table. Raises as the module functions do for arguments of the wrong type.
+    """
+
+    def __new__(
+        cls,
+        scores: Dict[_Key, _Value],
+        one_char_whitelist: Union[Set[_Whitelisted], FrozenSet[_Whitelisted]],
+    ) -> "ScoreTable": ...
+    def best_covers(
+        self, words: Union[List[_Word], Tuple[_Word, ...]], kind: Literal["root", "affix"] = "root"
+    ) -> List[Tuple[Tuple[str, ...], float]]: ...
+    def own_best_covers(
+        self,
+        root_candidates: Union[Set[_Roots], FrozenSet[_Roots]],
+        affix_candidates: Union[Set[_Affixes], FrozenSet[_Affixes]],
+    ) -> Set[str]: ...
+    def write_candidate_rows(
+        self,
+        root_candidates: Union[Set[_Roots], FrozenSet[_Roots]],
+        affix_candidates: Union[Set[_Affixes], FrozenSet[_Affixes]],
+        write: Callable[[bytes], object],
+    ) -> Set[str]:
+        """own_best_covers, after handing ``write`` a tab-separated line per non-empty candidate, in code point order.
+
+        Each line, UTF-8: the candidate, 'root', 'affix' or 'both', its length
+        in characters, its score as repr() writes it (0.0 without one) and
+        'yes' or 'no' for its own best cover; backslash, tab, newline and
+        carriage return escaped as \\\\, \\t, \\n and \\r. Blocks of about a megabyte.
+        """
+        ...
+    def write_segment_rows(
+        self, words: Union[List[_Word], Tuple[_Word, ...]], write: Callable[[bytes], object], separator: str = "+"
+    ) -> None:
+        """Hand ``write`` a tab-separated line per word, in order: the word, its best cover's pieces as a root
+        joined by ``separator`` (empty without a cover) and the cover's value as repr() writes it (-1.0 without
+        one), escaped as write_candidate_rows escapes, in blocks of about a megabyte."""
+        ...

@@ -171,21 +171,28 @@ def test_first_failing_argument_is_reported(function, arguments, parameter):
         ("merge_scores", [{"a": "x"}, {"a": 1.0}], TypeError, "must be real number, not str"),
         ("write_scores_json", [[], [].append], TypeError,
          "argument 'scores': 'list' object cannot be converted to 'PyDict'"),
-        ("write_candidate_rows", [{"a"}, set(), [], set(), [].append], TypeError,
-         "argument 'scores': 'list' object cannot be converted to 'PyDict'"),
+        ("ScoreTable", [[], set()], TypeError, "argument 'scores': 'list' object cannot be converted to 'PyDict'"),
+        ("ScoreTable", [{}, ["a"]], TypeError,
+         "argument 'one_char_whitelist': 'list' object cannot be converted to 'PySet'"),
+        ("ScoreTable().best_covers", [{"a"}], TypeError, f"argument 'words': {SET_OF_WORDS}"),
+        ("ScoreTable().best_covers", [[], "prefix"], ValueError, "kind must be 'root' or 'affix'"),
+        ("ScoreTable().own_best_covers", [{"a"}, ["b"]], TypeError,
+         "argument 'affix_candidates': 'list' object cannot be converted to 'PySet'"),
         # What `write` raises ends the call as it is.
-        ("write_candidate_rows", [{"a"}, set(), {}, set(), "".join], TypeError,
+        ("ScoreTable().write_candidate_rows", [{"a"}, set(), "".join], TypeError,
          "sequence item 0: expected str instance, int found"),
-        ("write_segment_rows", [["a"], {}, set(), "".join], TypeError,
+        ("ScoreTable().write_segment_rows", [["a"], "".join], TypeError,
          "sequence item 0: expected str instance, int found"),
-        ("write_segment_rows", [["a"], {}, set(), None], TypeError, "'NoneType' object is not callable"),
-        ("write_segment_rows", [["a"], {}, set(), [].append, 1], TypeError,
+        ("ScoreTable().write_segment_rows", [["a"], None], TypeError, "'NoneType' object is not callable"),
+        ("ScoreTable().write_segment_rows", [["a"], [].append, 1], TypeError,
          "argument 'separator': 'int' object cannot be converted to 'PyString'"),
     ],
 )
 def test_covers_argument_errors(function, arguments, error, message):
+    owner, _, method = function.partition("().")
+    call = getattr(morvanex_covers.ScoreTable({}, set()), method) if method else getattr(morvanex_covers, owner)
     with pytest.raises(error) as caught:
-        getattr(morvanex_covers, function)(*arguments)
+        call(*arguments)
     assert caught.value.args == (message,)
 
 

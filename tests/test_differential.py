@@ -225,7 +225,7 @@ def tsv_field(text):
 
 
 def assert_rows_match_model(rng, roots, affixes, scores, whitelist, words, table, kept):
-    """The lines of write_candidate_rows and write_segment_rows, made here from the model's values."""
+    """A ScoreTable's lines, made here from the model's values, and its covers, as the module functions give them."""
     root_set, affix_set = set(model.string_set(roots)), set(model.string_set(affixes))
     kinds = {**dict.fromkeys(root_set, "root"), **dict.fromkeys(affix_set, "affix")}
     kinds.update(dict.fromkeys(root_set & affix_set, "both"))
@@ -233,7 +233,8 @@ def assert_rows_match_model(rng, roots, affixes, scores, whitelist, words, table
     expected = "".join(f"{tsv_field(text)}\t{kinds[text]}\t{len(text)}\t{table.get(text, 0.0)!r}\t"
                        f"{'yes' if text in kept else 'no'}\n" for text in sorted(kinds))
     blocks = []
-    assert morvanex_covers.write_candidate_rows(roots, affixes, scores, whitelist, blocks.append) == kept
+    indexed = morvanex_covers.ScoreTable(scores, whitelist)
+    assert indexed.write_candidate_rows(roots, affixes, blocks.append) == kept
     assert b"".join(blocks).decode() == expected
     words = [*words, "\\\t" + rng.choice(words) + "\n\r"]
     separator = rng.choice(["+", "", " | "])
@@ -241,8 +242,11 @@ def assert_rows_match_model(rng, roots, affixes, scores, whitelist, words, table
     covers = [model.best_cover(w, table, allowed, False) if w else (-1.0, ()) for w in words]
     expected = "".join(f"{tsv_field(w)}\t{tsv_field(separator.join(p))}\t{v!r}\n" for w, (v, p) in zip(words, covers))
     blocks = []
-    morvanex_covers.write_segment_rows(words, scores, whitelist, blocks.append, separator=separator)
+    indexed.write_segment_rows(words, blocks.append, separator=separator)
     assert b"".join(blocks).decode() == expected
+    assert [(p, bits(v)) for p, v in indexed.best_covers(words, "affix")] == [
+        (p, bits(v)) for p, v in morvanex_covers.best_covers(words, scores, whitelist, "affix")]
+    assert indexed.own_best_covers(roots, affixes) == kept
 
 
 @requires_module

@@ -549,5 +549,5 @@ def test_session_on_bundled_words_matches_model():
     # piece longer than the natively counted substrings included.
     few = words[:40]
     final = {**actual, next(word for word in few if len(word) > 8): 10.0}
-    assert covers.pieces_used(few, final, set()) == collections.Counter(
+    assert covers.pieces_used(few, covers.score_table(final, set(), few)) == collections.Counter(
         piece for word in few for piece in set(reference_model.best_cover(word, final, set(), False)[1]))

@@ -397,13 +397,17 @@ def test_companion_writers_leave_references_and_memory_unchanged(writer, write, 
 
     roots, affixes, scores, whitelist = base_arguments()
     scores = {key: float(value) for key, value in scores.items() if isinstance(value, (int, float))}
-    arguments = {
-        "write_candidate_rows": [roots, affixes, scores, whitelist, write],
-        "write_segment_rows": [sorted(roots), scores, whitelist, write],
-        "write_scores_json": [scores, write],
+    table = morvanex_covers.ScoreTable
+    # A new table for each call, so that making and freeing one is measured too.
+    function, arguments = {
+        "write_candidate_rows": (lambda r, a, s, w, out: table(s, w).write_candidate_rows(r, a, out),
+                                 [roots, affixes, scores, whitelist, write]),
+        "write_segment_rows": (lambda words, s, w, out: table(s, w).write_segment_rows(words, out),
+                               [sorted(roots), scores, whitelist, write]),
+        "write_scores_json": (morvanex_covers.write_scores_json, [scores, write]),
     }[writer]
     expected = "set" if writer == "write_candidate_rows" and outcome == "NoneType" else outcome
-    assert_calls_leave_nothing(getattr(morvanex_covers, writer), arguments, {}, [], expected, writer)
+    assert_calls_leave_nothing(function, arguments, {}, [], expected, writer)
 
 
 @pytest.mark.skipif(sys.getallocatedblocks() == 0, reason="the interpreter's allocator does not count blocks here")

@@ -174,8 +174,13 @@ def test_stubtest_agrees_with_the_module(tmp_path, module):
     if _installed_files() is None or f"{module}-stubs/__init__.pyi" not in _installed_files():
         pytest.skip(f"the installed {module} has no stub package")
     env = {key: value for key, value in os.environ.items() if key != "MYPYPATH"}
+    # ScoreTable's instances carry a field of their own, which newer stubtests
+    # want marked as a disjoint base: a decorator that the older mypy releases
+    # still serving Python 3.8 do not know, so the check is set aside for it.
+    allowlist = tmp_path / "allowlist.txt"
+    allowlist.write_text("morvanex_covers.ScoreTable\n")
     result = subprocess.run(
-        [sys.executable, "-m", "mypy.stubtest", module],
+        [sys.executable, "-m", "mypy.stubtest", module, "--allowlist", str(allowlist), "--ignore-unused-allowlist"],
         capture_output=True, text=True, env=env, cwd=str(tmp_path), timeout=300,
     )
     assert result.returncode == 0, result.stdout + result.stderr

@@ -1,44 +1,14 @@
-// The entries of morvanex_covers.best_covers and own_best_covers: the covers
-// that the searches of cover_runs read back, as Python values.
-#include <string_view>
+// The entries of morvanex_covers.best_covers and own_best_covers: one search
+// of cover_runs over pieces indexed for it alone, read back as Python values.
 #include <utility>
 
-#include "binding_failure.hpp"
 #include "conversions.hpp"
 #include "cover_runs.hpp"
 #include "covers_entries.hpp"
 #include "entry_frame.hpp"
-#include "messages.hpp"
 
 namespace morvanex::binding {
 namespace {
-
-// [(pieces, value), ...]: one pair per word, in order.
-OwnedRef list_from_covers(const WordCovers& covers) {
-    OwnedRef list = expect_created(PyList_New(static_cast<Py_ssize_t>(covers.size())));
-    for (std::size_t k = 0; k < covers.size(); ++k) {
-        Py_ssize_t piece_count = 0;
-        if (covers.value(k) > -1.0) covers.for_each_piece(k, [&](std::string_view) { ++piece_count; });
-        OwnedRef pieces = expect_created(PyTuple_New(piece_count));
-        Py_ssize_t next = 0;
-        if (covers.value(k) > -1.0)
-            covers.for_each_piece(k, [&](std::string_view piece) {
-                PyTuple_SetItem(pieces.get(), next++, str_from_utf8(piece).release());  // steals
-            });
-        OwnedRef value = expect_created(PyFloat_FromDouble(covers.value(k)));
-        OwnedRef pair = expect_created(PyTuple_New(2));
-        // Tuples of str and float cannot be part of a cycle, and the cyclic
-        // collector untracks them itself once it meets them; untracked at
-        // once, millions of them do not make each collection meanwhile walk
-        // them all (which doubled the time of a call on 4.3 M words).
-        PyObject_GC_UnTrack(pieces.get());
-        PyTuple_SetItem(pair.get(), 0, pieces.release());
-        PyTuple_SetItem(pair.get(), 1, value.release());
-        PyObject_GC_UnTrack(pair.get());
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), pair.release());
-    }
-    return list;
-}
 
 Result<OwnedRef> best_covers_body(PyObject* positional, PyObject* keywords) {
     static const char* const names[] = {"words", "scores", "one_char_whitelist", "kind", nullptr};
@@ -49,7 +19,13 @@ Result<OwnedRef> best_covers_body(PyObject* positional, PyObject* keywords) {
     // Held for the whole call: the keyword dict is not ours.
     const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1]),
                              OwnedRef::borrow(argument[2]), OwnedRef::borrow(argument[3])};
-    Result<WordCovers> covers = run_word_covers(argument, names);
+    Result<StringList> words = string_list_from_object(argument[0]);
+    if (!words.ok()) return tie_error_to_argument(names[0], words.take_error());
+    Result<UnindexedPieces> pieces = pieces_from_objects(argument[1], argument[2], names[1], names[2]);
+    if (!pieces.ok()) return pieces.take_error();
+    Result<CandidateKind> kind = kind_from_object(argument[3]);
+    if (!kind.ok()) return kind.take_error();
+    Result<WordCovers> covers = run_word_covers(std::move(pieces).value(), std::move(words).value(), kind.value());
     if (!covers.ok()) return covers.take_error();
     return list_from_covers(covers.value());
 }
@@ -62,7 +38,14 @@ Result<OwnedRef> own_best_covers_body(PyObject* positional, PyObject* keywords) 
         return fetch_pending_error();
     const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1]),
                              OwnedRef::borrow(argument[2]), OwnedRef::borrow(argument[3])};
-    Result<OwnBestCovers> own = run_own_best_covers(argument, names);
+    Result<InsertedStrings> roots = string_set_from_object(argument[0]);
+    if (!roots.ok()) return tie_error_to_argument(names[0], roots.take_error());
+    Result<InsertedStrings> affixes = string_set_from_object(argument[1]);
+    if (!affixes.ok()) return tie_error_to_argument(names[1], affixes.take_error());
+    Result<UnindexedPieces> pieces = pieces_from_objects(argument[2], argument[3], names[2], names[3]);
+    if (!pieces.ok()) return pieces.take_error();
+    Result<OwnBestCovers> own =
+        run_own_best_covers(std::move(pieces).value(), std::move(roots).value(), std::move(affixes).value());
     if (!own.ok()) return own.take_error();
     return kept_set(own.value());
 }

@@ -1,5 +1,7 @@
 #include "cover_runs.hpp"
 
+#include <optional>
+#include <string_view>
 #include <utility>
 
 #include "binding_failure.hpp"
@@ -10,7 +12,31 @@
 namespace morvanex::binding {
 namespace {
 
-// "root" or "affix"; anything else is a ValueError. Absent: a root.
+// Runs `search(index, threads, interruption)` on the engine, over the index
+// that `pieces` holds or over one made in the same run.
+template <class Value, class Search>
+Result<Value> run_search(SearchPieces& pieces, Search search) {
+    return run_engine<Value>([&](std::size_t threads, Interruption& interruption) {
+        if (const PieceIndex* const* index = std::get_if<const PieceIndex*>(&pieces))
+            return search(**index, threads, interruption);
+        UnindexedPieces& unindexed = std::get<UnindexedPieces>(pieces);
+        const PieceIndex index =
+            index_pieces(std::move(unindexed.scores), std::move(unindexed.one_char_whitelist), threads, interruption);
+        return search(index, threads, interruption);
+    });
+}
+
+}  // namespace
+
+Result<UnindexedPieces> pieces_from_objects(PyObject* scores, PyObject* one_char_whitelist, const char* scores_name,
+                                            const char* whitelist_name) {
+    Result<InsertedScores> table = score_table_from_object(scores);
+    if (!table.ok()) return tie_error_to_argument(scores_name, table.take_error());
+    Result<InsertedStrings> whitelist = string_set_from_object(one_char_whitelist);
+    if (!whitelist.ok()) return tie_error_to_argument(whitelist_name, whitelist.take_error());
+    return UnindexedPieces{std::move(table).value(), std::move(whitelist).value()};
+}
+
 Result<CandidateKind> kind_from_object(PyObject* object) {
     if (object == nullptr) return CandidateKind::root;
     if (is_str(object)) {
@@ -22,36 +48,25 @@ Result<CandidateKind> kind_from_object(PyObject* object) {
     return ErrorValue::with_message(PyExc_ValueError, messages::bad_kind);
 }
 
-}  // namespace
-
-Result<WordCovers> run_word_covers(PyObject* const arguments[4], const char* const names[4]) {
-    Result<StringList> words = string_list_from_object(arguments[0]);
-    if (!words.ok()) return tie_error_to_argument(names[0], words.take_error());
-    Result<InsertedScores> scores = score_table_from_object(arguments[1]);
-    if (!scores.ok()) return tie_error_to_argument(names[1], scores.take_error());
-    Result<InsertedStrings> whitelist = string_set_from_object(arguments[2]);
-    if (!whitelist.ok()) return tie_error_to_argument(names[2], whitelist.take_error());
-    Result<CandidateKind> kind = kind_from_object(arguments[3]);
-    if (!kind.ok()) return kind.take_error();
-    return run_engine<WordCovers>([&](std::size_t threads, Interruption& interruption) {
-        return best_word_covers(std::move(words).value(), std::move(scores).value(), std::move(whitelist).value(),
-                                kind.value(), threads, interruption);
+Result<std::unique_ptr<const PieceIndex>> run_index_pieces(UnindexedPieces pieces) {
+    return run_engine<std::unique_ptr<const PieceIndex>>([&](std::size_t threads, Interruption& interruption) {
+        return std::make_unique<const PieceIndex>(
+            index_pieces(std::move(pieces.scores), std::move(pieces.one_char_whitelist), threads, interruption));
     });
 }
 
-Result<OwnBestCovers> run_own_best_covers(PyObject* const arguments[4], const char* const names[4]) {
-    Result<InsertedStrings> roots = string_set_from_object(arguments[0]);
-    if (!roots.ok()) return tie_error_to_argument(names[0], roots.take_error());
-    Result<InsertedStrings> affixes = string_set_from_object(arguments[1]);
-    if (!affixes.ok()) return tie_error_to_argument(names[1], affixes.take_error());
-    Result<InsertedScores> scores = score_table_from_object(arguments[2]);
-    if (!scores.ok()) return tie_error_to_argument(names[2], scores.take_error());
-    Result<InsertedStrings> whitelist = string_set_from_object(arguments[3]);
-    if (!whitelist.ok()) return tie_error_to_argument(names[3], whitelist.take_error());
-    return run_engine<OwnBestCovers>([&](std::size_t threads, Interruption& interruption) {
-        return own_best_cover_table(std::move(roots).value(), std::move(affixes).value(), std::move(scores).value(),
-                                    std::move(whitelist).value(), threads, interruption);
-    });
+Result<WordCovers> run_word_covers(SearchPieces pieces, StringList words, CandidateKind kind) {
+    return run_search<WordCovers>(pieces,
+                                  [&](const PieceIndex& index, std::size_t threads, Interruption& interruption) {
+                                      return best_word_covers(std::move(words), index, kind, threads, interruption);
+                                  });
+}
+
+Result<OwnBestCovers> run_own_best_covers(SearchPieces pieces, InsertedStrings roots, InsertedStrings affixes) {
+    return run_search<OwnBestCovers>(
+        pieces, [&](const PieceIndex& index, std::size_t threads, Interruption& interruption) {
+            return own_best_cover_table(std::move(roots), std::move(affixes), index, threads, interruption);
+        });
 }
 
 OwnedRef kept_set(const OwnBestCovers& own) {
@@ -62,6 +77,32 @@ OwnedRef kept_set(const OwnBestCovers& own) {
             fail_with_error(messages::add_to_set_failed, fetch_pending_error());
     }
     return kept;
+}
+
+OwnedRef list_from_covers(const WordCovers& covers) {
+    OwnedRef list = expect_created(PyList_New(static_cast<Py_ssize_t>(covers.size())));
+    for (std::size_t k = 0; k < covers.size(); ++k) {
+        Py_ssize_t piece_count = 0;
+        if (covers.value(k) > -1.0) covers.for_each_piece(k, [&](std::string_view) { ++piece_count; });
+        OwnedRef pieces = expect_created(PyTuple_New(piece_count));
+        Py_ssize_t next = 0;
+        if (covers.value(k) > -1.0)
+            covers.for_each_piece(k, [&](std::string_view piece) {
+                PyTuple_SetItem(pieces.get(), next++, str_from_utf8(piece).release());  // steals
+            });
+        OwnedRef value = expect_created(PyFloat_FromDouble(covers.value(k)));
+        OwnedRef pair = expect_created(PyTuple_New(2));
+        // Tuples of str and float cannot be part of a cycle, and the cyclic
+        // collector untracks them itself once it meets them; untracked at
+        // once, millions of them do not make each collection meanwhile walk
+        // them all (which doubled the time of a call on 4.3 M words).
+        PyObject_GC_UnTrack(pieces.get());
+        PyTuple_SetItem(pair.get(), 0, pieces.release());
+        PyTuple_SetItem(pair.get(), 1, value.release());
+        PyObject_GC_UnTrack(pair.get());
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), pair.release());
+    }
+    return list;
 }
 
 }  // namespace morvanex::binding

@@ -1,12 +1,17 @@
 #pragma once
-// The searches behind morvanex_covers' cover functions: their arguments taken
-// as run_scoring_iteration takes them, then the engine run as in a call
-// (thread setting, signal checks, interpreter lock released meanwhile).
+// The searches behind morvanex_covers' cover functions and ScoreTable's
+// methods: their arguments taken as run_scoring_iteration takes them, then
+// the engine run as in a call (thread setting, signal checks, interpreter
+// lock released meanwhile).
 //
-// Ownership contract: the arguments are borrowed; the caller keeps them alive
-// for the call. What the engine returns owns copies of every string. A
-// conversion error comes back tied to the argument's name (`names`, in the
-// order of the arguments).
+// Ownership contract: Python arguments are borrowed; the caller keeps them
+// alive for the call. What the conversions and the engine return owns copies
+// of every string. A borrowed PieceIndex must outlive the run (a ScoreTable
+// method holds its table). A conversion error comes back tied to the
+// argument's name.
+#include <memory>
+#include <variant>
+
 #include "driver.hpp"
 #include "error_value.hpp"
 #include "python_handles.hpp"
@@ -14,15 +19,37 @@
 
 namespace morvanex::binding {
 
-// The best covers of words, scores, one_char_whitelist, kind (`arguments`;
-// words a list or tuple of str; kind "root" or "affix", null for a root).
-Result<WordCovers> run_word_covers(PyObject* const arguments[4], const char* const names[4]);
+// Scores and a whitelist converted, to be indexed inside the engine run of
+// one search.
+struct UnindexedPieces {
+    InsertedScores scores;
+    InsertedStrings one_char_whitelist;
+};
 
-// Each candidate's score and whether an iteration keeps it, for the four
-// arguments of run_scoring_iteration.
-Result<OwnBestCovers> run_own_best_covers(PyObject* const arguments[4], const char* const names[4]);
+// The pieces a search walks: a ScoreTable's index, or pieces of its own.
+using SearchPieces = std::variant<const PieceIndex*, UnindexedPieces>;
+
+// `scores` (a dict) and `one_char_whitelist` (a set) converted.
+Result<UnindexedPieces> pieces_from_objects(PyObject* scores, PyObject* one_char_whitelist, const char* scores_name,
+                                            const char* whitelist_name);
+
+// "root" or "affix"; anything else is a ValueError. Null: a root.
+Result<CandidateKind> kind_from_object(PyObject* object);
+
+// The index of `pieces`, made by the engine for a ScoreTable.
+Result<std::unique_ptr<const PieceIndex>> run_index_pieces(UnindexedPieces pieces);
+
+// The best covers of `words` as `kind` by `pieces`.
+Result<WordCovers> run_word_covers(SearchPieces pieces, StringList words, CandidateKind kind);
+
+// Each candidate's score and whether an iteration keeps it, by `pieces`.
+Result<OwnBestCovers> run_own_best_covers(SearchPieces pieces, InsertedStrings roots, InsertedStrings affixes);
 
 // The candidates that `own` finds kept, as a new set of str.
 OwnedRef kept_set(const OwnBestCovers& own);
+
+// [(pieces, value), ...]: one pair per word, in order; ((), -1.0) for a word
+// without a cover.
+OwnedRef list_from_covers(const WordCovers& covers);
 
 }  // namespace morvanex::binding

@@ -1,9 +1,9 @@
 #pragma once
 // The functions of morvanex_covers, as the method definitions from which its
 // initialisation makes the function objects: the covers (cover_entries.cpp),
-// the same as lines of text (row_entries.cpp), the counters
-// (count_entries.cpp), the merge of a call's result (merge_entry.cpp) and
-// the JSON text of scores (json_entry.cpp).
+// the counters (count_entries.cpp), the merge of a call's result
+// (merge_entry.cpp) and the JSON text of scores (json_entry.cpp). Its type,
+// ScoreTable, is in score_table_type.
 //
 // Ownership contract: each definition lives for the whole process and is
 // never changed; a function object made from it refers to it for as long as
@@ -18,8 +18,6 @@ extern PyMethodDef substring_counts_method;
 extern PyMethodDef substring_frequencies_method;
 extern PyMethodDef affix_counts_method;
 extern PyMethodDef merge_scores_method;
-extern PyMethodDef write_candidate_rows_method;
-extern PyMethodDef write_segment_rows_method;
 extern PyMethodDef write_scores_json_method;
 
 }  // namespace morvanex::binding

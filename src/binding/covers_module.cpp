@@ -1,10 +1,11 @@
 // Initialisation of morvanex_covers: PyInit_morvanex_covers, the module's
-// only exported symbol, makes the module with its nine functions and
-// __version__ (module_setup).
+// only exported symbol, makes the module with its seven functions, the
+// ScoreTable type and __version__ (module_setup).
 #include "covers_entries.hpp"
 #include "entry_frame.hpp"
 #include "module_setup.hpp"
 #include "python_handles.hpp"
+#include "score_table_type.hpp"
 
 namespace morvanex::binding {
 namespace {
@@ -14,8 +15,9 @@ PyModuleDef covers_module_definition = single_phase_definition(
                        "\n"
                        "best_covers gives the pieces and value of each word's best cover, the\n"
                        "search that morvanex.run_scoring_iteration runs; own_best_covers tells\n"
-                       "which candidates an iteration leaves with their own score;\n"
-                       "write_candidate_rows and write_segment_rows write both as lines of text;\n"
+                       "which candidates an iteration leaves with their own score; a ScoreTable\n"
+                       "takes scores in once for many such searches, and writes what they find\n"
+                       "as lines of text;\n"
                        "substring_counts, substring_frequencies and affix_counts count what a\n"
                        "vocabulary's scores are usually made from; merge_scores merges a call's\n"
                        "result into its scores; write_scores_json writes scores as JSON.\n"
@@ -27,9 +29,10 @@ PyModuleDef covers_module_definition = single_phase_definition(
 MORVANEX_MODULE_INIT PyInit_morvanex_covers() {
     using namespace morvanex::binding;
     return entry_frame([] {
-        return initialise_module(covers_module_definition,
-                                 {&best_covers_method, &own_best_covers_method, &substring_counts_method,
-                                  &substring_frequencies_method, &affix_counts_method, &merge_scores_method,
-                                  &write_candidate_rows_method, &write_segment_rows_method, &write_scores_json_method});
+        return initialise_module(
+            covers_module_definition,
+            {&best_covers_method, &own_best_covers_method, &substring_counts_method, &substring_frequencies_method,
+             &affix_counts_method, &merge_scores_method, &write_scores_json_method},
+            {&make_score_table_type});
     });
 }

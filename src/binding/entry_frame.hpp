@@ -56,4 +56,18 @@ PyMethodDef keyword_method(const char* name, const char* doc) {
             METH_VARARGS | METH_KEYWORDS, doc};
 }
 
+// The same for a method: its body gets the instance as `self`.
+using MethodBody = Result<OwnedRef> (*)(PyObject* self, PyObject* positional, PyObject* keywords);
+
+template <MethodBody body>
+PyObject* method_entry_point(PyObject* self, PyObject* positional, PyObject* keywords) {
+    return entry_frame([&] { return body(self, positional, keywords); });
+}
+
+template <MethodBody body>
+PyMethodDef keyword_method_of_instance(const char* name, const char* doc) {
+    return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&method_entry_point<body>)),
+            METH_VARARGS | METH_KEYWORDS, doc};
+}
+
 }  // namespace morvanex::binding

@@ -28,9 +28,14 @@ inline PyModuleDef single_phase_definition(const char* name, const char* doc) {
     return {PyModuleDef_HEAD_INIT, name, doc, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
 }
 
-// Makes the module of `definition` with the functions of `functions`, in
-// that order, and __version__, and keeps it in process_state.
-Result<OwnedRef> initialise_module(PyModuleDef& definition, std::initializer_list<PyMethodDef*> functions);
+// Makes a new type object for a module.
+using TypeMaker = Result<OwnedRef> (*)();
+
+// Makes the module of `definition` with the functions of `functions` and
+// then the types that `types` make, in that order, and __version__, and
+// keeps it in process_state.
+Result<OwnedRef> initialise_module(PyModuleDef& definition, std::initializer_list<PyMethodDef*> functions,
+                                   std::initializer_list<TypeMaker> types = {});
 
 // Adds the function that `definition` describes to `module` (borrowed) and
 // lists it in __all__. The function object refers to `definition` for as

@@ -1,6 +1,7 @@
 #include "driver.hpp"
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <span>
 #include <utility>
@@ -90,36 +91,30 @@ void score_all(ResultTable& result, KeptFlags kept, const PieceIndex& pieces, st
                 [&] { interruption.ask_or_throw(); });
 }
 
-ResultTable fill_table(InsertedStrings root_candidates, InsertedStrings affix_candidates, InsertedScores scores,
-                       InsertedStrings one_char_whitelist, std::vector<std::uint8_t>* kept, std::size_t worker_threads,
-                       Interruption& interruption) {
+std::size_t clamped_threads(std::size_t worker_threads) {
     // Far more threads than cores buy nothing and each costs a stack; an
     // absurd request must not try to start millions of them.
     constexpr std::size_t most_worker_threads = 1024;
-    worker_threads = std::clamp<std::size_t>(worker_threads, 1, most_worker_threads);
-    // The keys in byte order, sorted on every thread; then three independent
-    // preparations, claimed by the threads in turn, the longest first. Each
-    // counts its work toward `interruption`, as scoring does.
+    return std::clamp<std::size_t>(worker_threads, 1, most_worker_threads);
+}
+
+// The candidates' table, its entries laid out from both candidate orders,
+// with `beside` (when given) run as one more independent preparation: the
+// threads claim them in turn, the longest first, and each counts its work
+// toward `interruption`, as scoring does.
+ResultTable lay_out_candidates(InsertedStrings root_candidates, InsertedStrings affix_candidates,
+                               const std::function<void()>& beside, std::size_t worker_threads,
+                               Interruption& interruption) {
     std::vector<std::uint32_t> root_order, affix_order;
-    std::optional<PieceIndex> pieces;
-    std::vector<std::uint32_t> keys = scores.entries_in_byte_order(worker_threads, &interruption);
-    auto build_pieces = [&] {
-        pieces.emplace(scores, keys, one_char_whitelist, &interruption);
-        // The trie holds all that scoring needs of them: free them before
-        // the candidates' orders grow.
-        keys = std::vector<std::uint32_t>();
-        scores = InsertedScores();
-        one_char_whitelist = InsertedStrings();
-    };
     auto order_roots = [&] { root_order = root_candidates.members_in_byte_order(1, &interruption); };
     auto order_affixes = [&] { affix_order = affix_candidates.members_in_byte_order(1, &interruption); };
-    run_tasks(worker_threads, {build_pieces, order_roots, order_affixes}, [&] { interruption.ask_or_throw(); });
-    ResultTable result(std::move(root_candidates), std::move(root_order), std::move(affix_candidates),
+    auto ask = [&] { interruption.ask_or_throw(); };
+    if (beside)
+        run_tasks(worker_threads, {beside, order_roots, order_affixes}, ask);
+    else
+        run_tasks(worker_threads, {order_roots, order_affixes}, ask);
+    return ResultTable(std::move(root_candidates), std::move(root_order), std::move(affix_candidates),
                        std::move(affix_order));
-    if (kept != nullptr) kept->assign(result.size(), 0);
-    if (result.size() != 0)
-        score_all(result, kept != nullptr ? kept->data() : nullptr, *pieces, worker_threads, interruption);
-    return result;
 }
 
 }  // namespace
@@ -136,16 +131,39 @@ double updated_score(double previous, double best_cover, std::size_t length) {
 ResultTable rescore_candidates(InsertedStrings root_candidates, InsertedStrings affix_candidates, InsertedScores scores,
                                InsertedStrings one_char_whitelist, std::size_t worker_threads,
                                Interruption& interruption) {
-    return fill_table(std::move(root_candidates), std::move(affix_candidates), std::move(scores),
-                      std::move(one_char_whitelist), nullptr, worker_threads, interruption);
+    worker_threads = clamped_threads(worker_threads);
+    // The keys in byte order, sorted on every thread; then the trie, built
+    // beside the candidates' orders.
+    std::optional<PieceIndex> pieces;
+    std::vector<std::uint32_t> keys = scores.entries_in_byte_order(worker_threads, &interruption);
+    auto build_pieces = [&] {
+        pieces.emplace(scores, keys, one_char_whitelist, &interruption);
+        // The trie holds all that scoring needs of them: free them before
+        // the candidates' orders grow.
+        keys = std::vector<std::uint32_t>();
+        scores = InsertedScores();
+        one_char_whitelist = InsertedStrings();
+    };
+    ResultTable result = lay_out_candidates(std::move(root_candidates), std::move(affix_candidates), build_pieces,
+                                            worker_threads, interruption);
+    if (result.size() != 0) score_all(result, nullptr, *pieces, worker_threads, interruption);
+    return result;
+}
+
+PieceIndex index_pieces(InsertedScores scores, InsertedStrings one_char_whitelist, std::size_t worker_threads,
+                        Interruption& interruption) {
+    const std::vector<std::uint32_t> keys =
+        scores.entries_in_byte_order(clamped_threads(worker_threads), &interruption);
+    return PieceIndex(scores, keys, one_char_whitelist, &interruption);
 }
 
 OwnBestCovers own_best_cover_table(InsertedStrings root_candidates, InsertedStrings affix_candidates,
-                                   InsertedScores scores, InsertedStrings one_char_whitelist,
-                                   std::size_t worker_threads, Interruption& interruption) {
-    std::vector<std::uint8_t> kept;
-    ResultTable previous = fill_table(std::move(root_candidates), std::move(affix_candidates), std::move(scores),
-                                      std::move(one_char_whitelist), &kept, worker_threads, interruption);
+                                   const PieceIndex& pieces, std::size_t worker_threads, Interruption& interruption) {
+    worker_threads = clamped_threads(worker_threads);
+    ResultTable previous =
+        lay_out_candidates(std::move(root_candidates), std::move(affix_candidates), {}, worker_threads, interruption);
+    std::vector<std::uint8_t> kept(previous.size(), 0);
+    if (previous.size() != 0) score_all(previous, kept.data(), pieces, worker_threads, interruption);
     return OwnBestCovers{std::move(previous), std::move(kept)};
 }
 

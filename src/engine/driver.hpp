@@ -15,6 +15,7 @@
 #include "inserted_scores.hpp"
 #include "inserted_strings.hpp"
 #include "interruption.hpp"
+#include "piece_index.hpp"
 #include "result_table.hpp"
 
 namespace morvanex {
@@ -37,16 +38,21 @@ inline ResultTable rescore_candidates(InsertedStrings root_candidates, InsertedS
                               std::move(one_char_whitelist), worker_threads, never);
 }
 
-// The same table with each candidate's previous score as its value, and
-// for each entry whether the update rule keeps that score (the candidate is
-// its own best cover).
+// The pieces of `scores` that searches walk, the one-character ones among
+// them as `one_char_whitelist` allows: built once, then read by any number
+// of searches at once (own_best_cover_table, best_word_covers).
+PieceIndex index_pieces(InsertedScores scores, InsertedStrings one_char_whitelist, std::size_t worker_threads,
+                        Interruption& interruption);
+
+// The table of an iteration over `pieces`, with each candidate's previous
+// score as its value, and for each entry whether the update rule keeps that
+// score (the candidate is its own best cover).
 struct OwnBestCovers {
     ResultTable previous;
     std::vector<std::uint8_t> kept;  // per entry: 1 if kept, else 0
 };
 OwnBestCovers own_best_cover_table(InsertedStrings root_candidates, InsertedStrings affix_candidates,
-                                   InsertedScores scores, InsertedStrings one_char_whitelist,
-                                   std::size_t worker_threads, Interruption& interruption);
+                                   const PieceIndex& pieces, std::size_t worker_threads, Interruption& interruption);
 
 // Whether the update rule keeps the previous score: no cover (N < 0), or a
 // previous score at least the cover's value.

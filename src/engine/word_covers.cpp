@@ -1,12 +1,10 @@
 #include "word_covers.hpp"
 
 #include <algorithm>
-#include <optional>
 #include <thread>
 #include <utility>
 
 #include "char_sequence.hpp"
-#include "piece_index.hpp"
 #include "scorer.hpp"
 #include "work_sharing.hpp"
 
@@ -25,18 +23,10 @@ constexpr std::size_t units_per_word = 16;
 WordCovers::WordCovers(StringList words)
     : words_(std::move(words)), values_(words_.size(), -1.0), piece_begins_(words_.bytes(), 0) {}
 
-WordCovers best_word_covers(StringList words, InsertedScores scores, InsertedStrings one_char_whitelist,
-                            CandidateKind kind, std::size_t worker_threads, Interruption& interruption) {
+WordCovers best_word_covers(StringList words, const PieceIndex& pieces, CandidateKind kind, std::size_t worker_threads,
+                            Interruption& interruption) {
     constexpr std::size_t most_worker_threads = 1024;
     worker_threads = std::clamp<std::size_t>(worker_threads, 1, most_worker_threads);
-    std::optional<PieceIndex> pieces;
-    {
-        std::vector<std::uint32_t> keys = scores.entries_in_byte_order(worker_threads, &interruption);
-        pieces.emplace(scores, keys, one_char_whitelist, &interruption);
-    }
-    scores = InsertedScores();
-    one_char_whitelist = InsertedStrings();
-    interruption.ask_or_throw();
 
     WordCovers covers(std::move(words));
     ChunkQueue queue(covers.size(), words_per_claim);
@@ -50,7 +40,7 @@ WordCovers best_word_covers(StringList words, InsertedScores scores, InsertedStr
                 const std::string_view word = covers.words_[k];
                 if (word.empty()) continue;
                 decode_into(word, scratch.chars);
-                const Cover found = best_cover(scratch.chars, *pieces, kind, scratch);
+                const Cover found = best_cover(scratch.chars, pieces, kind, scratch);
                 covers.values_[k] = found.value;
                 if (!(found.value > -1.0)) continue;
                 // Back from the end, each piece's start; then the bytes where

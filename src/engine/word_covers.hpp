@@ -10,9 +10,8 @@
 #include <vector>
 
 #include "candidate_kind.hpp"
-#include "inserted_scores.hpp"
-#include "inserted_strings.hpp"
 #include "interruption.hpp"
+#include "piece_index.hpp"
 #include "string_list.hpp"
 
 namespace morvanex {
@@ -41,17 +40,16 @@ public:
     }
 
 private:
-    friend WordCovers best_word_covers(StringList, InsertedScores, InsertedStrings, CandidateKind, std::size_t,
-                                       Interruption&);
+    friend WordCovers best_word_covers(StringList, const PieceIndex&, CandidateKind, std::size_t, Interruption&);
     StringList words_;
     std::vector<double> values_;              // per word
     std::vector<std::uint8_t> piece_begins_;  // per byte: 1 where a piece of its word's cover begins
 };
 
 // Covers every word of `words` (repeats and empty words included) as `kind`
-// under `scores` and `one_char_whitelist`, on up to `worker_threads` threads;
-// the calling thread asks `interruption` at bounded intervals of the work.
-WordCovers best_word_covers(StringList words, InsertedScores scores, InsertedStrings one_char_whitelist,
-                            CandidateKind kind, std::size_t worker_threads, Interruption& interruption);
+// by `pieces` (index_pieces), on up to `worker_threads` threads; the calling
+// thread asks `interruption` at bounded intervals of the work.
+WordCovers best_word_covers(StringList words, const PieceIndex& pieces, CandidateKind kind, std::size_t worker_threads,
+                            Interruption& interruption);
 
 }  // namespace morvanex

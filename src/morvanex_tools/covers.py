@@ -7,15 +7,20 @@ import morvanex_covers
 SHORT_SUBSTRING = 8
 
 
-def best_covers(words, scores, whitelist):
-    """The best cover of each word as a root, in order: (its pieces, its value N), or ((), -1.0) without one."""
-    return morvanex_covers.best_covers(words, scores_of_substrings(words, scores), frozenset(whitelist))
+def score_table(scores, whitelist, words=None):
+    """A morvanex_covers.ScoreTable of `scores` and `whitelist`, taken in once for every search under them.
+
+    Given the only `words` it will cover, it holds the scores of their
+    substrings alone when those are far fewer.
+    """
+    return morvanex_covers.ScoreTable(scores if words is None else scores_of_substrings(words, scores),
+                                      frozenset(whitelist))
 
 
-def pieces_used(words, scores, whitelist):
-    """{piece: how many of `words` have a best cover that uses it}."""
+def pieces_used(words, table):
+    """{piece: how many of `words` have a best cover under `table` (a ScoreTable) that uses it}."""
     used = collections.Counter()
-    for pieces, _ in best_covers(words, scores, whitelist):
+    for pieces, _ in table.best_covers(words):
         used.update(set(pieces))
     return used
 

@@ -6,8 +6,6 @@ import re
 import tempfile
 import time
 
-import morvanex_covers
-from morvanex_tools.covers import scores_of_substrings
 from morvanex_tools.words import COMPRESSED, STDIN
 
 TSV_COLUMNS = ("candidate", "kind", "length", "score", "own_best_cover")
@@ -26,15 +24,15 @@ def unescape_field(field):
     return re.sub(r"\\(.)", lambda match: UNESCAPES[match.group(1)], field)
 
 
-def write_results(handle, roots, affixes, scores, whitelist):
+def write_results(handle, roots, affixes, table):
     """The final score of every candidate as tab-separated lines (TSV_COLUMNS, then one line per candidate).
 
-    `handle` is a binary file.  The lines come from the search that tells
-    which candidates are their own best cover: it returns their set.
+    `handle` is a binary file, `table` the final scores' ScoreTable.  The
+    lines come from the search that tells which candidates are their own
+    best cover: it returns their set.
     """
     handle.write(("\t".join(TSV_COLUMNS) + "\n").encode())
-    return morvanex_covers.write_candidate_rows(frozenset(roots), frozenset(affixes), scores, frozenset(whitelist),
-                                                handle.write)
+    return table.write_candidate_rows(frozenset(roots), frozenset(affixes), handle.write)
 
 
 def read_results(path):
@@ -54,14 +52,14 @@ def read_results(path):
     return rows
 
 
-def write_segmentations(handle, words, scores, whitelist, separator):
-    """Each word with its best cover as a root, as tab-separated lines (SEGMENT_COLUMNS), to the binary `handle`.
+def write_segmentations(handle, words, table, separator):
+    """Each word with its best cover as a root under `table` (a ScoreTable), as tab-separated lines
+    (SEGMENT_COLUMNS), to the binary `handle`.
 
     The pieces are joined by `separator`: "" and -1.0 without a cover.
     """
     handle.write(("\t".join(SEGMENT_COLUMNS) + "\n").encode())
-    morvanex_covers.write_segment_rows(words, scores_of_substrings(words, scores), frozenset(whitelist), handle.write,
-                                       separator=separator)
+    table.write_segment_rows(words, handle.write, separator=separator)
 
 
 class PendingOutput:

@@ -6,8 +6,6 @@ import itertools
 import operator
 import random
 
-from morvanex_tools.covers import best_covers
-
 
 def top_units(own, used, scores, count):
     """The `count` texts of `own` that most best covers use, ties by higher score, then by text."""
@@ -17,7 +15,7 @@ def top_units(own, used, scores, count):
     return [(text, -uses) for uses, _, text in heapq.nsmallest(count, keys)]
 
 
-def print_findings(args, words, trained, whitelist, extra, sampled):
+def print_findings(args, words, trained, table, extra, sampled):
     """The candidates that are their own best cover, by length, and sample covers."""
     scores, kept, used = trained.scores, trained.kept, trained.used
     print(f"\nOwn best cover, by length (kept of all; the {args.top} used by most of {sampled} words' best "
@@ -51,15 +49,16 @@ def print_findings(args, words, trained, whitelist, extra, sampled):
 
     samples = random.Random(args.seed).sample(sorted(words), min(args.samples, len(words)))
     print_covers("\nBest covers as a root under the final scores (N: the cover's value):",
-                 samples + extra, scores, whitelist)
+                 samples + extra, scores, table)
 
 
-def print_covers(title, shown, scores, whitelist):
-    """The best cover of each word of `shown`, and how it compares with the word's own score."""
+def print_covers(title, shown, scores, table):
+    """The best cover of each word of `shown` under `table` (the ScoreTable of `scores`), and how it compares
+    with the word's own score."""
     if not shown:
         return
     print(title)
-    covers = best_covers(shown, scores, whitelist)
+    covers = table.best_covers(shown)
     word_width = max(map(len, shown))
     cover_width = max(len(" + ".join(pieces)) for pieces, _ in covers)
     for word, (pieces, value) in zip(shown, covers):

@@ -2,6 +2,7 @@
 
 import sys
 
+from morvanex_tools.covers import score_table
 from morvanex_tools.outputs import SEGMENT_COLUMNS, UsageError, write_segmentations
 from morvanex_tools.progress import Progress
 from morvanex_tools.sessions import read_session
@@ -39,6 +40,7 @@ def run(args, morvanex, pending, started):
     with Progress(f"segmenting {len(words)} words"):
         # The segments are UTF-8 with "\n" line ends, whatever the locale and platform.
         sys.stdout.flush()
-        write_segmentations(sys.stdout.buffer, words, scores, settings["whitelist"], args.separator)
+        write_segmentations(sys.stdout.buffer, words, score_table(scores, settings["whitelist"], words),
+                            args.separator)
         sys.stdout.buffer.flush()
     return 0

@@ -18,7 +18,7 @@ import sys
 import time
 
 from morvanex_tools.candidates import affix_candidates, initial_scores
-from morvanex_tools.covers import pieces_used
+from morvanex_tools.covers import pieces_used, score_table
 from morvanex_tools.outputs import (
     SEGMENT_COLUMNS,
     TSV_COLUMNS,
@@ -138,16 +138,14 @@ def planned_outputs(args):
     return outputs
 
 
-# `kept`, the candidates that are their own best cover, is found as the results are written.
+# Found under the final scores after training: `kept`, the candidates that are their own best cover (as the
+# results are written), and `used`, for each piece, the words (of a sample of RANK_SAMPLE at most) whose best
+# cover uses it.
 Trained = collections.namedtuple("Trained", "roots affixes candidates scores kept used settings")
 
 
 def train(scoring_iteration, args, words, whitelist, say):
-    """The session over `words`, saying what each step took: a Trained tuple.
-
-    `used` counts, for each piece, the words (of a sample of RANK_SAMPLE at
-    most) whose best cover under the final scores uses it.
-    """
+    """The session over `words`, saying what each step took: a Trained tuple, without `kept` and `used`."""
     started = time.perf_counter()
     with Progress("preparing candidates and initial scores"):
         affixes = affix_candidates(words, args.min_shared, args.max_affix_length)
@@ -176,23 +174,36 @@ def train(scoring_iteration, args, words, whitelist, say):
         print(f"stopped after {session.iterations} iterations without converging")
     scores = session.scores
 
-    started = time.perf_counter()
-    sample = random.Random(args.seed).sample(words, RANK_SAMPLE) if len(words) > RANK_SAMPLE else words
-    with Progress("best covers of the words, to rank the units by use"):
-        used = pieces_used(sample, scores, whitelist)
-    say(f"best covers of {len(sample)} words, to rank the units by use, in {time.perf_counter() - started:.2f} s")
-
     settings = {"words": args.words, "word_count": len(words), "lowercase": not args.no_lowercase,
                 "whitelist": sorted(whitelist), "min_shared": args.min_shared,
                 "max_affix_length": args.max_affix_length, "max_piece_length": args.max_piece_length,
                 "iterations": session.iterations, "converged": session.converged}
-    return Trained(roots, affixes, candidates, scores, None, used, settings)
+    return Trained(roots, affixes, candidates, scores, None, None, settings)
 
 
-def segment_words(output, words, scores, whitelist, separator):
-    """The best covers of `words` written to `output` (a PendingOutput)."""
+def segment_words(output, words, table, separator):
+    """The best covers of `words` under `table` written to `output` (a PendingOutput)."""
     with Progress(f"segmenting {len(words)} words"):
-        output.write(lambda handle: write_segmentations(handle, words, scores, whitelist, separator))
+        output.write(lambda handle: write_segmentations(handle, words, table, separator))
+
+
+def find_units(args, words, trained, whitelist, results, say):
+    """(`trained` with `kept` and `used`, the ScoreTable of its final scores), the results written to `results`."""
+    scores = trained.scores
+    started = time.perf_counter()
+    with Progress(f"indexing {len(scores)} final scores"):
+        table = score_table(scores, whitelist)
+    say(f"indexed {len(scores)} final scores for the searches below in {time.perf_counter() - started:.2f} s")
+    with Progress(f"finding which of {trained.candidates} candidates are their own best cover, writing the results"):
+        kept = results.write(lambda handle: write_results(handle, trained.roots, trained.affixes, table))
+    say(f"own best cover: {len(kept)} of {trained.candidates} candidates, found as the results were written, "
+        f"in {results.seconds:.2f} s")
+    started = time.perf_counter()
+    sample = random.Random(args.seed).sample(words, RANK_SAMPLE) if len(words) > RANK_SAMPLE else words
+    with Progress("best covers of the words, to rank the units by use"):
+        used = pieces_used(sample, table)
+    say(f"best covers of {len(sample)} words, to rank the units by use, in {time.perf_counter() - started:.2f} s")
+    return trained._replace(kept=kept, used=used), table
 
 
 def run(args, morvanex, pending, started):
@@ -216,14 +227,9 @@ def run(args, morvanex, pending, started):
     whitelist = set(args.whitelist.lower() if lowercase else args.whitelist)
     trained = train(morvanex.run_scoring_iteration, args, words, whitelist, say)
     scores, settings = trained.scores, trained.settings
-    with Progress(f"finding which of {trained.candidates} candidates are their own best cover, writing the results"):
-        kept = files["results"].write(lambda handle: write_results(
-            handle, trained.roots, trained.affixes, scores, whitelist))
-    trained = trained._replace(kept=kept)
-    say(f"own best cover: {len(kept)} of {trained.candidates} candidates, found as the results were written, "
-        f"in {files['results'].seconds:.2f} s")
+    trained, table = find_units(args, words, trained, whitelist, files["results"], say)
     if "segmentations" in files:
-        segment_words(files["segmentations"], to_segment, scores, whitelist, args.separator)
+        segment_words(files["segmentations"], to_segment, table, args.separator)
     if "session" in files:
         with Progress(f"saving the session ({len(scores)} scores)"):
             files["session"].write(lambda handle: write_session(handle, scores, settings), compress=True)
@@ -240,6 +246,6 @@ def run(args, morvanex, pending, started):
         print(f"session saved to {files['session'].target} in {files['session'].seconds:.2f} s "
               f"(segment with it: morvanex segment --load {files['session'].target})")
     extra = [word.lower() if lowercase else word for word in args.segment]
-    print_findings(args, words, trained, whitelist, extra, min(len(words), RANK_SAMPLE))
+    print_findings(args, words, trained, table, extra, min(len(words), RANK_SAMPLE))
     print(f"\ntotal: {time.perf_counter() - started:.2f} s")
     return 0

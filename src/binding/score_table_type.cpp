@@ -1,0 +1,189 @@
+#include "score_table_type.hpp"
+
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "binding_failure.hpp"
+#include "conversions.hpp"
+#include "cover_runs.hpp"
+#include "entry_frame.hpp"
+#include "messages.hpp"
+#include "row_writers.hpp"
+
+namespace morvanex::binding {
+namespace {
+
+struct ScoreTableObject {
+    PyObject_HEAD const PieceIndex* pieces;  // owned; null only while the instance is made
+};
+
+const PieceIndex& pieces_of(PyObject* self) { return *reinterpret_cast<ScoreTableObject*>(self)->pieces; }
+
+Result<OwnedRef> new_body(PyTypeObject* type, PyObject* positional, PyObject* keywords) {
+    static const char* const names[] = {"scores", "one_char_whitelist", nullptr};
+    PyObject* argument[2] = {};
+    if (!PyArg_ParseTupleAndKeywords(positional, keywords, "OO:ScoreTable", const_cast<char**>(names), &argument[0],
+                                     &argument[1]))
+        return fetch_pending_error();
+    const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1])};
+    Result<UnindexedPieces> pieces = pieces_from_objects(argument[0], argument[1], names[0], names[1]);
+    if (!pieces.ok()) return pieces.take_error();
+    Result<std::unique_ptr<const PieceIndex>> index = run_index_pieces(std::move(pieces).value());
+    if (!index.ok()) return index.take_error();
+    const auto allocate = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+    OwnedRef table = expect_created(allocate(type, 0));
+    reinterpret_cast<ScoreTableObject*>(table.get())->pieces = index.value().release();
+    return table;
+}
+
+PyObject* new_entry(PyTypeObject* type, PyObject* positional, PyObject* keywords) {
+    return entry_frame([&] { return new_body(type, positional, keywords); });
+}
+
+void dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    delete reinterpret_cast<ScoreTableObject*>(self)->pieces;
+    reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free))(self);
+    Py_DecRef(reinterpret_cast<PyObject*>(type));
+}
+
+Result<OwnedRef> best_covers_body(PyObject* self, PyObject* positional, PyObject* keywords) {
+    static const char* const names[] = {"words", "kind", nullptr};
+    PyObject* argument[2] = {};
+    if (!PyArg_ParseTupleAndKeywords(positional, keywords, "O|O:best_covers", const_cast<char**>(names), &argument[0],
+                                     &argument[1]))
+        return fetch_pending_error();
+    const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1])};
+    Result<StringList> words = string_list_from_object(argument[0]);
+    if (!words.ok()) return tie_error_to_argument(names[0], words.take_error());
+    Result<CandidateKind> kind = kind_from_object(argument[1]);
+    if (!kind.ok()) return kind.take_error();
+    Result<WordCovers> covers = run_word_covers(&pieces_of(self), std::move(words).value(), kind.value());
+    if (!covers.ok()) return covers.take_error();
+    return list_from_covers(covers.value());
+}
+
+// The own-best search over the candidate sets `roots` and `affixes`.
+Result<OwnBestCovers> own_best_covers_of(PyObject* self, PyObject* roots, PyObject* affixes,
+                                         const char* const names[]) {
+    Result<InsertedStrings> root_set = string_set_from_object(roots);
+    if (!root_set.ok()) return tie_error_to_argument(names[0], root_set.take_error());
+    Result<InsertedStrings> affix_set = string_set_from_object(affixes);
+    if (!affix_set.ok()) return tie_error_to_argument(names[1], affix_set.take_error());
+    return run_own_best_covers(&pieces_of(self), std::move(root_set).value(), std::move(affix_set).value());
+}
+
+Result<OwnedRef> own_best_covers_body(PyObject* self, PyObject* positional, PyObject* keywords) {
+    static const char* const names[] = {"root_candidates", "affix_candidates", nullptr};
+    PyObject* argument[2] = {};
+    if (!PyArg_ParseTupleAndKeywords(positional, keywords, "OO:own_best_covers", const_cast<char**>(names),
+                                     &argument[0], &argument[1]))
+        return fetch_pending_error();
+    const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1])};
+    Result<OwnBestCovers> own = own_best_covers_of(self, argument[0], argument[1], names);
+    if (!own.ok()) return own.take_error();
+    return kept_set(own.value());
+}
+
+Result<OwnedRef> write_candidate_rows_body(PyObject* self, PyObject* positional, PyObject* keywords) {
+    static const char* const names[] = {"root_candidates", "affix_candidates", "write", nullptr};
+    PyObject* argument[3] = {};
+    if (!PyArg_ParseTupleAndKeywords(positional, keywords, "OOO:write_candidate_rows", const_cast<char**>(names),
+                                     &argument[0], &argument[1], &argument[2]))
+        return fetch_pending_error();
+    const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1]),
+                             OwnedRef::borrow(argument[2])};
+    Result<OwnBestCovers> own = own_best_covers_of(self, argument[0], argument[1], names);
+    if (!own.ok()) return own.take_error();
+    BlockWriter writer(argument[2]);
+    if (Result<Done> written = write_candidate_rows(own.value(), writer); !written.ok()) return written.take_error();
+    return kept_set(own.value());
+}
+
+Result<OwnedRef> write_segment_rows_body(PyObject* self, PyObject* positional, PyObject* keywords) {
+    static const char* const names[] = {"words", "write", "separator", nullptr};
+    PyObject* argument[3] = {};
+    if (!PyArg_ParseTupleAndKeywords(positional, keywords, "OO|O:write_segment_rows", const_cast<char**>(names),
+                                     &argument[0], &argument[1], &argument[2]))
+        return fetch_pending_error();
+    const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1]),
+                             OwnedRef::borrow(argument[2])};
+    Result<StringList> words = string_list_from_object(argument[0]);
+    if (!words.ok()) return tie_error_to_argument(names[0], words.take_error());
+    std::string separator = "+";
+    if (argument[2] != nullptr) {
+        if (!is_str(argument[2]))
+            return tie_error_to_argument(names[2], type_mismatch_error(argument[2], messages::target_string));
+        Result<Utf8Text> text = string_from_object(argument[2]);
+        if (!text.ok()) return tie_error_to_argument(names[2], text.take_error());
+        separator = text.value().view();
+    }
+    Result<WordCovers> covers = run_word_covers(&pieces_of(self), std::move(words).value(), CandidateKind::root);
+    if (!covers.ok()) return covers.take_error();
+    BlockWriter writer(argument[1]);
+    if (Result<Done> written = write_segment_rows(covers.value(), separator, writer); !written.ok())
+        return written.take_error();
+    return OwnedRef::borrow(Py_None);
+}
+
+PyMethodDef methods[] = {
+    keyword_method_of_instance<best_covers_body>(
+        "best_covers", "best_covers($self, words, kind='root')\n--\n\n"
+                       "morvanex_covers.best_covers(words, scores, one_char_whitelist, kind) for\n"
+                       "this table's scores and whitelist."),
+    keyword_method_of_instance<own_best_covers_body>(
+        "own_best_covers", "own_best_covers($self, root_candidates, affix_candidates)\n--\n\n"
+                           "morvanex_covers.own_best_covers(root_candidates, affix_candidates,\n"
+                           "scores, one_char_whitelist) for this table's scores and whitelist."),
+    keyword_method_of_instance<write_candidate_rows_body>(
+        "write_candidate_rows", "write_candidate_rows($self, root_candidates, affix_candidates, write)\n--\n\n"
+                                "own_best_covers(root_candidates, affix_candidates), after handing `write`\n"
+                                "(a binary file's write, say) a line for every non-empty candidate, in\n"
+                                "code point order, as UTF-8 bytes in blocks of about a megabyte: the\n"
+                                "candidate, its kind ('root', 'affix', or 'both' for a string in both\n"
+                                "sets), its length in characters, its score as repr() writes it (0.0 when\n"
+                                "the table has none, as in run_scoring_iteration) and 'yes' or 'no' for\n"
+                                "whether it is its own best cover, separated by tabs; a backslash, tab,\n"
+                                "newline or carriage return in the candidate is written as \\\\, \\t, \\n\n"
+                                "or \\r. An exception that `write` raises ends the call."),
+    keyword_method_of_instance<write_segment_rows_body>(
+        "write_segment_rows", "write_segment_rows($self, words, write, separator='+')\n--\n\n"
+                              "Hands `write` (a binary file's write, say) a line for each word of\n"
+                              "`words` (a list or tuple of str), in order, as UTF-8 bytes in blocks of\n"
+                              "about a megabyte: the word, the pieces of its best cover as a root\n"
+                              "joined by `separator` (empty without a cover), and the cover's value as\n"
+                              "repr() writes it (-1.0 without a cover), separated by tabs; a\n"
+                              "backslash, tab, newline or carriage return in the first two is written\n"
+                              "as \\\\, \\t, \\n or \\r. An exception that `write` raises ends the call."),
+    {nullptr, nullptr, 0, nullptr},
+};
+
+char type_doc[] = "ScoreTable(scores, one_char_whitelist)\n--\n\n"
+                  "A score table and one-character whitelist, taken as run_scoring_iteration\n"
+                  "takes them and indexed once, for any number of searches: best_covers and\n"
+                  "own_best_covers do what the module functions of those names do with these\n"
+                  "scores and whitelist, without taking them in again, and the write_\n"
+                  "methods write what they find as lines of text. Later changes to `scores`\n"
+                  "do not reach the table. MORVANEX_NUM_THREADS and Ctrl-C act as in a call.";
+
+PyType_Slot slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(&new_entry)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc)},
+    {Py_tp_methods, methods},
+    {Py_tp_doc, type_doc},
+    {0, nullptr},
+};
+
+PyType_Spec spec = {"morvanex_covers.ScoreTable", static_cast<int>(sizeof(ScoreTableObject)), 0, Py_TPFLAGS_DEFAULT,
+                    slots};
+
+}  // namespace
+
+Result<OwnedRef> make_score_table_type() {
+    OwnedRef type = OwnedRef::steal(PyType_FromSpec(&spec));
+    if (!type) return fetch_pending_error();
+    return type;
+}
+
+}  // namespace morvanex::binding
