@@ -29,6 +29,7 @@ DEFAULT_COMMAND = [sys.executable, "-m", "morvanex_tools", "train"]
 # The steps in the command's own lines, in seconds; `iteration` lines give milliseconds.
 STEP_LINES = {
     "preparation": r"^prepared in ([\d.]+) s",
+    "indexing the final scores": r"^indexed \d+ final scores for the searches below in ([\d.]+) s",
     "best covers ranking the units": r"^best covers of \d+ words, to rank the units by use, in ([\d.]+) s",
     "own best cover and writing the results": r"^final scores of .* written to .* in ([\d.]+) s",
     "segmenting every word and writing the segments":
