@@ -4,6 +4,7 @@ from typing import (
     FrozenSet,
     List,
     Literal,
+    Optional,
     Set,
     SupportsFloat,
     SupportsIndex,
@@ -87,11 +88,15 @@ def affix_counts(
     """
     ...
 
-def merge_scores(scores: Dict[str, float], result: Dict[str, float]) -> int:
+def merge_scores(
+    scores: Dict[str, float], result: Dict[str, float], merged_before: Optional[Dict[str, float]] = None
+) -> int:
     """Merge ``result`` into ``scores`` in place, as ``scores.update(result)``; the entries that changed.
 
     An entry changed when ``scores`` lacked it or held another value, bit for
-    bit: -0.0 differs from 0.0, and a NaN equals the same NaN.
+    bit: -0.0 differs from 0.0, and a NaN equals the same NaN. ``merged_before``,
+    the result the previous merge put into ``scores`` (unchanged since), stands
+    for what ``scores`` holds wherever it lists the same key at the same position.
     """
     ...
 

@@ -169,6 +169,8 @@ def test_first_failing_argument_is_reported(function, arguments, parameter):
         ("merge_scores", [[], {}], TypeError, "argument 'scores': 'list' object cannot be converted to 'PyDict'"),
         ("merge_scores", [{}, {"a"}], TypeError, "argument 'result': 'set' object cannot be converted to 'PyDict'"),
         ("merge_scores", [{"a": "x"}, {"a": 1.0}], TypeError, "must be real number, not str"),
+        ("merge_scores", [{}, {}, []], TypeError,
+         "argument 'merged_before': 'list' object cannot be converted to 'PyDict'"),
         ("write_scores_json", [[], [].append], TypeError,
          "argument 'scores': 'list' object cannot be converted to 'PyDict'"),
         ("ScoreTable", [[], set()], TypeError, "argument 'scores': 'list' object cannot be converted to 'PyDict'"),

@@ -425,6 +425,29 @@ def test_merging_a_result_counts_the_values_changed_bit_for_bit(earlier, result)
     assert list(result.items()) == list(given.items())
 
 
+@requires_module
+@pytest.mark.parametrize("order", ["same", "reversed", "fewer", "more", "subclass-keys"])
+def test_merging_after_a_result_merged_before_counts_and_merges_as_without_it(order):
+    import morvanex_covers
+
+    class Text(str):
+        pass
+
+    first = {f"k{i}": 1.0 / (i + 1) for i in range(20)}
+    second = {key: value if i % 3 else -value for i, (key, value) in enumerate(first.items())}
+    second["k0"] = -0.0 if first["k0"] == 0.0 else first["k0"]
+    keys = {"same": list(second), "reversed": list(second)[::-1], "fewer": list(second)[:12],
+            "more": [*second, "new1", "new2"], "subclass-keys": [Text(key) for key in second]}[order]
+    later = {key: second.get(key, 0.5) for key in keys}
+    scores, plain = {"x": 2.0}, {"x": 2.0}
+    for target in (scores, plain):
+        morvanex_covers.merge_scores(target, first)
+    changed = morvanex_covers.merge_scores(scores, later, first)
+    assert changed == morvanex_covers.merge_scores(plain, later)
+    assert list(scores) == list(plain)
+    assert [struct.pack("<d", value) for value in scores.values()] == [struct.pack("<d", v) for v in plain.values()]
+
+
 class Score(float):
     def __repr__(self):
         return "not a float's text"

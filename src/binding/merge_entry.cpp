@@ -14,6 +14,7 @@ namespace morvanex::binding {
 namespace {
 
 bool is_exact_float(PyObject* object) { return Py_TYPE(object) == &PyFloat_Type; }
+bool is_exact_str(PyObject* object) { return Py_TYPE(object) == &PyUnicode_Type; }
 
 std::uint64_t bits_of(double value) {
     std::uint64_t bits = 0;
@@ -31,33 +32,54 @@ Result<bool> value_changed(PyObject* earlier, PyObject* later) {
     return bits_of(before.value()) != bits_of(after.value());
 }
 
+// The value of `key` in `merged_before` at its walk's next position, when
+// that position holds the same exact str; else null. Exact strs compare
+// without running Python code.
+PyObject* value_at_same_position(PyObject* merged_before, Py_ssize_t& cursor, PyObject* key) {
+    PyObject* earlier_key = nullptr;
+    PyObject* earlier_value = nullptr;
+    if (merged_before == nullptr || !PyDict_Next(merged_before, &cursor, &earlier_key, &earlier_value)) return nullptr;
+    if (!is_exact_str(key) || !is_exact_str(earlier_key)) return nullptr;
+    if (earlier_key != key && PyUnicode_Compare(earlier_key, key) != 0) return nullptr;
+    return earlier_value;
+}
+
 Result<OwnedRef> merge_scores_body(PyObject* positional, PyObject* keywords) {
-    static const char* const names[] = {"scores", "result", nullptr};
-    PyObject* scores_argument = nullptr;
-    PyObject* result_argument = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(positional, keywords, "OO:merge_scores", const_cast<char**>(names),
-                                     &scores_argument, &result_argument))
+    static const char* const names[] = {"scores", "result", "merged_before", nullptr};
+    PyObject* argument[3] = {};
+    if (!PyArg_ParseTupleAndKeywords(positional, keywords, "OO|O:merge_scores", const_cast<char**>(names), &argument[0],
+                                     &argument[1], &argument[2]))
         return fetch_pending_error();
-    const OwnedRef scores = OwnedRef::borrow(scores_argument);
-    const OwnedRef result = OwnedRef::borrow(result_argument);
-    if (!is_dict(scores.get()))
-        return tie_error_to_argument(names[0], type_mismatch_error(scores.get(), messages::target_dict));
-    if (!is_dict(result.get()))
-        return tie_error_to_argument(names[1], type_mismatch_error(result.get(), messages::target_dict));
+    const OwnedRef scores = OwnedRef::borrow(argument[0]);
+    const OwnedRef result = OwnedRef::borrow(argument[1]);
+    const OwnedRef merged_before = OwnedRef::borrow(argument[2] == Py_None ? nullptr : argument[2]);
+    for (int k = 0; k < 3; ++k) {
+        PyObject* dict = (k == 0 ? scores : k == 1 ? result : merged_before).get();
+        if (dict != nullptr && !is_dict(dict))
+            return tie_error_to_argument(names[k], type_mismatch_error(dict, messages::target_dict));
+    }
 
     const Py_ssize_t recorded_size = PyDict_Size(result.get());
-    Py_ssize_t cursor = 0;
+    const Py_ssize_t recorded_before = merged_before ? PyDict_Size(merged_before.get()) : 0;
+    Py_ssize_t cursor = 0, cursor_before = 0;
     unsigned long long changed = 0;
     for (;;) {
-        // A value's __float__, or a key's __eq__, is Python code that may change the result under the walk.
-        if (PyDict_Size(result.get()) != recorded_size) fail(messages::dict_changed_size);
+        // A value's __float__, or a key's __eq__, is Python code that may change the dicts under the walk.
+        if (PyDict_Size(result.get()) != recorded_size ||
+            (merged_before && PyDict_Size(merged_before.get()) != recorded_before))
+            fail(messages::dict_changed_size);
         PyObject* borrowed_key = nullptr;
         PyObject* borrowed_value = nullptr;
         if (!PyDict_Next(result.get(), &cursor, &borrowed_key, &borrowed_value)) break;
         const OwnedRef key = OwnedRef::borrow(borrowed_key);
         const OwnedRef value = OwnedRef::borrow(borrowed_value);
-        const OwnedRef earlier = OwnedRef::borrow(PyDict_GetItemWithError(scores.get(), key.get()));
-        if (!earlier && PyErr_Occurred() != nullptr) return fetch_pending_error();
+        // What scores holds for the key: told by the result merged before
+        // (the same keys in the same order, call after call), else looked up.
+        OwnedRef earlier = OwnedRef::borrow(value_at_same_position(merged_before.get(), cursor_before, key.get()));
+        if (!earlier) {
+            earlier = OwnedRef::borrow(PyDict_GetItemWithError(scores.get(), key.get()));
+            if (!earlier && PyErr_Occurred() != nullptr) return fetch_pending_error();
+        }
         Result<bool> differs = value_changed(earlier.get(), value.get());
         if (!differs.ok()) return differs.take_error();
         // The same double in a float of the same type: scores keeps its own object.
@@ -71,11 +93,17 @@ Result<OwnedRef> merge_scores_body(PyObject* positional, PyObject* keywords) {
 }  // namespace
 
 PyMethodDef merge_scores_method = keyword_method<merge_scores_body>(
-    "merge_scores", "merge_scores(scores, result)\n--\n\n"
+    "merge_scores", "merge_scores(scores, result, merged_before=None)\n--\n\n"
                     "Merge `result` (a dict from str to float, as run_scoring_iteration returns\n"
                     "it) into `scores` in place, as scores.update(result) does, and return how\n"
                     "many of its entries `scores` lacked or held with another value, bit for\n"
                     "bit (so -0.0 differs from 0.0 and a NaN equals the same NaN). An entry\n"
-                    "whose float holds the same value keeps its own float object.");
+                    "whose float holds the same value keeps its own float object.\n"
+                    "\n"
+                    "`merged_before`, when given, is the result that the previous merge put\n"
+                    "into `scores`, which nothing has changed since: where it holds the same\n"
+                    "key at the same position of its order as `result` (as the results of\n"
+                    "calls with the same candidates do), its value is taken for the one\n"
+                    "`scores` holds, and that key is not looked up.");
 
 }  // namespace morvanex::binding

@@ -36,12 +36,15 @@ def run_session(scoring_iteration, words, affixes, scores, whitelist, iterations
     whitelist = frozenset(whitelist)
     changed = None
     number = 0
+    result = None
     while number < (MAX_ITERATIONS if iterations is None else iterations):
         number += 1
         started = time.perf_counter()
-        result = scoring_iteration(roots, affixes, scores, whitelist)
+        merged_before, result = result, scoring_iteration(roots, affixes, scores, whitelist)
         seconds = time.perf_counter() - started
-        changed = morvanex_covers.merge_scores(scores, result)
+        # The result merged before holds what `scores` holds for the candidates, in the order this one lists them.
+        changed = morvanex_covers.merge_scores(scores, result, merged_before)
+        del merged_before
         if report is not None:
             report(number, result, changed, seconds)
         if changed == 0 and iterations is None:
