@@ -143,6 +143,25 @@ def parallel_workload():
     return roots, affixes, scores, set(letters[:6])
 
 
+@pytest.mark.parametrize("setting", ["1", "2"])
+def test_threads_searching_one_score_table_at_once_get_the_single_thread_covers(monkeypatch, setting):
+    import morvanex_covers
+
+    roots, affixes, scores, whitelist = parallel_workload()
+    words = sorted(roots)
+    table = morvanex_covers.ScoreTable(scores, whitelist)
+    expected = (repr(table.best_covers(words)), table.own_best_covers(roots, affixes))
+    # With two scoring threads per search, each search lets go of the
+    # interpreter lock: the threads' searches of the one index overlap.
+    monkeypatch.setenv("MORVANEX_NUM_THREADS", setting)
+
+    def searches():
+        return [(repr(table.best_covers(words)), table.own_best_covers(roots, affixes)) for _ in range(3)]
+
+    for per_thread in run_threads(searches):
+        assert per_thread == [expected] * 3
+
+
 def test_parallel_scoring_gives_the_serial_result_whatever_the_thread_count(monkeypatch):
     args = parallel_workload()
     assert len(args[0]) + len(args[1]) > 3000
