@@ -102,27 +102,31 @@ Result<StringList> string_list_from_object(PyObject* object) {
     return words;
 }
 
+bool DictItems::next(OwnedRef& key, OwnedRef& value) {
+    // The previous item goes first: releasing it may run Python code, which
+    // must not run between taking the next item and holding it.
+    value = OwnedRef();
+    key = OwnedRef();
+    if (PyDict_Size(dict_) != recorded_size_) fail(messages::dict_changed_size);
+    if (remaining_ == -1) fail(messages::dict_keys_changed);
+    PyObject* borrowed_key = nullptr;
+    PyObject* borrowed_value = nullptr;
+    if (!PyDict_Next(dict_, &cursor_, &borrowed_key, &borrowed_value)) return false;
+    --remaining_;
+    key = OwnedRef::borrow(borrowed_key);
+    value = OwnedRef::borrow(borrowed_value);
+    return true;
+}
+
 Result<InsertedScores> score_table_from_object(PyObject* object) {
     if (!is_dict(object)) return type_mismatch_error(object, messages::target_dict);
 
-    const Py_ssize_t recorded_size = PyDict_Size(object);
-    InsertedScores table(static_cast<std::size_t>(recorded_size));
-    OwnedRef dict = OwnedRef::borrow(object);
-    Py_ssize_t cursor = 0;
-    Py_ssize_t remaining = recorded_size;
-    for (;;) {
-        // A value's __float__ is Python code that may change the dict (or let
-        // another thread change it) between two steps of the walk.
-        if (PyDict_Size(dict.get()) != recorded_size) fail(messages::dict_changed_size);
-        if (remaining == -1) fail(messages::dict_keys_changed);
-
-        PyObject* borrowed_key = nullptr;
-        PyObject* borrowed_value = nullptr;
-        if (!PyDict_Next(dict.get(), &cursor, &borrowed_key, &borrowed_value)) break;
-        --remaining;
-        OwnedRef key = OwnedRef::borrow(borrowed_key);
-        OwnedRef value = OwnedRef::borrow(borrowed_value);
-
+    const OwnedRef dict = OwnedRef::borrow(object);
+    DictItems items(dict.get());
+    InsertedScores table(items.size());
+    // A value's __float__ is Python code that may change the dict (or let
+    // another thread change it) between two steps of the walk.
+    for (OwnedRef key, value; items.next(key, value);) {
         Result<Utf8Text> text = string_from_object(key.get());
         if (!text.ok()) return text.take_error();
         Result<double> number = double_from_object(value.get());

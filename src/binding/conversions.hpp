@@ -28,6 +28,24 @@
 
 namespace morvanex::binding {
 
+// A walk over a dict's items while Python code may run between two steps
+// (a value's __float__, a write callable): a change of the dict's size, or
+// more items than it had, is the internal failure dict_changed_size or
+// dict_keys_changed. The dict is borrowed; the caller keeps it alive.
+class DictItems {
+public:
+    explicit DictItems(PyObject* dict) : dict_(dict), recorded_size_(PyDict_Size(dict)), remaining_(recorded_size_) {}
+    std::size_t size() const { return static_cast<std::size_t>(recorded_size_); }
+    // The next item as new references, or false at the end.
+    bool next(OwnedRef& key, OwnedRef& value);
+
+private:
+    PyObject* dict_;
+    Py_ssize_t recorded_size_;
+    Py_ssize_t remaining_;
+    Py_ssize_t cursor_ = 0;
+};
+
 // A new str of `text`, which is valid UTF-8 (the engine's strings are).
 OwnedRef str_from_utf8(std::string_view text);
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "binding_failure.hpp"
+#include "block_writer.hpp"
 #include "conversions.hpp"
 #include "covers_entries.hpp"
 #include "entry_frame.hpp"
@@ -15,10 +15,6 @@
 
 namespace morvanex::binding {
 namespace {
-
-// The text is handed out once it reaches this size: few calls of `write`,
-// little held at once.
-constexpr std::size_t block_size = std::size_t{1} << 20;
 
 // The escape of one byte of a JSON string as json writes it with
 // ensure_ascii=False, or an empty view for a byte written as it is (every
@@ -69,15 +65,6 @@ void append_json_number(std::string& out, double value) {
         append_float_repr(out, value);
 }
 
-// Hands `text` to `write` as one bytes object and empties it.
-Result<Done> hand_out(PyObject* write, std::string& text) {
-    const OwnedRef block = expect_created(PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-    text.clear();
-    const OwnedRef returned = OwnedRef::steal(PyObject_CallFunctionObjArgs(write, block.get(), nullptr));
-    if (!returned) return fetch_pending_error();
-    return Done{};
-}
-
 Result<OwnedRef> write_scores_json_body(PyObject* positional, PyObject* keywords) {
     static const char* const names[] = {"scores", "write", nullptr};
     PyObject* scores_argument = nullptr;
@@ -90,21 +77,12 @@ Result<OwnedRef> write_scores_json_body(PyObject* positional, PyObject* keywords
     if (!is_dict(scores.get()))
         return tie_error_to_argument(names[0], type_mismatch_error(scores.get(), messages::target_dict));
 
-    std::string text = "{";
-    const Py_ssize_t recorded_size = PyDict_Size(scores.get());
-    Py_ssize_t cursor = 0;
-    Py_ssize_t remaining = recorded_size;
+    BlockWriter writer(write.get());
+    writer.text().push_back('{');
     bool first_entry = true;
-    for (;;) {
-        // `write` is Python code that may change the dict between two blocks.
-        if (PyDict_Size(scores.get()) != recorded_size) fail(messages::dict_changed_size);
-        if (remaining == -1) fail(messages::dict_keys_changed);
-        PyObject* borrowed_key = nullptr;
-        PyObject* borrowed_value = nullptr;
-        if (!PyDict_Next(scores.get(), &cursor, &borrowed_key, &borrowed_value)) break;
-        --remaining;
-        const OwnedRef key = OwnedRef::borrow(borrowed_key);
-        const OwnedRef value = OwnedRef::borrow(borrowed_value);
+    // `write` is Python code that may change the dict between two blocks.
+    DictItems items(scores.get());
+    for (OwnedRef key, value; items.next(key, value);) {
         Result<Utf8Text> key_text = string_from_object(key.get());
         if (!key_text.ok()) return tie_error_to_argument(names[0], key_text.take_error());
         // A float (or subclass) is read without running Python code, as json reads it.
@@ -113,19 +91,16 @@ Result<OwnedRef> write_scores_json_body(PyObject* positional, PyObject* keywords
         Result<double> number = double_from_object(value.get());
         if (!number.ok()) return number.take_error();
 
+        std::string& text = writer.text();
         if (!first_entry) text.push_back(',');
         first_entry = false;
         append_json_string(text, key_text.value().view());
         text.push_back(':');
         append_json_number(text, number.value());
-        if (text.size() >= block_size) {
-            Result<Done> handed = hand_out(write.get(), text);
-            if (!handed.ok()) return handed.take_error();
-        }
+        if (Result<Done> written = writer.line_done(); !written.ok()) return written.take_error();
     }
-    text.push_back('}');
-    Result<Done> handed = hand_out(write.get(), text);
-    if (!handed.ok()) return handed.take_error();
+    writer.text().push_back('}');
+    if (Result<Done> written = writer.flush(); !written.ok()) return written.take_error();
     return OwnedRef::borrow(Py_None);
 }
 

@@ -53,11 +53,11 @@ Result<OwnedRef> merge_scores_body(PyObject* positional, PyObject* keywords) {
     const OwnedRef scores = OwnedRef::borrow(argument[0]);
     const OwnedRef result = OwnedRef::borrow(argument[1]);
     const OwnedRef merged_before = OwnedRef::borrow(argument[2] == Py_None ? nullptr : argument[2]);
-    for (int k = 0; k < 3; ++k) {
-        PyObject* dict = (k == 0 ? scores : k == 1 ? result : merged_before).get();
-        if (dict != nullptr && !is_dict(dict))
-            return tie_error_to_argument(names[k], type_mismatch_error(dict, messages::target_dict));
-    }
+    // merged_before may be absent or None.
+    const std::size_t given = merged_before ? 3 : 2;
+    for (std::size_t k = 0; k < given; ++k)
+        if (!is_dict(argument[k]))
+            return tie_error_to_argument(names[k], type_mismatch_error(argument[k], messages::target_dict));
 
     const Py_ssize_t recorded_size = PyDict_Size(result.get());
     const Py_ssize_t recorded_before = merged_before ? PyDict_Size(merged_before.get()) : 0;

@@ -1,6 +1,6 @@
 #include "row_writers.hpp"
 
-#include <cstdio>
+#include <charconv>
 #include <optional>
 #include <string>
 #include <utility>
@@ -19,8 +19,8 @@ Result<Done> write_candidate_rows(const OwnBestCovers& own, BlockWriter& writer)
             append_tsv_field(out, text);
             out.append(kinds[static_cast<std::size_t>(membership)]);
             char digits[24];
-            const int length = std::snprintf(digits, sizeof digits, "%zu", decoded_length(text));
-            out.append(digits, static_cast<std::size_t>(length));
+            const std::to_chars_result length = std::to_chars(digits, digits + sizeof digits, decoded_length(text));
+            out.append(digits, length.ptr);
             out.push_back('\t');
             append_float_repr(out, own.previous.value(entry));
             out.append(own.kept[entry] != 0 ? "\tyes\n" : "\tno\n");

@@ -44,7 +44,7 @@ def run_session(scoring_iteration, words, affixes, scores, whitelist, iterations
         seconds = time.perf_counter() - started
         # The result merged before holds what `scores` holds for the candidates, in the order this one lists them.
         changed = morvanex_covers.merge_scores(scores, result, merged_before)
-        del merged_before
+        del merged_before  # not held through the next call: a result holds millions of entries
         if report is not None:
             report(number, result, changed, seconds)
         if changed == 0 and iterations is None:
