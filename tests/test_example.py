@@ -158,10 +158,16 @@ def test_custom_word_file(tmp_path, given):
     path = tmp_path / ("mots.txt" + (f".{given}" if given in ("gz", "bz2", "xz") else ""))
     path.write_bytes(compress(data))
 
+    # The word list is its own file to segment: every line is a word there, lowercased, repeats and all.
+    segmented = [] if given == "stdin" else ["--segment-file", str(path), "--segments-output", str(tmp_path / "s.tsv")]
     result = run_command("train", "--words", "-" if given == "stdin" else str(path), "--min-shared", "2",
-                         "--iterations", "3", "--whitelist", "😀D", "--output", str(tmp_path / "out.tsv"),
+                         "--iterations", "3", "--whitelist", "😀D", "--output", str(tmp_path / "out.tsv"), *segmented,
                          input=data.decode("utf-8") if given == "stdin" else None)
     assert result.returncode == 0, result.stderr
+    if segmented:
+        rows = read_tsv(tmp_path / "s.tsv", "word\tsegmentation\tvalue")
+        assert [word for word, _, _ in rows] == [
+            line.strip(" \t\r").lower() for line in lines if line.strip(" \t\r")]
     assert result.stderr == ""
     expected_words = {"walking", "walked", "talking", "talked", "naïve", "naïvely", "😀ing", "😀ed", "rock\x85roll",
                       "line\u2028ing", "form\x0cfed", "file\x1cing", "o\"brien", "it's", "back\\ing", "walk\ted"}

@@ -113,7 +113,8 @@ def default_output(path, suffix):
     return os.path.splitext(name)[0] + suffix
 
 
-def _same_file(first, second):
+def same_file(first, second):
+    """Whether two paths name the same file, existing or not."""
     if os.path.exists(first) and os.path.exists(second):
         return os.path.samefile(first, second)
     return os.path.realpath(first) == os.path.realpath(second)
@@ -126,8 +127,8 @@ def check_outputs(outputs, inputs):
     named = list(outputs.items())
     for index, (what, output) in enumerate(named):
         for path in inputs:
-            if path != STDIN and _same_file(output, path):
+            if path != STDIN and same_file(output, path):
                 raise UsageError(f"the {what} would overwrite the input '{path}'; choose another output")
         for other_what, other in named[:index]:
-            if _same_file(output, other):
+            if same_file(output, other):
                 raise UsageError(f"the {what} and the {other_what} would both go to '{output}'")

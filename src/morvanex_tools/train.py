@@ -25,6 +25,7 @@ from morvanex_tools.outputs import (
     PendingOutput,
     UsageError,
     check_outputs,
+    same_file,
     default_output,
     write_results,
     write_segmentations,
@@ -32,7 +33,7 @@ from morvanex_tools.outputs import (
 from morvanex_tools.progress import Progress
 from morvanex_tools.report import print_findings
 from morvanex_tools.sessions import MAX_ITERATIONS, run_session, write_session
-from morvanex_tools.words import BUNDLED_WORDS, read_lines, read_word_list, shown, suspicious_words
+from morvanex_tools.words import BUNDLED_WORDS, STDIN, read_lines, read_word_list, shown, suspicious_words
 
 HOW_TO_READ = (
     "How to read a score: when a cover of a candidate by other pieces (value N, the sum of their scores) beats "
@@ -214,15 +215,20 @@ def run(args, morvanex, pending, started):
     say = (lambda text: None) if args.quiet else (lambda text: print(text, flush=True))
 
     lowercase = not args.no_lowercase
-    words, counted = read_word_list(args.words, args.word_format, lowercase)
+    words, counted, lines = read_word_list(args.words, args.word_format, lowercase)
     how = " ('count word' lines; the counts are not used)" if counted else ""
     print(f"read {len(words)} words from {shown(args.words)}{how}", flush=True)
     for warning in suspicious_words(words):
         print(f"morvanex train: warning: {warning}", file=sys.stderr)
     to_segment = []
-    if args.segment_file is not None:
+    if args.segment_file is not None and STDIN not in (args.segment_file, args.words) and \
+            same_file(args.segment_file, args.words):
+        # Segmenting the word list itself: its lines, read once, whose strings the searches already took in.
+        to_segment = lines
+    elif args.segment_file is not None:
         to_segment = read_lines(args.segment_file, "file to segment")
         to_segment = list(map(str.lower, to_segment)) if lowercase else to_segment
+    del lines
 
     whitelist = set(args.whitelist.lower() if lowercase else args.whitelist)
     trained = train(morvanex.run_scoring_iteration, args, words, whitelist, say)

@@ -86,15 +86,21 @@ def read_words(path, word_format="auto", lowercase=True):
 
 
 def read_word_list(path, word_format="auto", lowercase=True):
-    """(the distinct words of a word list in file order, whether it held `count word` lines)."""
+    """(the distinct words of a word list in file order, whether it held `count word` lines, its lines).
+
+    The lines are those read_lines gives, lowercased with the words: a file to
+    segment that is the word list itself is these lines, words of the list
+    being the same objects.
+    """
     lines = read_lines(path)
     try:
         words, counted = words_of_lines(lines, word_format)
     except ValueError as error:
         raise WordListError(f"word list '{shown(path)}': {error}") from None
     if lowercase:
-        words = list(map(str.lower, words))
-    return list(dict.fromkeys(words)), counted
+        lines = list(map(str.lower, lines))
+        words = list(map(str.lower, words)) if counted else lines
+    return list(dict.fromkeys(words)), counted, lines
 
 
 def suspicious_words(words):
