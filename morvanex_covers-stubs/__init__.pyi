@@ -15,7 +15,7 @@ from typing import (
 )
 
 __all__ = ["best_covers", "own_best_covers", "substring_counts", "substring_frequencies", "affix_counts",
-           "merge_scores", "write_scores_json", "ScoreTable"]
+           "distinct_words", "merge_scores", "write_scores_json", "ScoreTable"]
 
 # The installed package's version, equal to importlib.metadata.version("morvanex").
 __version__: str
@@ -86,6 +86,10 @@ def affix_counts(
     Prefixes come in code point order, suffixes in the order of their
     characters read from the end.
     """
+    ...
+
+def distinct_words(words: Union[List[_Word], Tuple[_Word, ...]]) -> List[_Word]:
+    """The words without repeats, each at its first position, the same objects: list(dict.fromkeys(words))."""
     ...
 
 def merge_scores(

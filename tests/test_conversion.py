@@ -166,6 +166,8 @@ def test_first_failing_argument_is_reported(function, arguments, parameter):
          "argument 'max_length': 'NoneType' object cannot be interpreted as an integer"),
         ("affix_counts", [["a", b"b"], 2], TypeError, f"argument 'words': 'bytes' {NOT_A_STR}"),
         ("affix_counts", [["a"], -1], ValueError, "max_length must not be negative"),
+        ("distinct_words", [{"a"}], TypeError, f"argument 'words': {SET_OF_WORDS}"),
+        ("distinct_words", [("a", 1)], TypeError, f"argument 'words': 'int' {NOT_A_STR}"),
         ("merge_scores", [[], {}], TypeError, "argument 'scores': 'list' object cannot be converted to 'PyDict'"),
         ("merge_scores", [{}, {"a"}], TypeError, "argument 'result': 'set' object cannot be converted to 'PyDict'"),
         ("merge_scores", [{"a": "x"}, {"a": 1.0}], TypeError, "must be real number, not str"),

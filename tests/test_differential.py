@@ -9,6 +9,7 @@ import collections
 import math
 import random
 import struct
+import sys
 
 import pytest
 from hypothesis import HealthCheck, find, given, settings
@@ -218,6 +219,11 @@ def assert_covers_match_model(rng, roots, affixes, scores, whitelist):
     lengths = [(w, n) for w in words for n in range(1, min(longest, len(w) - 1) + 1)]
     prefixes, suffixes = collections.Counter(w[:n] for w, n in lengths), collections.Counter(w[-n:] for w, n in lengths)
     assert morvanex_covers.affix_counts(words, longest) == (prefixes, suffixes)
+    references = list(map(sys.getrefcount, words))
+    distinct = morvanex_covers.distinct_words(words)
+    assert [id(w) for w in distinct] == [id(w) for w in dict.fromkeys(words)]
+    del distinct
+    assert list(map(sys.getrefcount, words)) == references
 
 
 def tsv_field(text):

@@ -1,7 +1,8 @@
 #pragma once
 // The functions of morvanex_covers, as the method definitions from which its
 // initialisation makes the function objects: the covers (cover_entries.cpp),
-// the counters (count_entries.cpp), the merge of a call's result
+// the counters (count_entries.cpp), the repeats of a word list
+// (distinct_entry.cpp), the merge of a call's result
 // (merge_entry.cpp) and the JSON text of scores (json_entry.cpp). Its type,
 // ScoreTable, is in score_table_type.
 //
@@ -17,6 +18,7 @@ extern PyMethodDef own_best_covers_method;
 extern PyMethodDef substring_counts_method;
 extern PyMethodDef substring_frequencies_method;
 extern PyMethodDef affix_counts_method;
+extern PyMethodDef distinct_words_method;
 extern PyMethodDef merge_scores_method;
 extern PyMethodDef write_scores_json_method;
 

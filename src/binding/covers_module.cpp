@@ -1,5 +1,5 @@
 // Initialisation of morvanex_covers: PyInit_morvanex_covers, the module's
-// only exported symbol, makes the module with its seven functions, the
+// only exported symbol, makes the module with its eight functions, the
 // ScoreTable type and __version__ (module_setup).
 #include "covers_entries.hpp"
 #include "entry_frame.hpp"
@@ -19,7 +19,8 @@ PyModuleDef covers_module_definition = single_phase_definition(
                        "takes scores in once for many such searches, and writes what they find\n"
                        "as lines of text;\n"
                        "substring_counts, substring_frequencies and affix_counts count what a\n"
-                       "vocabulary's scores are usually made from; merge_scores merges a call's\n"
+                       "vocabulary's scores are usually made from; distinct_words drops a word\n"
+                       "list's repeats; merge_scores merges a call's\n"
                        "result into its scores; write_scores_json writes scores as JSON.\n"
                        "Positions and lengths count characters.");
 
@@ -32,7 +33,7 @@ MORVANEX_MODULE_INIT PyInit_morvanex_covers() {
         return initialise_module(
             covers_module_definition,
             {&best_covers_method, &own_best_covers_method, &substring_counts_method, &substring_frequencies_method,
-             &affix_counts_method, &merge_scores_method, &write_scores_json_method},
+             &affix_counts_method, &distinct_words_method, &merge_scores_method, &write_scores_json_method},
             {&make_score_table_type});
     });
 }

@@ -8,6 +8,8 @@ import os
 import re
 import sys
 
+import morvanex_covers
+
 BUNDLED_WORDS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "words.txt")
 STDIN = "-"
 COMPRESSED = {".gz": gzip.open, ".bz2": bz2.open, ".xz": lzma.open}
@@ -100,7 +102,7 @@ def read_word_list(path, word_format="auto", lowercase=True):
     if lowercase:
         lines = list(map(str.lower, lines))
         words = list(map(str.lower, words)) if counted else lines
-    return list(dict.fromkeys(words)), counted, lines
+    return morvanex_covers.distinct_words(words), counted, lines
 
 
 def suspicious_words(words):
