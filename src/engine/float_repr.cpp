@@ -53,7 +53,9 @@ class BigNumber {
 public:
     static constexpr int bits = 1280;
 
-    explicit BigNumber(int power_of_two) { limb_[static_cast<std::size_t>(power_of_two / 32)] = 1u << (power_of_two % 32); }
+    explicit BigNumber(int power_of_two) {
+        limb_[static_cast<std::size_t>(power_of_two / 32)] = 1u << (power_of_two % 32);
+    }
 
     void multiply(std::uint32_t factor) {
         std::uint64_t carry = 0;
@@ -190,8 +192,7 @@ Decimal shortest_decimal(std::uint64_t c, int q) {
     const std::uint64_t below = scaled >> 2;
     const std::uint64_t tens_below = below / 10 * 10;
     const bool tens_below_in = in_interval(tens_below);
-    if (tens_below_in != in_interval(tens_below + 10))
-        return {tens_below_in ? tens_below : tens_below + 10, k};
+    if (tens_below_in != in_interval(tens_below + 10)) return {tens_below_in ? tens_below : tens_below + 10, k};
     // Else it holds at least one multiple of 10^k, next to the double.
     const std::uint64_t above = below + 1;
     const bool below_in = in_interval(below);
@@ -201,6 +202,7 @@ Decimal shortest_decimal(std::uint64_t c, int q) {
     return {take_below ? below : above, k};
 }
 
+// The two digits of n < 100 at digit_pairs[2n].
 constexpr std::array<char, 200> make_digit_pairs() {
     std::array<char, 200> pairs{};
     for (int n = 0; n < 100; ++n) {
@@ -211,71 +213,90 @@ constexpr std::array<char, 200> make_digit_pairs() {
 }
 constexpr std::array<char, 200> digit_pairs = make_digit_pairs();
 
-// Writes the decimal digits of `value` ending just before `end`; returns
-// where they begin.
-char* write_digits_backward(std::uint64_t value, char* end) {
-    while (value >= 100) {
-        end -= 2;
-        std::memcpy(end, &digit_pairs[static_cast<std::size_t>(value % 100 * 2)], 2);
-        value /= 100;
-    }
-    if (value >= 10) {
-        end -= 2;
-        std::memcpy(end, &digit_pairs[static_cast<std::size_t>(value * 2)], 2);
-    } else {
-        *--end = static_cast<char>('0' + value);
-    }
-    return end;
+// Writes the digits of `value` (below 10^8) ending just before `end`,
+// leading zeros to eight of them.
+void write_eight_digits(std::uint32_t value, char* end) {
+    for (int pair = 0; pair < 4; ++pair, value /= 100) std::memcpy(end -= 2, &digit_pairs[value % 100 * 2], 2);
 }
 
-// Writes digits × 10^exponent (digits > 0) as repr lays it out; returns the
-// end.
+// Writes the digits of `value` (> 0) ending just before `end`.
+void write_digits(std::uint64_t value, char* end) {
+    for (; value >= 100000000; value /= 100000000, end -= 8)
+        write_eight_digits(static_cast<std::uint32_t>(value % 100000000), end);
+    auto rest = static_cast<std::uint32_t>(value);
+    for (; rest >= 100; rest /= 100) std::memcpy(end -= 2, &digit_pairs[rest % 100 * 2], 2);
+    if (rest >= 10)
+        std::memcpy(end - 2, &digit_pairs[rest * 2], 2);
+    else
+        end[-1] = static_cast<char>('0' + rest);
+}
+
+constexpr std::array<std::uint64_t, 18> make_powers_of_ten() {
+    std::array<std::uint64_t, 18> powers{};
+    powers[0] = 1;
+    for (std::size_t k = 1; k < powers.size(); ++k) powers[k] = powers[k - 1] * 10;
+    return powers;
+}
+constexpr std::array<std::uint64_t, 18> powers_of_ten = make_powers_of_ten();
+
+// The number of decimal digits of `value` (0 < value < 10^17): about
+// log10 2 times its bits, then one comparison.
+int digit_count(std::uint64_t value) {
+    const int guess = (static_cast<int>(std::bit_width(value)) * 1233) >> 12;
+    return guess + (value >= powers_of_ten[static_cast<std::size_t>(guess)] ? 1 : 0);
+}
+
+// Writes digits × 10^exponent (digits > 0) at `out` as repr lays it out;
+// returns the end. `out` has room for 40 bytes: zeros are stored in blocks,
+// of which only the part wanted is kept, and the digits are written from
+// their last, one place to the right of the first where a point follows it.
 char* write_decimal(Decimal decimal, char* out) {
-    while (decimal.digits % 10 == 0) {
-        decimal.digits /= 10;
-        ++decimal.exponent;
+    auto drop_zeros = [&](std::uint64_t power, int zeros) {
+        if (decimal.digits % power != 0) return false;
+        decimal.digits /= power;
+        decimal.exponent += zeros;
+        return true;
+    };
+    // At most 16 trailing zeros.
+    while (drop_zeros(100000000, 8)) {
     }
-    char digit_text[20];
-    char* const digits_end = digit_text + sizeof digit_text;
-    const char* const digits = write_digits_backward(decimal.digits, digits_end);
-    const int count = static_cast<int>(digits_end - digits);
+    drop_zeros(10000, 4);
+    drop_zeros(100, 2);
+    drop_zeros(10, 1);
+    const int count = digit_count(decimal.digits);
     // The digits read as 0.d1d2...dn × 10^point.
     const int point = decimal.exponent + count;
-    auto copy = [&](const char* from, int length) {
-        std::memcpy(out, from, static_cast<std::size_t>(length));
-        out += length;
-    };
-    auto fill = [&](char byte, int length) {
-        std::memset(out, byte, static_cast<std::size_t>(length));
-        out += length;
-    };
-    if (point > -4 && point <= 16) {
-        if (point <= 0) {
-            copy("0.", 2);
-            fill('0', -point);
-            copy(digits, count);
-        } else if (point < count) {
-            copy(digits, point);
-            *out++ = '.';
-            copy(digits + point, count - point);
-        } else {
-            copy(digits, count);
-            fill('0', point - count);
-            copy(".0", 2);
-        }
-        return out;
+    if (point > -4 && point <= 0) {  // "0.", up to three zeros, the digits
+        std::memcpy(out, "0.000", 5);
+        char* const end = out + 2 - point + count;
+        write_digits(decimal.digits, end);
+        return end;
     }
-    *out++ = digits[0];
-    if (count > 1) {
-        *out++ = '.';
-        copy(digits + 1, count - 1);
+    if (point > 0 && point < count) {  // the digits with a point among them
+        char* const end = out + 1 + count;
+        write_digits(decimal.digits, end);
+        for (int k = 0; k < point; ++k) out[k] = out[k + 1];
+        out[point] = '.';
+        return end;
     }
+    if (point >= count && point <= 16) {  // the digits, zeros, ".0"
+        std::memcpy(out + count, "0000000000000000", 16);
+        write_digits(decimal.digits, out + count);
+        std::memcpy(out + point, ".0", 2);
+        return out + point + 2;
+    }
+    // Scientific: the first digit, the others after a point if any.
+    write_digits(decimal.digits, out + 1 + count);
+    out[0] = out[1];
+    out[1] = '.';
+    out += count > 1 ? 1 + count : 1;
     const int exponent = point - 1;
-    copy(exponent < 0 ? "e-" : "e+", 2);
+    std::memcpy(out, exponent < 0 ? "e-" : "e+", 2);
+    out += 2;
     const unsigned magnitude = static_cast<unsigned>(exponent < 0 ? -exponent : exponent);
     if (magnitude >= 100) *out++ = static_cast<char>('0' + magnitude / 100);
-    copy(&digit_pairs[magnitude % 100 * 2], 2);
-    return out;
+    std::memcpy(out, &digit_pairs[magnitude % 100 * 2], 2);
+    return out + 2;
 }
 
 }  // namespace
@@ -291,7 +312,7 @@ void append_float_repr(std::string& out, double value) {
             out.append(bits >> 63 != 0 ? "-inf" : "inf");
         return;
     }
-    char text[32];
+    char text[41];
     char* end = text;
     if (bits >> 63 != 0) *end++ = '-';
     if (biased_exponent == 0 && fraction == 0) {
