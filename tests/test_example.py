@@ -513,6 +513,70 @@ def test_scores_json_of_several_blocks():
     assert len(blocks) >= 3 and max(map(len, blocks)) < len(expected) / 2
 
 
+def double_of_bits(bits):
+    return struct.unpack("<d", struct.pack("<Q", bits))[0]
+
+
+def bits_of_double(value):
+    return struct.unpack("<Q", struct.pack("<d", value))[0]
+
+
+def with_neighbours(values, steps):
+    """Each positive finite value and the doubles up to `steps` apart from it, as bit patterns next to it."""
+    return [double_of_bits(bits) for value in values for bits in range(bits_of_double(value) - steps,
+                                                                      bits_of_double(value) + steps + 1)
+            if 0 < bits < 0x7FF0000000000000]
+
+
+def doubles_of_kind(kind):
+    """Finite doubles of one kind, from a fixed seed: what score files hold, and where the shortest text of a
+    double is hardest to get right (powers of two, whose lower neighbour is twice as near; the thresholds of the
+    fixed and scientific layouts; subnormals; the extremes; halves between two shortest candidates)."""
+    import random
+
+    rng = random.Random(kind)
+    count = 100000
+    if kind == "bit-patterns":
+        return [value for value in (double_of_bits(rng.getrandbits(64)) for _ in range(count))
+                if value - value == 0]
+    if kind == "uniform":
+        return [rng.random() for _ in range(count)]
+    if kind == "ratios":
+        return [rng.randrange(1, 10 ** rng.randrange(1, 7)) / rng.randrange(10 ** 6, 10 ** 10) for _ in range(count)]
+    if kind == "per-length":
+        return [(1 / rng.randrange(1, 40)) / (rng.randrange(0, 10 ** rng.randrange(1, 8)) + 1) for _ in range(count)]
+    if kind == "powers-of-two":
+        return with_neighbours([double_of_bits(exponent << 52) for exponent in range(1, 2047)], 4) + [
+            double_of_bits(1 << shift) for shift in range(52)]
+    if kind == "layout-thresholds":
+        decimals = [float(f"{mantissa}e{exponent}") for exponent in range(-323, 308)
+                    for mantissa in ("1", "5", "9.999999999999999", "1.0000000000000002", "123456789")]
+        return with_neighbours([value for value in decimals if value != float("inf")], 3)
+    if kind == "subnormals":
+        return [double_of_bits(bits) for bits in range(1, 30000)] + [
+            double_of_bits(rng.randrange(1, 1 << 52)) for _ in range(count - 30000)] + with_neighbours(
+            [sys.float_info.min, sys.float_info.max], 40)
+    if kind == "integers":
+        return [float(rng.getrandbits(rng.randrange(1, 64)) or 1) for _ in range(count // 2)] + [
+            float(rng.randrange(2 ** 53 - 10 ** 6, 2 ** 53 + 10 ** 6)) for _ in range(count // 4)] + [
+            float(10 ** rng.randrange(15, 23) + rng.randrange(-10 ** 4, 10 ** 4)) for _ in range(count // 4)]
+    if kind == "quarters-and-eighths":
+        # c / 2^n with n small: its exact decimal may end in 5 right after the shortest digits, a tie between two.
+        return [rng.randrange(1, 2 ** 53) / 2 ** rng.randrange(1, 12) for _ in range(count)]
+    raise AssertionError(kind)
+
+
+@requires_module
+@pytest.mark.parametrize("kind", ["bit-patterns", "uniform", "ratios", "per-length", "powers-of-two",
+                                  "layout-thresholds", "subnormals", "integers", "quarters-and-eighths"])
+def test_scores_json_writes_every_float_as_repr_does(kind):
+    # json writes a finite float with float.__repr__: the oracle of the native formatting, signs and all.
+    values = doubles_of_kind(kind)
+    scores = {str(k): -value if k % 3 == 0 else value for k, value in enumerate(values)}
+    assert len(scores) > 10000
+    assert b"".join(written_blocks(scores)) == json_bytes(scores)
+
+
 @requires_module
 @pytest.mark.parametrize("scores, error, message", [
     ({"a": 1.0, 2: 1.0}, TypeError, "argument 'scores': 'int' object cannot be converted to 'PyString'"),

@@ -10,8 +10,8 @@
 #include "conversions.hpp"
 #include "covers_entries.hpp"
 #include "entry_frame.hpp"
+#include "float_repr.hpp"
 #include "messages.hpp"
-#include "text_output.hpp"
 
 namespace morvanex::binding {
 namespace {

@@ -123,7 +123,6 @@ inline std::string failure_with_error(std::string_view context, std::string_view
 inline constexpr const char* set_iteration_failed = "called `Result::unwrap()` on an `Err` value";
 inline constexpr const char* set_item_failed = "Failed to set_item on dict";
 inline constexpr const char* add_to_set_failed = "Failed to add to set";
-inline constexpr const char* float_format_failed = "Failed to format a float";
 inline constexpr const char* append_to_all_failed = "could not append __name__ to __all__";
 inline constexpr const char* panic_type_failed = "Failed to initialize new exception type.";
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "float_repr.hpp"
 #include "text_output.hpp"
 #include "utf8.hpp"
 
