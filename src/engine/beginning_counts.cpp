@@ -42,6 +42,16 @@ void append_reversed(std::string_view text, std::string& out) {
     }
 }
 
+// Where the last `count` characters of `text` begin (at 0 if it has fewer).
+std::size_t last_chars_begin(std::string_view text, std::size_t count) {
+    std::size_t begin = text.size();
+    for (std::size_t chars = 0; chars < count && begin > 0; ++chars) {
+        --begin;
+        while (!begins_char(text[begin])) --begin;
+    }
+    return begin;
+}
+
 // The characters of the texts, ranked from 1 in code point order, so that
 // ranks compare as the characters' bytes do; rank 0 stands for the end of a
 // text, which comes before any character.
@@ -352,7 +362,8 @@ CountedStrings substring_counts(const StringList& words, std::size_t max_chars, 
 std::pair<CountedStrings, CountedStrings> affix_counts(const StringList& words, std::size_t max_chars,
                                                        Interruption& interruption) {
     // A word's prefixes and suffixes that are shorter than it: the word
-    // without its last character, and reversed without its first.
+    // without its last character, and reversed without its first; of each,
+    // only the first max_chars characters count.
     Beginnings heads{{}, false}, tails{{}, false};
     for (std::size_t k = 0; k < words.size(); ++k) {
         const std::string_view word = words[k];
@@ -362,9 +373,10 @@ std::pair<CountedStrings, CountedStrings> affix_counts(const StringList& words, 
         std::size_t second = 1;
         while (second < word.size() && !begins_char(word[second])) ++second;
         if (last == 0) continue;  // one character: nothing shorter
-        heads.joined.append(word.substr(0, last));
+        const std::string_view head = word.substr(0, last), tail = word.substr(second);
+        heads.joined.append(head.substr(0, byte_offset_of(head, max_chars)));
         heads.end_text();
-        append_reversed(word.substr(second), tails.joined);
+        append_reversed(tail.substr(last_chars_begin(tail, max_chars)), tails.joined);
         tails.end_text();
     }
     CountedStrings prefixes = count_beginnings(heads, max_chars, false, interruption);
