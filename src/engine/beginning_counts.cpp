@@ -109,8 +109,8 @@ Alphabet alphabet_of(const Beginnings& beginnings, WorkMeter& meter) {
 // it has no more), `rank_bits` each from the top bit down, followed by rank
 // 0, which puts a string before its extensions. When the strings may have
 // more characters than that, the bits below hold where the rest of the text
-// (its tail) begins in the joined bytes: keys whose characters are all ranks
-// of characters are then put in order by their tails.
+// (its tail) begins in the joined bytes: keys that hold `chars` characters
+// and agree in them are then put in order by their tails.
 struct KeyLayout {
     int rank_bits = 0;
     std::size_t chars = 0;

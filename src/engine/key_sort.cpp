@@ -22,7 +22,7 @@ void spread(std::span<const std::uint64_t> keys, std::span<std::uint64_t> spare,
     const std::uint64_t digit_mask = (std::uint64_t{1} << digit_bits) - 1;
     auto digit_of = [&](std::uint64_t key) { return static_cast<std::size_t>((key >> shift) & digit_mask); };
     const std::size_t parts = std::size_t{1} << digit_bits;
-    std::fill_n(part_begin.begin(), parts + 1, 0);
+    std::fill_n(part_begin.begin(), parts + 1, std::uint32_t{0});
     meter.count_each(0, keys.size(), [&](std::size_t k) { ++part_begin[digit_of(keys[k]) + 1]; });
     for (std::size_t d = 1; d <= parts; ++d) part_begin[d] += part_begin[d - 1];
     std::array<std::uint32_t, std::size_t{1} << widest_digit> next_free;
