@@ -123,6 +123,9 @@ ALPHABETS = {
     "nul-and-combining": "\x00a\u0301ÿ",
     # Code points on either side of the one- and two-byte UTF-8 limits.
     "encoding-boundaries": "\x7f\x80\u07ff\u0800\uffff\U00010000",
+    # More distinct characters than fit in a byte: few of them fit in the
+    # packed keys by which the counts sort their strings.
+    "wide": "az" + "".join(map(chr, range(0x400, 0x500))) + "😀𝄞",
 }
 
 SPECIAL_VALUES = [NAN, INF, -INF, 0.0, -0.0, -1.0, -1.5, 1e308, -1e308, 5e-324] + NAN_VARIANTS
@@ -193,12 +196,14 @@ def test_random_cases_match_model(alphabet):
         assert_same_values(actual, expected, args)
         # Keys come in first-insertion order: roots, then affixes that are not roots.
         assert list(actual) == list(expected), args
-        assert_covers_match_model(rng, *args)
+        assert_covers_match_model(rng, alphabet, *args)
 
 
-def assert_covers_match_model(rng, roots, affixes, scores, whitelist):
+def assert_covers_match_model(rng, alphabet, roots, affixes, scores, whitelist):
     """best_covers and own_best_covers bit for bit and piece for piece, and the
-    counts against Counter, on the words of one case (repeats, the empty word)."""
+    counts against Counter, on the words of one case (repeats, the empty word),
+    counted with words that share a long beginning and the whole alphabet as
+    one more word, up to lengths that the packed keys hold or not."""
     words = sorted(roots | affixes) + [""] + rng.sample(sorted(roots | affixes), min(2, len(roots | affixes)))
     words = rng.choice([list, tuple])(words)
     table, allowed = model.score_table(scores), set(model.string_set(whitelist))
@@ -209,16 +214,23 @@ def assert_covers_match_model(rng, roots, affixes, scores, whitelist):
     kept = model.own_best_covers(roots, affixes, scores, whitelist)
     assert morvanex_covers.own_best_covers(roots, affixes, scores, whitelist) == kept
     assert_rows_match_model(rng, roots, affixes, scores, whitelist, words, table, kept)
-    longest = rng.randint(0, 4)
+    stem = random_word(rng, alphabet, 40)
+    whole_alphabet = [alphabet] if rng.random() < 0.25 else []
+    words = type(words)([*words, *whole_alphabet, stem, *(stem + random_word(rng, alphabet, 3) for _ in range(3))])
+    longest = rng.choice([rng.randint(0, 4), rng.randint(5, 12), rng.randint(13, 40)])
     pieces = [w[i : i + n] for w in words for n in range(1, longest + 1) for i in range(len(w) - n + 1)]
     counts = morvanex_covers.substring_counts(words, longest)
     assert counts == collections.Counter(pieces)
+    assert list(counts) == sorted(counts)
     of_length = collections.Counter(map(len, pieces))
     frequencies = morvanex_covers.substring_frequencies(words, longest)
     assert list(frequencies.items()) == [(piece, counts[piece] / of_length[len(piece)]) for piece in counts]
     lengths = [(w, n) for w in words for n in range(1, min(longest, len(w) - 1) + 1)]
     prefixes, suffixes = collections.Counter(w[:n] for w, n in lengths), collections.Counter(w[-n:] for w, n in lengths)
-    assert morvanex_covers.affix_counts(words, longest) == (prefixes, suffixes)
+    counted_affixes = morvanex_covers.affix_counts(words, longest)
+    assert counted_affixes == (prefixes, suffixes)
+    assert list(counted_affixes[0]) == sorted(prefixes)
+    assert list(counted_affixes[1]) == sorted(suffixes, key=lambda suffix: suffix[::-1])
     references = list(map(sys.getrefcount, words))
     distinct = morvanex_covers.distinct_words(words)
     assert [id(w) for w in distinct] == [id(w) for w in dict.fromkeys(words)]

@@ -1,9 +1,11 @@
 #pragma once
 // Counting short strings over a word list: every substring of up to some
 // number of characters, or the prefixes and suffixes of the words. Each count
-// is one sort of where the strings begin and one pass over them in byte order,
-// in which strings that share a beginning are neighbours: no hash table, and
-// no copy of a string until it is counted.
+// packs the characters of every counted string into a 64-bit key, made in one
+// pass over the text, sorts the keys, and walks them once in byte order, in
+// which strings that share a beginning are neighbours: no hash table, no read
+// of the text out of order while the keys hold the strings whole, and no copy
+// of a string until it is counted.
 #include <cstddef>
 #include <cstdint>
 #include <utility>

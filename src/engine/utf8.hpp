@@ -1,7 +1,8 @@
 #pragma once
-// Reading UTF-8, the one encoding of every engine string. The engine only
-// holds valid UTF-8 (the binding encodes every string it copies), so nothing
-// here validates.
+// Reading and writing UTF-8, the one encoding of every engine string. The
+// engine only holds valid UTF-8 (the binding encodes every string it copies),
+// so nothing here validates.
+#include <array>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
@@ -43,6 +44,21 @@ inline DecodedChar decode_char(const unsigned char* bytes, std::size_t available
     char32_t c = lead & (width == 2 ? 0x1F : width == 3 ? 0x0F : 0x07);
     for (std::uint32_t k = 1; k < width; ++k) c = (c << 6) | (bytes[k] & 0x3F);
     return {c, width};
+}
+
+struct EncodedChar {
+    std::array<char, 4> bytes;
+    std::uint32_t width;  // of `bytes` used
+};
+
+// The UTF-8 bytes of `code_point` (at most U+10FFFF).
+inline EncodedChar encode_char(char32_t code_point) {
+    auto byte = [](char32_t bits) { return static_cast<char>(static_cast<unsigned char>(bits)); };
+    auto tail = [&](int shift) { return byte(0x80 | ((code_point >> shift) & 0x3F)); };
+    if (code_point < 0x80) return {{byte(code_point)}, 1};
+    if (code_point < 0x800) return {{byte(0xC0 | (code_point >> 6)), tail(0)}, 2};
+    if (code_point < 0x10000) return {{byte(0xE0 | (code_point >> 12)), tail(6), tail(0)}, 3};
+    return {{byte(0xF0 | (code_point >> 18)), tail(12), tail(6), tail(0)}, 4};
 }
 
 }  // namespace morvanex
