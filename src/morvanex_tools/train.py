@@ -25,8 +25,8 @@ from morvanex_tools.outputs import (
     PendingOutput,
     UsageError,
     check_outputs,
-    same_file,
     default_output,
+    same_file,
     write_results,
     write_segmentations,
 )
