@@ -2,8 +2,6 @@
 // affix_counts: a word list and a largest length in, dicts from the counted
 // strings to their counts (or relative frequencies) out.
 #include <cstdint>
-#include <cstring>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -73,20 +71,25 @@ OwnedRef dict_from_frequencies(const CountedStrings& counted) {
         if (lengths[k] >= totals.size()) totals.resize(lengths[k] + 1);
         totals[lengths[k]] += counted.counts[k];
     }
-    // Few counts are distinct (most substrings are seen a handful of times),
-    // so the frequencies share one float object per value: millions of keys
-    // need a few thousand floats, which every later walk over the values
-    // finds in cache.
-    std::unordered_map<std::uint64_t, OwnedRef> float_of_bits;
+    // Most substrings are seen a handful of times, so few frequencies are
+    // distinct: strings of one short length and one small count share a float
+    // object, and millions of keys need a few thousand floats, which every
+    // later walk over the values (each call's intake, the merges, the saved
+    // JSON) finds in cache.
+    constexpr std::size_t shared_lengths = 64, shared_counts = 256;
+    std::vector<OwnedRef> shared_frequency(shared_lengths * shared_counts);
     OwnedRef dict = expect_created(PyDict_New());
     for (std::size_t k = 0; k < counted.counts.size(); ++k) {
         OwnedRef key = str_from_utf8(counted.strings[k]);
-        const double frequency = static_cast<double>(counted.counts[k]) / static_cast<double>(totals[lengths[k]]);
-        std::uint64_t bits = 0;
-        std::memcpy(&bits, &frequency, sizeof bits);
-        OwnedRef& shared = float_of_bits[bits];
-        if (!shared) shared = expect_created(PyFloat_FromDouble(frequency));
-        if (PyDict_SetItem(dict.get(), key.get(), shared.get()) < 0)
+        OwnedRef unshared;
+        const bool shared = lengths[k] < shared_lengths && counted.counts[k] < shared_counts;
+        OwnedRef& frequency =
+            shared ? shared_frequency[lengths[k] * shared_counts + static_cast<std::size_t>(counted.counts[k])]
+                   : unshared;
+        if (!frequency)
+            frequency = expect_created(
+                PyFloat_FromDouble(static_cast<double>(counted.counts[k]) / static_cast<double>(totals[lengths[k]])));
+        if (PyDict_SetItem(dict.get(), key.get(), frequency.get()) < 0)
             fail_with_error(messages::set_item_failed, fetch_pending_error());
     }
     return dict;
