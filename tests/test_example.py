@@ -535,7 +535,7 @@ def doubles_of_kind(kind):
     import random
 
     rng = random.Random(kind)
-    count = 100000
+    count = 40000
     if kind == "bit-patterns":
         return [value for value in (double_of_bits(rng.getrandbits(64)) for _ in range(count))
                 if value - value == 0]
