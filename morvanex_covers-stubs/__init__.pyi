@@ -79,12 +79,12 @@ def substring_frequencies(
     ...
 
 def affix_counts(
-    words: Union[List[_Word], Tuple[_Word, ...]], max_length: SupportsIndex
+    words: Union[List[_Word], Tuple[_Word, ...]], max_length: SupportsIndex, min_count: SupportsIndex = 1
 ) -> Tuple[Dict[str, int], Dict[str, int]]:
     """(prefixes, suffixes) of 1 to ``max_length`` characters of the words longer than them, with their counts.
 
-    Prefixes come in code point order, suffixes in the order of their
-    characters read from the end.
+    Only those that at least ``min_count`` words have.  Prefixes come in code
+    point order, suffixes in the order of their characters read from the end.
     """
     ...
 

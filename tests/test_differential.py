@@ -231,6 +231,9 @@ def assert_covers_match_model(rng, alphabet, roots, affixes, scores, whitelist):
     assert counted_affixes == (prefixes, suffixes)
     assert list(counted_affixes[0]) == sorted(prefixes)
     assert list(counted_affixes[1]) == sorted(suffixes, key=lambda suffix: suffix[::-1])
+    shared = rng.randint(0, 4)
+    assert morvanex_covers.affix_counts(words, longest, min_count=shared) == tuple(
+        {affix: count for affix, count in counts.items() if count >= shared} for counts in counted_affixes)
     references = list(map(sys.getrefcount, words))
     distinct = morvanex_covers.distinct_words(words)
     assert [id(w) for w in distinct] == [id(w) for w in dict.fromkeys(words)]

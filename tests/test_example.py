@@ -572,6 +572,7 @@ def doubles_of_kind(kind):
 def test_scores_json_writes_every_float_as_repr_does(kind):
     # json writes a finite float with float.__repr__: the oracle of the native formatting, signs and all.
     values = doubles_of_kind(kind)
+    values += values[::-3]  # repeats, met again after other values took their place in any cache
     scores = {str(k): -value if k % 3 == 0 else value for k, value in enumerate(values)}
     assert len(scores) > 10000
     assert b"".join(written_blocks(scores)) == json_bytes(scores)

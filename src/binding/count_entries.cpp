@@ -22,13 +22,14 @@ struct CountArguments {
     std::size_t max_length;
 };
 
-// A length as an index (an int, or anything with __index__), not negative.
-Result<std::size_t> length_from_object(PyObject* object) {
+// A length or count as an index (an int, or anything with __index__), not
+// negative (else a ValueError saying `negative`).
+Result<std::size_t> length_from_object(PyObject* object, const char* negative = messages::negative_max_length) {
     OwnedRef index = OwnedRef::steal(PyNumber_Index(object));
     if (!index) return fetch_pending_error();
     const Py_ssize_t value = PyLong_AsSsize_t(index.get());
     if (value == -1 && PyErr_Occurred() != nullptr) return fetch_pending_error();
-    if (value < 0) return ErrorValue::with_message(PyExc_ValueError, messages::negative_max_length);
+    if (value < 0) return ErrorValue::with_message(PyExc_ValueError, negative);
     return static_cast<std::size_t>(value);
 }
 
@@ -47,9 +48,11 @@ Result<CountArguments> count_arguments(PyObject* positional, PyObject* keywords,
     return CountArguments{std::move(words).value(), max_length.value()};
 }
 
-OwnedRef dict_from_counts(const CountedStrings& counted) {
+// The strings counted at least `min_count` times, with their counts.
+OwnedRef dict_from_counts(const CountedStrings& counted, std::uint64_t min_count = 0) {
     OwnedRef dict = expect_created(PyDict_New());
     for (std::size_t k = 0; k < counted.counts.size(); ++k) {
+        if (counted.counts[k] < min_count) continue;
         OwnedRef key = str_from_utf8(counted.strings[k]);
         OwnedRef count = expect_created(PyLong_FromUnsignedLongLong(counted.counts[k]));
         if (PyDict_SetItem(dict.get(), key.get(), count.get()) < 0)
@@ -116,15 +119,32 @@ Result<OwnedRef> substring_frequencies_body(PyObject* positional, PyObject* keyw
 }
 
 Result<OwnedRef> affix_counts_body(PyObject* positional, PyObject* keywords) {
-    Result<CountArguments> arguments = count_arguments(positional, keywords, "OO:affix_counts");
-    if (!arguments.ok()) return arguments.take_error();
+    static const char* const names[] = {"words", "max_length", "min_count", nullptr};
+    PyObject* argument[3] = {};
+    if (!PyArg_ParseTupleAndKeywords(positional, keywords, "OO|O:affix_counts", const_cast<char**>(names), &argument[0],
+                                     &argument[1], &argument[2]))
+        return fetch_pending_error();
+    const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1]),
+                             OwnedRef::borrow(argument[2])};
+    Result<StringList> words = string_list_from_object(argument[0]);
+    if (!words.ok()) return tie_error_to_argument(names[0], words.take_error());
+    Result<std::size_t> max_length = length_from_object(argument[1]);
+    if (!max_length.ok()) return tie_error_to_argument(names[1], max_length.take_error());
+    std::size_t min_count = 1;
+    if (argument[2] != nullptr) {
+        Result<std::size_t> given = length_from_object(argument[2], messages::negative_min_count);
+        if (!given.ok()) return tie_error_to_argument(names[2], given.take_error());
+        min_count = given.value();
+    }
     using Counts = std::pair<CountedStrings, CountedStrings>;
     Result<Counts> counted = run_engine<Counts>([&](std::size_t, Interruption& interruption) {
-        return affix_counts(arguments.value().words, arguments.value().max_length, interruption);
+        return affix_counts(words.value(), max_length.value(), interruption);
     });
     if (!counted.ok()) return counted.take_error();
-    OwnedRef prefixes = dict_from_counts(counted.value().first);
-    OwnedRef suffixes = dict_from_counts(counted.value().second);
+    // Only the few shared affixes become Python objects: a session keeps a
+    // fraction of a percent of them.
+    OwnedRef prefixes = dict_from_counts(counted.value().first, min_count);
+    OwnedRef suffixes = dict_from_counts(counted.value().second, min_count);
     OwnedRef pair = expect_created(PyTuple_New(2));
     PyTuple_SetItem(pair.get(), 0, prefixes.release());  // steals
     PyTuple_SetItem(pair.get(), 1, suffixes.release());
@@ -147,11 +167,12 @@ PyMethodDef substring_frequencies_method = keyword_method<substring_frequencies_
                              "words: its relative frequency among them, as a float.");
 
 PyMethodDef affix_counts_method = keyword_method<affix_counts_body>(
-    "affix_counts", "affix_counts(words, max_length)\n--\n\n"
+    "affix_counts", "affix_counts(words, max_length, min_count=1)\n--\n\n"
                     "(prefixes, suffixes): for each length from 1 to `max_length` characters,\n"
                     "the prefix and the suffix of that length of every word of `words` (a list\n"
                     "or tuple of str) longer than that length, with how many such words have\n"
-                    "it. The prefixes' keys come in code point order (sorted); the suffixes'\n"
-                    "in the order of their characters read from the end.");
+                    "it, for those that at least `min_count` words have. The prefixes' keys\n"
+                    "come in code point order (sorted); the suffixes' in the order of their\n"
+                    "characters read from the end.");
 
 }  // namespace morvanex::binding

@@ -2,7 +2,12 @@
 // scores made natively, where json's encoder makes a str per key and per value
 // of millions, and handed to a write callable a block at a time so that the
 // whole text is never held at once.
+#include <array>
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -55,14 +60,44 @@ void append_json_string(std::string& out, std::string_view text) {
     out.push_back('"');
 }
 
+// The texts of recently written values, by their bits. A session's scores
+// repeat their values: the initial frequencies of most substrings are a few
+// thousand floats, so most entries find their text here instead of being
+// formatted again.
+class ReprCache {
+public:
+    void append(std::string& out, double value) {
+        const auto bits = std::bit_cast<std::uint64_t>(value);
+        Slot& slot = slots_[(bits * 0x9E3779B97F4A7C15u) >> (64 - slot_bits)];
+        if (slot.size == 0 || slot.bits != bits) {
+            formatted_.clear();
+            append_float_repr(formatted_, value);
+            slot.bits = bits;
+            slot.size = static_cast<std::uint8_t>(formatted_.size());
+            std::memcpy(slot.text.data(), formatted_.data(), formatted_.size());
+        }
+        out.append(slot.text.data(), slot.size);
+    }
+
+private:
+    static constexpr int slot_bits = 12;
+    struct Slot {
+        std::uint64_t bits = 0;
+        std::uint8_t size = 0;        // 0: empty (no repr is empty)
+        std::array<char, 31> text{};  // the longest repr has 24 characters
+    };
+    std::array<Slot, std::size_t{1} << slot_bits> slots_{};
+    std::string formatted_;
+};
+
 // `value` as json writes a float with allow_nan: repr() when finite.
-void append_json_number(std::string& out, double value) {
+void append_json_number(std::string& out, double value, ReprCache& cache) {
     if (std::isnan(value))
         out.append("NaN");
     else if (std::isinf(value))
         out.append(value > 0 ? "Infinity" : "-Infinity");
     else
-        append_float_repr(out, value);
+        cache.append(out, value);
 }
 
 Result<OwnedRef> write_scores_json_body(PyObject* positional, PyObject* keywords) {
@@ -78,6 +113,7 @@ Result<OwnedRef> write_scores_json_body(PyObject* positional, PyObject* keywords
         return tie_error_to_argument(names[0], type_mismatch_error(scores.get(), messages::target_dict));
 
     BlockWriter writer(write.get());
+    const auto cache = std::make_unique<ReprCache>();
     writer.text().push_back('{');
     bool first_entry = true;
     // `write` is Python code that may change the dict between two blocks.
@@ -96,7 +132,7 @@ Result<OwnedRef> write_scores_json_body(PyObject* positional, PyObject* keywords
         first_entry = false;
         append_json_string(text, key_text.value().view());
         text.push_back(':');
-        append_json_number(text, number.value());
+        append_json_number(text, number.value(), *cache);
         if (Result<Done> written = writer.line_done(); !written.ok()) return written.take_error();
     }
     writer.text().push_back('}');

@@ -105,6 +105,7 @@ inline constexpr const char* forked_during_call =
 inline constexpr const char* bad_kind = "kind must be 'root' or 'affix'";
 // ValueError of morvanex_covers' counters.
 inline constexpr const char* negative_max_length = "max_length must not be negative";
+inline constexpr const char* negative_min_count = "min_count must not be negative";
 
 // ImportError, for a second initialisation of the module in one process.
 inline constexpr const char* initialised_twice =

@@ -8,8 +8,8 @@ def affix_candidates(words, min_shared, max_length):
 
     A word does not share its own full text: only words longer than an affix count for it.
     """
-    prefixes, suffixes = morvanex_covers.affix_counts(words, max_length)
-    return {affix for counts in (prefixes, suffixes) for affix, count in counts.items() if count >= min_shared}
+    prefixes, suffixes = morvanex_covers.affix_counts(words, max_length, min_shared)
+    return prefixes.keys() | suffixes.keys()
 
 
 def initial_scores(words, max_length):
