@@ -55,11 +55,12 @@ Result<std::unique_ptr<const PieceIndex>> run_index_pieces(UnindexedPieces piece
     });
 }
 
-Result<WordCovers> run_word_covers(SearchPieces pieces, StringList words, CandidateKind kind) {
-    return run_search<WordCovers>(pieces,
-                                  [&](const PieceIndex& index, std::size_t threads, Interruption& interruption) {
-                                      return best_word_covers(std::move(words), index, kind, threads, interruption);
-                                  });
+Result<WordCovers> run_word_covers(SearchPieces pieces, StringList words, CandidateKind kind,
+                                   const OwnBestCovers* known_roots) {
+    return run_search<WordCovers>(
+        pieces, [&](const PieceIndex& index, std::size_t threads, Interruption& interruption) {
+            return best_word_covers(std::move(words), index, kind, threads, interruption, known_roots);
+        });
 }
 
 Result<OwnBestCovers> run_own_best_covers(SearchPieces pieces, InsertedStrings roots, InsertedStrings affixes) {

@@ -39,8 +39,11 @@ Result<CandidateKind> kind_from_object(PyObject* object);
 // The index of `pieces`, made by the engine for a ScoreTable.
 Result<std::unique_ptr<const PieceIndex>> run_index_pieces(UnindexedPieces pieces);
 
-// The best covers of `words` as `kind` by `pieces`.
-Result<WordCovers> run_word_covers(SearchPieces pieces, StringList words, CandidateKind kind);
+// The best covers of `words` as `kind` by `pieces`, those of the roots that
+// `known_roots` (an own-best search over the same pieces, if any) scored
+// taken from it.
+Result<WordCovers> run_word_covers(SearchPieces pieces, StringList words, CandidateKind kind,
+                                   const OwnBestCovers* known_roots = nullptr);
 
 // Each candidate's score and whether an iteration keeps it, by `pieces`.
 Result<OwnBestCovers> run_own_best_covers(SearchPieces pieces, InsertedStrings roots, InsertedStrings affixes);

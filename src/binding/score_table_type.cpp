@@ -14,11 +14,20 @@
 namespace morvanex::binding {
 namespace {
 
-struct ScoreTableObject {
-    PyObject_HEAD const PieceIndex* pieces;  // owned; null only while the instance is made
+// What a table holds: its pieces, and the last own-best search over them,
+// whose root covers later root searches reuse. A search holds its own
+// reference to that search, since another thread may replace it meanwhile.
+struct TableState {
+    std::unique_ptr<const PieceIndex> pieces;
+    std::shared_ptr<const OwnBestCovers> known_roots;
 };
 
-const PieceIndex& pieces_of(PyObject* self) { return *reinterpret_cast<ScoreTableObject*>(self)->pieces; }
+struct ScoreTableObject {
+    PyObject_HEAD TableState* state;  // owned; null only while the instance is made
+};
+
+TableState& state_of(PyObject* self) { return *reinterpret_cast<ScoreTableObject*>(self)->state; }
+const PieceIndex* pieces_of(PyObject* self) { return state_of(self).pieces.get(); }
 
 Result<OwnedRef> new_body(PyTypeObject* type, PyObject* positional, PyObject* keywords) {
     static const char* const names[] = {"scores", "one_char_whitelist", nullptr};
@@ -33,7 +42,7 @@ Result<OwnedRef> new_body(PyTypeObject* type, PyObject* positional, PyObject* ke
     if (!index.ok()) return index.take_error();
     const auto allocate = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
     OwnedRef table = expect_created(allocate(type, 0));
-    reinterpret_cast<ScoreTableObject*>(table.get())->pieces = index.value().release();
+    reinterpret_cast<ScoreTableObject*>(table.get())->state = new TableState{std::move(index).value(), nullptr};
     return table;
 }
 
@@ -43,7 +52,7 @@ PyObject* new_entry(PyTypeObject* type, PyObject* positional, PyObject* keywords
 
 void dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
-    delete reinterpret_cast<ScoreTableObject*>(self)->pieces;
+    delete reinterpret_cast<ScoreTableObject*>(self)->state;
     reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free))(self);
     Py_DecRef(reinterpret_cast<PyObject*>(type));
 }
@@ -59,19 +68,27 @@ Result<OwnedRef> best_covers_body(PyObject* self, PyObject* positional, PyObject
     if (!words.ok()) return tie_error_to_argument(names[0], words.take_error());
     Result<CandidateKind> kind = kind_from_object(argument[1]);
     if (!kind.ok()) return kind.take_error();
-    Result<WordCovers> covers = run_word_covers(&pieces_of(self), std::move(words).value(), kind.value());
+    const std::shared_ptr<const OwnBestCovers> known_roots = state_of(self).known_roots;
+    Result<WordCovers> covers =
+        run_word_covers(pieces_of(self), std::move(words).value(), kind.value(), known_roots.get());
     if (!covers.ok()) return covers.take_error();
     return list_from_covers(covers.value());
 }
 
-// The own-best search over the candidate sets `roots` and `affixes`.
-Result<OwnBestCovers> own_best_covers_of(PyObject* self, PyObject* roots, PyObject* affixes,
-                                         const char* const names[]) {
+// The own-best search over the candidate sets `roots` and `affixes`, which
+// the table then keeps for later root searches.
+Result<std::shared_ptr<const OwnBestCovers>> own_best_covers_of(PyObject* self, PyObject* roots, PyObject* affixes,
+                                                                const char* const names[]) {
     Result<InsertedStrings> root_set = string_set_from_object(roots);
     if (!root_set.ok()) return tie_error_to_argument(names[0], root_set.take_error());
     Result<InsertedStrings> affix_set = string_set_from_object(affixes);
     if (!affix_set.ok()) return tie_error_to_argument(names[1], affix_set.take_error());
-    return run_own_best_covers(&pieces_of(self), std::move(root_set).value(), std::move(affix_set).value());
+    Result<OwnBestCovers> own =
+        run_own_best_covers(pieces_of(self), std::move(root_set).value(), std::move(affix_set).value());
+    if (!own.ok()) return own.take_error();
+    auto kept = std::make_shared<const OwnBestCovers>(std::move(own).value());
+    state_of(self).known_roots = kept;
+    return kept;
 }
 
 Result<OwnedRef> own_best_covers_body(PyObject* self, PyObject* positional, PyObject* keywords) {
@@ -81,9 +98,9 @@ Result<OwnedRef> own_best_covers_body(PyObject* self, PyObject* positional, PyOb
                                      &argument[0], &argument[1]))
         return fetch_pending_error();
     const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1])};
-    Result<OwnBestCovers> own = own_best_covers_of(self, argument[0], argument[1], names);
+    Result<std::shared_ptr<const OwnBestCovers>> own = own_best_covers_of(self, argument[0], argument[1], names);
     if (!own.ok()) return own.take_error();
-    return kept_set(own.value());
+    return kept_set(*own.value());
 }
 
 Result<OwnedRef> write_candidate_rows_body(PyObject* self, PyObject* positional, PyObject* keywords) {
@@ -94,11 +111,11 @@ Result<OwnedRef> write_candidate_rows_body(PyObject* self, PyObject* positional,
         return fetch_pending_error();
     const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1]),
                              OwnedRef::borrow(argument[2])};
-    Result<OwnBestCovers> own = own_best_covers_of(self, argument[0], argument[1], names);
+    Result<std::shared_ptr<const OwnBestCovers>> own = own_best_covers_of(self, argument[0], argument[1], names);
     if (!own.ok()) return own.take_error();
     BlockWriter writer(argument[2]);
-    if (Result<Done> written = write_candidate_rows(own.value(), writer); !written.ok()) return written.take_error();
-    return kept_set(own.value());
+    if (Result<Done> written = write_candidate_rows(*own.value(), writer); !written.ok()) return written.take_error();
+    return kept_set(*own.value());
 }
 
 Result<OwnedRef> write_segment_rows_body(PyObject* self, PyObject* positional, PyObject* keywords) {
@@ -119,7 +136,9 @@ Result<OwnedRef> write_segment_rows_body(PyObject* self, PyObject* positional, P
         if (!text.ok()) return tie_error_to_argument(names[2], text.take_error());
         separator = text.value().view();
     }
-    Result<WordCovers> covers = run_word_covers(&pieces_of(self), std::move(words).value(), CandidateKind::root);
+    const std::shared_ptr<const OwnBestCovers> known_roots = state_of(self).known_roots;
+    Result<WordCovers> covers =
+        run_word_covers(pieces_of(self), std::move(words).value(), CandidateKind::root, known_roots.get());
     if (!covers.ok()) return covers.take_error();
     BlockWriter writer(argument[1]);
     if (Result<Done> written = write_segment_rows(covers.value(), separator, writer); !written.ok())
@@ -164,8 +183,11 @@ char type_doc[] = "ScoreTable(scores, one_char_whitelist)\n--\n\n"
                   "takes them and indexed once, for any number of searches: best_covers and\n"
                   "own_best_covers do what the module functions of those names do with these\n"
                   "scores and whitelist, without taking them in again, and the write_\n"
-                  "methods write what they find as lines of text. Later changes to `scores`\n"
-                  "do not reach the table. MORVANEX_NUM_THREADS and Ctrl-C act as in a call.";
+                  "methods write what they find as lines of text. The table keeps the root\n"
+                  "covers of its last own-best search (own_best_covers or\n"
+                  "write_candidate_rows), which later root searches of the same strings\n"
+                  "take instead of searching again. Later changes to `scores` do not reach\n"
+                  "the table. MORVANEX_NUM_THREADS and Ctrl-C act as in a call.";
 
 PyType_Slot slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(&new_entry)},

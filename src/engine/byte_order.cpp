@@ -76,13 +76,18 @@ void sort_by_word(std::vector<KeyedPosition>& keyed, std::size_t begin, std::siz
 }
 
 std::size_t distinct_in_bucket(const StringList& strings, std::vector<KeyedPosition>& keyed, std::size_t begin,
-                               std::size_t end, bool top_byte_spread, KeepRepeat keep, WorkMeter& meter) {
+                               std::size_t end, bool top_byte_spread, KeepRepeat keep, WorkMeter& meter,
+                               std::uint32_t* kept_position) {
     constexpr std::size_t compared_run = 16;  // at most this many: compared, not refetched
     auto at = [&](std::size_t k) { return keyed.begin() + static_cast<std::ptrdiff_t>(k); };
     std::size_t kept = begin;
     // Writes over pairs already read: `kept` never passes the pair being read.
     auto keep_group = [&](std::size_t group_begin, std::size_t group_end) {
-        keyed[kept++].second = keep == KeepRepeat::first ? keyed[group_begin].second : keyed[group_end - 1].second;
+        const std::uint32_t chosen =
+            keep == KeepRepeat::first ? keyed[group_begin].second : keyed[group_end - 1].second;
+        if (kept_position != nullptr)
+            for (std::size_t k = group_begin; k < group_end; ++k) kept_position[keyed[k].second] = chosen;
+        keyed[kept++].second = chosen;
     };
     // keyed[run, run_end), sorted by `first`: one group per equal `first`.
     auto keep_groups_by_first = [&](std::size_t run, std::size_t run_end) {
@@ -165,9 +170,11 @@ std::size_t distinct_in_bucket(const StringList& strings, std::vector<KeyedPosit
 }
 
 std::vector<std::uint32_t> distinct_in_byte_order(const StringList& strings, KeepRepeat keep, std::size_t threads,
-                                                  Interruption* interruption) {
+                                                  Interruption* interruption,
+                                                  std::vector<std::uint32_t>* kept_position) {
     const std::size_t count = strings.size();
     if (count >= UINT32_MAX) throw InternalFailure(failure_text::capacity_overflow);
+    if (kept_position != nullptr) kept_position->assign(count, 0);
     std::vector<KeyedPosition> keyed(count);
     WorkMeter meter(interruption);
     meter.count_each(0, count, [&](std::size_t position) {
@@ -184,7 +191,8 @@ std::vector<std::uint32_t> distinct_in_byte_order(const StringList& strings, Kee
         for (ChunkQueue::Chunk chunk; buckets.claim(chunk);) {
             const std::size_t bucket = chunk.begin;
             distinct_in_each[bucket] = distinct_in_bucket(strings, keyed, bucket == 0 ? 0 : bucket_end[bucket - 1],
-                                                          bucket_end[bucket], bucket_end.size() > 1, keep, own);
+                                                          bucket_end[bucket], bucket_end.size() > 1, keep, own,
+                                                          kept_position != nullptr ? kept_position->data() : nullptr);
         }
     };
     std::function<void()> while_waiting;

@@ -52,14 +52,19 @@ void sort_by_word(std::vector<KeyedPosition>& keyed, std::size_t begin, std::siz
 // visited in order with an explicit stack, since strings may share prefixes
 // of any length. Counted on `meter` as a unit for each pair in each pass
 // over it.
+// When `kept_position` is given, kept_position[p] is set, for every position
+// p of the bucket, to the position kept for p's string.
 std::size_t distinct_in_bucket(const StringList& strings, std::vector<KeyedPosition>& keyed, std::size_t begin,
-                               std::size_t end, bool top_byte_spread, KeepRepeat keep, WorkMeter& meter);
+                               std::size_t end, bool top_byte_spread, KeepRepeat keep, WorkMeter& meter,
+                               std::uint32_t* kept_position = nullptr);
 
 // Positions 0 .. strings.size()-1, one per distinct string (the first or the
 // last position of each repeated one), ordered by the strings' bytes.
 // Buckets are sorted on up to `threads` threads, each counting its work
-// toward `interruption`, if any.
+// toward `interruption`, if any. When `kept_position` is given, it is filled
+// with, for every position, the position kept for its string.
 std::vector<std::uint32_t> distinct_in_byte_order(const StringList& strings, KeepRepeat keep, std::size_t threads = 1,
-                                                  Interruption* interruption = nullptr);
+                                                  Interruption* interruption = nullptr,
+                                                  std::vector<std::uint32_t>* kept_position = nullptr);
 
 }  // namespace morvanex

@@ -22,18 +22,22 @@ std::size_t candidates_per_claim(std::size_t candidates, std::size_t threads) {
 }
 
 // Where the verdicts of the update rule go: null when the table receives
-// new scores, else one byte per entry, set to 1 when the rule keeps the
-// candidate's previous score (which its entry then receives) and 0 when not.
-using KeptFlags = std::uint8_t*;
+// new scores, else the own-best record, whose entries then receive their
+// previous scores.
+using OwnBestRecord = OwnBestCovers*;
 
-// The entry value of `candidate` (non-empty) as a root or an affix.
-double score_candidate(std::string_view candidate, CandidateKind kind, ResultTable::Entry entry, KeptFlags kept,
-                       const PieceIndex& pieces, ScorerScratch& scratch) {
+// The entry value of `candidate` (non-empty) as a root or an affix;
+// `candidate_begins` is where the record keeps its piece begins, if it does.
+double score_candidate(std::string_view candidate, CandidateKind kind, ResultTable::Entry entry, OwnBestRecord own,
+                       std::uint8_t* candidate_begins, const PieceIndex& pieces, ScorerScratch& scratch) {
     decode_into(candidate, scratch.chars);
     Cover found = best_cover(scratch.chars, pieces, kind, scratch);
     const double previous = found.whole_value.value_or(0.0);
-    if (kept == nullptr) return updated_score(previous, found.value, scratch.chars.length());
-    kept[entry] = keeps_score(previous, found.value) ? 1 : 0;
+    if (own == nullptr) return updated_score(previous, found.value, scratch.chars.length());
+    own->kept[entry] = keeps_score(previous, found.value) ? 1 : 0;
+    own->cover_value[entry] = found.value;
+    if (candidate_begins != nullptr && found.value > -1.0)
+        mark_piece_begins(found, candidate, scratch.chars.length(), candidate_begins);
     return previous;
 }
 
@@ -44,8 +48,8 @@ constexpr std::size_t units_per_candidate = 16;
 
 // Scores the members of one candidate set at `positions`, a stretch of its
 // byte order, where neighbours share most trie nodes.
-void score_stretch(ResultTable& result, CandidateKind kind, KeptFlags kept, std::span<const std::uint32_t> positions,
-                   const PieceIndex& pieces, ScorerScratch& scratch) {
+void score_stretch(ResultTable& result, CandidateKind kind, OwnBestRecord own,
+                   std::span<const std::uint32_t> positions, const PieceIndex& pieces, ScorerScratch& scratch) {
     const bool affix = kind == CandidateKind::affix;
     const InsertedStrings& candidates = affix ? result.affixes() : result.roots();
     visit_prefetching(
@@ -54,7 +58,10 @@ void score_stretch(ResultTable& result, CandidateKind kind, KeptFlags kept, std:
             ResultTable::Entry entry = affix ? result.affix_entry(position) : result.root_entry(position);
             if (entry == ResultTable::no_entry) return;
             scratch.meter.count(units_per_candidate);
-            result.set_value(entry, score_candidate(candidates[position], kind, entry, kept, pieces, scratch));
+            std::uint8_t* begins = own != nullptr && !affix
+                                       ? own->piece_begins.data() + candidates.strings().offset(position)
+                                       : nullptr;
+            result.set_value(entry, score_candidate(candidates[position], kind, entry, own, begins, pieces, scratch));
         },
         [&](std::uint32_t position) { candidates.strings().prefetch_record(position); },
         [&](std::uint32_t position) { candidates.strings().prefetch_text(position); });
@@ -66,7 +73,7 @@ void score_stretch(ResultTable& result, CandidateKind kind, KeptFlags kept, std:
 // same value and none depends on which thread scored it. The calling thread
 // asks `interruption` at bounded intervals of its work, also while it waits
 // for the others; they stop once it has stopped.
-void score_all(ResultTable& result, KeptFlags kept, const PieceIndex& pieces, std::size_t worker_threads,
+void score_all(ResultTable& result, OwnBestRecord own, const PieceIndex& pieces, std::size_t worker_threads,
                Interruption& interruption) {
     const std::span<const std::uint32_t> roots = result.roots_in_byte_order();
     const std::span<const std::uint32_t> affixes = result.affixes_in_byte_order();
@@ -77,12 +84,12 @@ void score_all(ResultTable& result, KeptFlags kept, const PieceIndex& pieces, st
         scratch.meter = WorkMeter(&interruption);
         for (ChunkQueue::Chunk chunk; queue.claim(chunk);) {
             if (chunk.begin < roots.size())
-                score_stretch(result, CandidateKind::root, kept,
+                score_stretch(result, CandidateKind::root, own,
                               roots.subspan(chunk.begin, std::min(chunk.end, roots.size()) - chunk.begin), pieces,
                               scratch);
             if (chunk.end > roots.size()) {
                 std::size_t begin = std::max(chunk.begin, roots.size()) - roots.size();
-                score_stretch(result, CandidateKind::affix, kept,
+                score_stretch(result, CandidateKind::affix, own,
                               affixes.subspan(begin, chunk.end - roots.size() - begin), pieces, scratch);
             }
         }
@@ -162,9 +169,30 @@ OwnBestCovers own_best_cover_table(InsertedStrings root_candidates, InsertedStri
     worker_threads = clamped_threads(worker_threads);
     ResultTable previous =
         lay_out_candidates(std::move(root_candidates), std::move(affix_candidates), {}, worker_threads, interruption);
-    std::vector<std::uint8_t> kept(previous.size(), 0);
-    if (previous.size() != 0) score_all(previous, kept.data(), pieces, worker_threads, interruption);
-    return OwnBestCovers{std::move(previous), std::move(kept)};
+    const std::size_t entries = previous.size(), root_bytes = previous.roots().strings().bytes();
+    OwnBestCovers own{std::move(previous), std::vector<std::uint8_t>(entries, 0), std::vector<double>(entries, -1.0),
+                      std::vector<std::uint8_t>(root_bytes, 0)};
+    // Scoring fills the table that `own` holds, and its record beside it.
+    if (entries != 0) score_all(own.previous, &own, pieces, worker_threads, interruption);
+    return own;
+}
+
+OwnBestCovers::RootCursor::RootCursor(const OwnBestCovers& own, std::string_view text) : own_(own) {
+    const std::vector<std::uint32_t>& order = own.previous.roots_in_byte_order();
+    next_ = std::lower_bound(order.begin(), order.end(), text, [&](std::uint32_t position, std::string_view sought) {
+        return own.previous.roots()[position] < sought;
+    });
+}
+
+std::optional<OwnBestCovers::KnownCover> OwnBestCovers::RootCursor::find(std::string_view text) {
+    const std::vector<std::uint32_t>& order = own_.previous.roots_in_byte_order();
+    const InsertedStrings& roots = own_.previous.roots();
+    while (next_ != order.end() && roots[*next_] < text) ++next_;
+    if (next_ == order.end() || roots[*next_] != text) return std::nullopt;
+    // A string in both sets was scored as an affix: its root position has no entry.
+    const ResultTable::Entry entry = own_.previous.root_entry(*next_);
+    if (entry == ResultTable::no_entry) return std::nullopt;
+    return KnownCover{own_.cover_value[entry], own_.piece_begins.data() + roots.strings().offset(*next_)};
 }
 
 }  // namespace morvanex

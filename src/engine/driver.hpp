@@ -9,6 +9,8 @@
 // The result iterates in first-insertion order: roots in the order of
 // `root_candidates`, then the affixes that were not roots.
 #include <cstdint>
+#include <optional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -46,10 +48,34 @@ PieceIndex index_pieces(InsertedScores scores, InsertedStrings one_char_whitelis
 
 // The table of an iteration over `pieces`, with each candidate's previous
 // score as its value, and for each entry whether the update rule keeps that
-// score (the candidate is its own best cover).
+// score (the candidate is its own best cover). The best covers of the
+// entries scored as roots are kept too: later searches of the same strings
+// as roots over the same pieces take them from here (best_word_covers).
 struct OwnBestCovers {
     ResultTable previous;
-    std::vector<std::uint8_t> kept;  // per entry: 1 if kept, else 0
+    std::vector<std::uint8_t> kept;          // per entry: 1 if kept, else 0
+    std::vector<double> cover_value;         // per entry: its best cover's value N (-1.0: none)
+    std::vector<std::uint8_t> piece_begins;  // per byte of previous.roots(): 1 where a piece of a root's cover begins
+
+    // The best cover of `text` as a root, if `text` has an entry scored as a
+    // root: its value, and where its pieces begin (a byte per byte of `text`).
+    struct KnownCover {
+        double value;
+        const std::uint8_t* piece_begins;
+    };
+    // Finds root covers for strings asked in byte order, walking the roots'
+    // byte order from where the last one was found.
+    class RootCursor {
+    public:
+        // Stands before the first root not below `text`.
+        RootCursor(const OwnBestCovers& own, std::string_view text);
+        // The cover of `text`, no string below the last one asked.
+        std::optional<KnownCover> find(std::string_view text);
+
+    private:
+        const OwnBestCovers& own_;
+        std::vector<std::uint32_t>::const_iterator next_;
+    };
 };
 OwnBestCovers own_best_cover_table(InsertedStrings root_candidates, InsertedStrings affix_candidates,
                                    const PieceIndex& pieces, std::size_t worker_threads, Interruption& interruption);

@@ -108,6 +108,21 @@ Cover score_root_after_neighbour(const CharSequence& chars, const PieceIndex& pi
 
 }  // namespace
 
+void mark_piece_begins(const Cover& cover, std::string_view text, std::size_t length, std::uint8_t* begins) {
+    assert(cover.value > -1.0 && cover.piece_start.size() == length + 1);
+    // Back from the end: each piece's start, met at the byte where its
+    // character begins.
+    std::size_t next_start = cover.piece_start[length];
+    std::size_t character = length;
+    for (std::size_t byte = text.size(); byte-- > 0;) {
+        if ((static_cast<unsigned char>(text[byte]) & 0xC0) == 0x80) continue;
+        if (--character != next_start) continue;
+        begins[byte] = 1;
+        if (next_start == 0) break;
+        next_start = cover.piece_start[next_start];
+    }
+}
+
 Cover best_cover(const CharSequence& chars, const PieceIndex& pieces, CandidateKind kind, ScorerScratch& scratch) {
     const std::size_t n = chars.length();
     assert(n >= 1);

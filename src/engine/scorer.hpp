@@ -13,8 +13,10 @@
 // j < i) does; ties, NaN and signed zeros therefore come out identical, and
 // among covers of equal value the one kept is the one whose last piece starts
 // earliest, position by position from the end.
+#include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "candidate_kind.hpp"
@@ -69,6 +71,11 @@ struct Cover {
     // until the scratch serves the next candidate.
     std::span<const std::size_t> piece_start;
 };
+
+// Sets begins[b] to 1 for each byte b of `text` (the UTF-8 of a candidate of
+// `length` characters) where a piece of `cover`, a cover that reaches the
+// end, begins; leaves the other bytes as they are.
+void mark_piece_begins(const Cover& cover, std::string_view text, std::size_t length, std::uint8_t* begins);
 
 // The best cover of `chars` (at least one character) by the pieces of
 // `pieces`. `chars` may alias scratch.chars. (The search that the textbook

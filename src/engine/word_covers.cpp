@@ -1,9 +1,11 @@
 #include "word_covers.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <thread>
 #include <utility>
 
+#include "byte_order.hpp"
 #include "char_sequence.hpp"
 #include "scorer.hpp"
 #include "work_sharing.hpp"
@@ -23,42 +25,54 @@ constexpr std::size_t units_per_word = 16;
 WordCovers::WordCovers(StringList words)
     : words_(std::move(words)), values_(words_.size(), -1.0), piece_begins_(words_.bytes(), 0) {}
 
+void WordCovers::copy_cover(std::size_t k, std::size_t from) {
+    values_[k] = values_[from];
+    const auto begins = piece_begins_.begin();
+    std::copy_n(begins + static_cast<std::ptrdiff_t>(words_.offset(from)), words_[k].size(),
+                begins + static_cast<std::ptrdiff_t>(words_.offset(k)));
+}
+
 WordCovers best_word_covers(StringList words, const PieceIndex& pieces, CandidateKind kind, std::size_t worker_threads,
-                            Interruption& interruption) {
+                            Interruption& interruption, const OwnBestCovers* known_roots) {
     constexpr std::size_t most_worker_threads = 1024;
     worker_threads = std::clamp<std::size_t>(worker_threads, 1, most_worker_threads);
+    if (kind != CandidateKind::root) known_roots = nullptr;
 
     WordCovers covers(std::move(words));
-    ChunkQueue queue(covers.size(), words_per_claim);
+    std::vector<std::uint32_t> first_of;  // per word: where its string first occurs
+    const std::vector<std::uint32_t> order =
+        distinct_in_byte_order(covers.words_, KeepRepeat::first, worker_threads, &interruption, &first_of);
+    ChunkQueue queue(order.size(), words_per_claim);
     auto cover_claimed = [&] {
         ScorerScratch scratch;
         scratch.meter = WorkMeter(&interruption);
-        std::vector<std::uint8_t> cut_before;  // per character of the word: 1 where a piece begins
         for (ChunkQueue::Chunk chunk; queue.claim(chunk);) {
+            std::optional<OwnBestCovers::RootCursor> known;
+            if (known_roots != nullptr) known.emplace(*known_roots, covers.words_[order[chunk.begin]]);
             for (std::size_t k = chunk.begin; k < chunk.end; ++k) {
                 scratch.meter.count(units_per_word);
-                const std::string_view word = covers.words_[k];
+                const std::size_t position = order[k];
+                const std::string_view word = covers.words_[position];
                 if (word.empty()) continue;
+                std::uint8_t* begins = covers.piece_begins_.data() + covers.words_.offset(position);
+                if (known) {
+                    if (const auto found = known->find(word)) {
+                        covers.values_[position] = found->value;
+                        std::copy_n(found->piece_begins, word.size(), begins);
+                        continue;
+                    }
+                }
                 decode_into(word, scratch.chars);
                 const Cover found = best_cover(scratch.chars, pieces, kind, scratch);
-                covers.values_[k] = found.value;
-                if (!(found.value > -1.0)) continue;
-                // Back from the end, each piece's start; then the bytes where
-                // those characters begin.
-                const std::size_t n = scratch.chars.length();
-                cut_before.assign(n, 0);
-                for (std::size_t end = n; end > 0;) {
-                    end = found.piece_start[end];
-                    cut_before[end] = 1;
-                }
-                std::uint8_t* begins = covers.piece_begins_.data() + covers.words_.offset(k);
-                for (std::size_t byte = 0, character = 0; byte < word.size(); ++byte)
-                    if ((static_cast<unsigned char>(word[byte]) & 0xC0) != 0x80) begins[byte] = cut_before[character++];
+                covers.values_[position] = found.value;
+                if (found.value > -1.0) mark_piece_begins(found, word, scratch.chars.length(), begins);
             }
         }
     };
     run_sharing(std::min(worker_threads, queue.chunk_count()), queue, cover_claimed,
                 [&] { interruption.ask_or_throw(); });
+    for (std::size_t k = 0; k < covers.size(); ++k)
+        if (first_of[k] != k) covers.copy_cover(k, first_of[k]);
     return covers;
 }
 

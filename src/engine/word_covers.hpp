@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "candidate_kind.hpp"
+#include "driver.hpp"
 #include "interruption.hpp"
 #include "piece_index.hpp"
 #include "string_list.hpp"
@@ -40,7 +41,10 @@ public:
     }
 
 private:
-    friend WordCovers best_word_covers(StringList, const PieceIndex&, CandidateKind, std::size_t, Interruption&);
+    friend WordCovers best_word_covers(StringList, const PieceIndex&, CandidateKind, std::size_t, Interruption&,
+                                       const OwnBestCovers*);
+    // Word k takes the cover found for word `from`.
+    void copy_cover(std::size_t k, std::size_t from);
     StringList words_;
     std::vector<double> values_;              // per word
     std::vector<std::uint8_t> piece_begins_;  // per byte: 1 where a piece of its word's cover begins
@@ -48,8 +52,12 @@ private:
 
 // Covers every word of `words` (repeats and empty words included) as `kind`
 // by `pieces` (index_pieces), on up to `worker_threads` threads; the calling
-// thread asks `interruption` at bounded intervals of the work.
+// thread asks `interruption` at bounded intervals of the work. The distinct
+// words are covered in byte order, where neighbours share the walks of their
+// common beginning, and repeats take the cover of their first occurrence. A
+// root that `known_roots` (an own-best search over the same `pieces`) scored
+// as a root takes the cover found there.
 WordCovers best_word_covers(StringList words, const PieceIndex& pieces, CandidateKind kind, std::size_t worker_threads,
-                            Interruption& interruption);
+                            Interruption& interruption, const OwnBestCovers* known_roots = nullptr);
 
 }  // namespace morvanex

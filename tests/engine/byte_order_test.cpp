@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "byte_order.hpp"
 #include "inserted_strings.hpp"
 
 namespace morvanex::testing {
@@ -41,7 +43,24 @@ TEST(ByteOrder, LargeSetsSortLikeAPlainSortWithRepeatsRemoved) {
     expected.erase(std::unique(expected.begin(), expected.end(),
                                [&](std::uint32_t a, std::uint32_t b) { return inserted[a] == inserted[b]; }),
                    expected.end());
-    for (std::size_t threads : {1, 2, 3}) EXPECT_EQ(set.members_in_byte_order(threads), expected) << threads;
+    // Each position's kept position: its string's first, or last, insertion.
+    std::map<std::string, std::pair<std::uint32_t, std::uint32_t>> first_and_last;
+    for (std::uint32_t k = 0; k < inserted.size(); ++k) {
+        auto [place, added] = first_and_last.try_emplace(inserted[k], k, k);
+        place->second.second = k;
+    }
+    for (std::size_t threads : {1, 2, 3}) {
+        EXPECT_EQ(set.members_in_byte_order(threads), expected) << threads;
+        for (KeepRepeat keep : {KeepRepeat::first, KeepRepeat::last}) {
+            std::vector<std::uint32_t> kept_position;
+            distinct_in_byte_order(set.strings(), keep, threads, nullptr, &kept_position);
+            ASSERT_EQ(kept_position.size(), inserted.size());
+            for (std::uint32_t k = 0; k < inserted.size(); ++k) {
+                const auto& [first, last] = first_and_last.at(inserted[k]);
+                ASSERT_EQ(kept_position[k], keep == KeepRepeat::first ? first : last) << k << " " << threads;
+            }
+        }
+    }
 }
 
 }  // namespace
