@@ -83,8 +83,8 @@ std::size_t distinct_in_bucket(const StringList& strings, std::vector<KeyedPosit
     std::size_t kept = begin;
     // Writes over pairs already read: `kept` never passes the pair being read.
     auto keep_group = [&](std::size_t group_begin, std::size_t group_end) {
-        const std::uint32_t chosen =
-            keep == KeepRepeat::first ? keyed[group_begin].second : keyed[group_end - 1].second;
+        const std::uint32_t chosen = keep == KeepRepeat::first ? keyed[group_begin].second
+                                                               : keyed[group_end - 1].second;
         if (kept_position != nullptr)
             for (std::size_t k = group_begin; k < group_end; ++k) kept_position[keyed[k].second] = chosen;
         keyed[kept++].second = chosen;

@@ -48,8 +48,8 @@ constexpr std::size_t units_per_candidate = 16;
 
 // Scores the members of one candidate set at `positions`, a stretch of its
 // byte order, where neighbours share most trie nodes.
-void score_stretch(ResultTable& result, CandidateKind kind, OwnBestRecord own,
-                   std::span<const std::uint32_t> positions, const PieceIndex& pieces, ScorerScratch& scratch) {
+void score_stretch(ResultTable& result, CandidateKind kind, OwnBestRecord own, std::span<const std::uint32_t> positions,
+                   const PieceIndex& pieces, ScorerScratch& scratch) {
     const bool affix = kind == CandidateKind::affix;
     const InsertedStrings& candidates = affix ? result.affixes() : result.roots();
     visit_prefetching(
@@ -58,9 +58,8 @@ void score_stretch(ResultTable& result, CandidateKind kind, OwnBestRecord own,
             ResultTable::Entry entry = affix ? result.affix_entry(position) : result.root_entry(position);
             if (entry == ResultTable::no_entry) return;
             scratch.meter.count(units_per_candidate);
-            std::uint8_t* begins = own != nullptr && !affix
-                                       ? own->piece_begins.data() + candidates.strings().offset(position)
-                                       : nullptr;
+            std::uint8_t* begins =
+                own != nullptr && !affix ? own->piece_begins.data() + candidates.strings().offset(position) : nullptr;
             result.set_value(entry, score_candidate(candidates[position], kind, entry, own, begins, pieces, scratch));
         },
         [&](std::uint32_t position) { candidates.strings().prefetch_record(position); },
