@@ -122,8 +122,11 @@ class ScoreTable:
 
     best_covers and own_best_covers do what the module functions of those
     names do with these scores and whitelist; the write_ methods write what
-    they find as lines of text. Later changes to ``scores`` do not reach the
-    table. Raises as the module functions do for arguments of the wrong type.
+    they find as lines of text. The root covers of the last own-best search
+    (own_best_covers, write_candidate_rows) are kept, and later root searches
+    of the same strings take them instead of searching again. Later changes
+    to ``scores`` do not reach the table. Raises as the module functions do
+    for arguments of the wrong type.
     """
 
     def __new__(

@@ -1,11 +1,17 @@
 """Progress of the long steps on standard error, drawn by tqdm (the "progress" extra) when it is installed."""
 
+import functools
 import sys
 
-try:
-    from tqdm import tqdm
-except ImportError:
-    tqdm = None
+
+@functools.lru_cache(maxsize=None)
+def bar_type():
+    """tqdm's bar, or None without tqdm: imported with the first bar, since importing it takes a tenth of a second."""
+    try:
+        from tqdm import tqdm
+    except ImportError:
+        return None
+    return tqdm
 
 
 class Progress:
@@ -19,9 +25,9 @@ class Progress:
 
     def __init__(self, title, total=None):
         self.bar = None
-        if self.shown and tqdm is not None:
-            self.bar = tqdm(desc=title, total=total, leave=False, file=sys.stderr, dynamic_ncols=True,
-                            bar_format=None if total is not None else "{desc} ...")
+        if self.shown and bar_type() is not None:
+            self.bar = bar_type()(desc=title, total=total, leave=False, file=sys.stderr, dynamic_ncols=True,
+                                  bar_format=None if total is not None else "{desc} ...")
 
     def __enter__(self):
         return self
