@@ -15,11 +15,13 @@ namespace morvanex::binding {
 namespace {
 
 // What a table holds: its pieces, and the last own-best search over them,
-// whose root covers later root searches reuse. A search holds its own
-// reference to that search, since another thread may replace it meanwhile.
+// whose root covers later root searches reuse. That search lives in a
+// capsule, so a search holds it by a reference of its own while another
+// thread may replace it (a std::shared_ptr would need a newer C library
+// than the wheels' oldest).
 struct TableState {
     std::unique_ptr<const PieceIndex> pieces;
-    std::shared_ptr<const OwnBestCovers> known_roots;
+    OwnedRef known_roots;  // a capsule of an OwnBestCovers, or null
 };
 
 struct ScoreTableObject {
@@ -28,6 +30,17 @@ struct ScoreTableObject {
 
 TableState& state_of(PyObject* self) { return *reinterpret_cast<ScoreTableObject*>(self)->state; }
 const PieceIndex* pieces_of(PyObject* self) { return state_of(self).pieces.get(); }
+
+constexpr const char* known_roots_name = "morvanex_covers.ScoreTable known roots";
+
+const OwnBestCovers* known_roots_in(const OwnedRef& capsule) {
+    if (!capsule) return nullptr;
+    return static_cast<const OwnBestCovers*>(PyCapsule_GetPointer(capsule.get(), known_roots_name));
+}
+
+void free_known_roots(PyObject* capsule) {
+    delete static_cast<const OwnBestCovers*>(PyCapsule_GetPointer(capsule, known_roots_name));
+}
 
 Result<OwnedRef> new_body(PyTypeObject* type, PyObject* positional, PyObject* keywords) {
     static const char* const names[] = {"scores", "one_char_whitelist", nullptr};
@@ -42,7 +55,7 @@ Result<OwnedRef> new_body(PyTypeObject* type, PyObject* positional, PyObject* ke
     if (!index.ok()) return index.take_error();
     const auto allocate = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
     OwnedRef table = expect_created(allocate(type, 0));
-    reinterpret_cast<ScoreTableObject*>(table.get())->state = new TableState{std::move(index).value(), nullptr};
+    reinterpret_cast<ScoreTableObject*>(table.get())->state = new TableState{std::move(index).value(), OwnedRef()};
     return table;
 }
 
@@ -68,17 +81,16 @@ Result<OwnedRef> best_covers_body(PyObject* self, PyObject* positional, PyObject
     if (!words.ok()) return tie_error_to_argument(names[0], words.take_error());
     Result<CandidateKind> kind = kind_from_object(argument[1]);
     if (!kind.ok()) return kind.take_error();
-    const std::shared_ptr<const OwnBestCovers> known_roots = state_of(self).known_roots;
+    const OwnedRef known_roots = OwnedRef::borrow(state_of(self).known_roots.get());
     Result<WordCovers> covers =
-        run_word_covers(pieces_of(self), std::move(words).value(), kind.value(), known_roots.get());
+        run_word_covers(pieces_of(self), std::move(words).value(), kind.value(), known_roots_in(known_roots));
     if (!covers.ok()) return covers.take_error();
     return list_from_covers(covers.value());
 }
 
 // The own-best search over the candidate sets `roots` and `affixes`, which
-// the table then keeps for later root searches.
-Result<std::shared_ptr<const OwnBestCovers>> own_best_covers_of(PyObject* self, PyObject* roots, PyObject* affixes,
-                                                                const char* const names[]) {
+// the table then keeps for later root searches: a reference to its capsule.
+Result<OwnedRef> own_best_covers_of(PyObject* self, PyObject* roots, PyObject* affixes, const char* const names[]) {
     Result<InsertedStrings> root_set = string_set_from_object(roots);
     if (!root_set.ok()) return tie_error_to_argument(names[0], root_set.take_error());
     Result<InsertedStrings> affix_set = string_set_from_object(affixes);
@@ -86,9 +98,12 @@ Result<std::shared_ptr<const OwnBestCovers>> own_best_covers_of(PyObject* self, 
     Result<OwnBestCovers> own =
         run_own_best_covers(pieces_of(self), std::move(root_set).value(), std::move(affix_set).value());
     if (!own.ok()) return own.take_error();
-    auto kept = std::make_shared<const OwnBestCovers>(std::move(own).value());
-    state_of(self).known_roots = kept;
-    return kept;
+    auto kept = std::make_unique<const OwnBestCovers>(std::move(own).value());
+    OwnedRef capsule = expect_created(
+        PyCapsule_New(const_cast<OwnBestCovers*>(kept.get()), known_roots_name, &free_known_roots));
+    kept.release();  // the capsule's now
+    state_of(self).known_roots = OwnedRef::borrow(capsule.get());
+    return capsule;
 }
 
 Result<OwnedRef> own_best_covers_body(PyObject* self, PyObject* positional, PyObject* keywords) {
@@ -98,9 +113,9 @@ Result<OwnedRef> own_best_covers_body(PyObject* self, PyObject* positional, PyOb
                                      &argument[0], &argument[1]))
         return fetch_pending_error();
     const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1])};
-    Result<std::shared_ptr<const OwnBestCovers>> own = own_best_covers_of(self, argument[0], argument[1], names);
+    Result<OwnedRef> own = own_best_covers_of(self, argument[0], argument[1], names);
     if (!own.ok()) return own.take_error();
-    return kept_set(*own.value());
+    return kept_set(*known_roots_in(own.value()));
 }
 
 Result<OwnedRef> write_candidate_rows_body(PyObject* self, PyObject* positional, PyObject* keywords) {
@@ -111,11 +126,12 @@ Result<OwnedRef> write_candidate_rows_body(PyObject* self, PyObject* positional,
         return fetch_pending_error();
     const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1]),
                              OwnedRef::borrow(argument[2])};
-    Result<std::shared_ptr<const OwnBestCovers>> own = own_best_covers_of(self, argument[0], argument[1], names);
+    Result<OwnedRef> own = own_best_covers_of(self, argument[0], argument[1], names);
     if (!own.ok()) return own.take_error();
+    const OwnBestCovers& found = *known_roots_in(own.value());
     BlockWriter writer(argument[2]);
-    if (Result<Done> written = write_candidate_rows(*own.value(), writer); !written.ok()) return written.take_error();
-    return kept_set(*own.value());
+    if (Result<Done> written = write_candidate_rows(found, writer); !written.ok()) return written.take_error();
+    return kept_set(found);
 }
 
 Result<OwnedRef> write_segment_rows_body(PyObject* self, PyObject* positional, PyObject* keywords) {
@@ -136,9 +152,9 @@ Result<OwnedRef> write_segment_rows_body(PyObject* self, PyObject* positional, P
         if (!text.ok()) return tie_error_to_argument(names[2], text.take_error());
         separator = text.value().view();
     }
-    const std::shared_ptr<const OwnBestCovers> known_roots = state_of(self).known_roots;
+    const OwnedRef known_roots = OwnedRef::borrow(state_of(self).known_roots.get());
     Result<WordCovers> covers =
-        run_word_covers(pieces_of(self), std::move(words).value(), CandidateKind::root, known_roots.get());
+        run_word_covers(pieces_of(self), std::move(words).value(), CandidateKind::root, known_roots_in(known_roots));
     if (!covers.ok()) return covers.take_error();
     BlockWriter writer(argument[1]);
     if (Result<Done> written = write_segment_rows(covers.value(), separator, writer); !written.ok())
