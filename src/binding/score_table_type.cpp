@@ -99,8 +99,8 @@ Result<OwnedRef> own_best_covers_of(PyObject* self, PyObject* roots, PyObject* a
         run_own_best_covers(pieces_of(self), std::move(root_set).value(), std::move(affix_set).value());
     if (!own.ok()) return own.take_error();
     auto kept = std::make_unique<const OwnBestCovers>(std::move(own).value());
-    OwnedRef capsule = expect_created(
-        PyCapsule_New(const_cast<OwnBestCovers*>(kept.get()), known_roots_name, &free_known_roots));
+    OwnedRef capsule =
+        expect_created(PyCapsule_New(const_cast<OwnBestCovers*>(kept.get()), known_roots_name, &free_known_roots));
     kept.release();  // the capsule's now
     state_of(self).known_roots = OwnedRef::borrow(capsule.get());
     return capsule;
