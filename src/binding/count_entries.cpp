@@ -20,6 +20,7 @@ namespace {
 struct CountArguments {
     StringList words;
     std::size_t max_length;
+    std::size_t min_count = 1;
 };
 
 // A length or count as an index (an int, or anything with __index__), not
@@ -33,19 +34,30 @@ Result<std::size_t> length_from_object(PyObject* object, const char* negative = 
     return static_cast<std::size_t>(value);
 }
 
-Result<CountArguments> count_arguments(PyObject* positional, PyObject* keywords, const char* format) {
-    static const char* const names[] = {"words", "max_length", nullptr};
-    PyObject* words_argument = nullptr;
-    PyObject* length_argument = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(positional, keywords, format, const_cast<char**>(names), &words_argument,
-                                     &length_argument))
+// `format` takes words and max_length, and min_count too when
+// `takes_min_count`.
+Result<CountArguments> count_arguments(PyObject* positional, PyObject* keywords, const char* format,
+                                       bool takes_min_count = false) {
+    static const char* const names[] = {"words", "max_length", "min_count", nullptr};
+    static const char* const names_without_min_count[] = {"words", "max_length", nullptr};
+    PyObject* argument[3] = {};
+    if (!PyArg_ParseTupleAndKeywords(positional, keywords, format,
+                                     const_cast<char**>(takes_min_count ? names : names_without_min_count),
+                                     &argument[0], &argument[1], &argument[2]))
         return fetch_pending_error();
-    const OwnedRef held[] = {OwnedRef::borrow(words_argument), OwnedRef::borrow(length_argument)};
-    Result<StringList> words = string_list_from_object(words_argument);
+    const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1]),
+                             OwnedRef::borrow(argument[2])};
+    Result<StringList> words = string_list_from_object(argument[0]);
     if (!words.ok()) return tie_error_to_argument(names[0], words.take_error());
-    Result<std::size_t> max_length = length_from_object(length_argument);
+    Result<std::size_t> max_length = length_from_object(argument[1]);
     if (!max_length.ok()) return tie_error_to_argument(names[1], max_length.take_error());
-    return CountArguments{std::move(words).value(), max_length.value()};
+    CountArguments counted{std::move(words).value(), max_length.value()};
+    if (argument[2] != nullptr) {
+        Result<std::size_t> min_count = length_from_object(argument[2], messages::negative_min_count);
+        if (!min_count.ok()) return tie_error_to_argument(names[2], min_count.take_error());
+        counted.min_count = min_count.value();
+    }
+    return counted;
 }
 
 // The strings counted at least `min_count` times, with their counts.
@@ -119,32 +131,17 @@ Result<OwnedRef> substring_frequencies_body(PyObject* positional, PyObject* keyw
 }
 
 Result<OwnedRef> affix_counts_body(PyObject* positional, PyObject* keywords) {
-    static const char* const names[] = {"words", "max_length", "min_count", nullptr};
-    PyObject* argument[3] = {};
-    if (!PyArg_ParseTupleAndKeywords(positional, keywords, "OO|O:affix_counts", const_cast<char**>(names), &argument[0],
-                                     &argument[1], &argument[2]))
-        return fetch_pending_error();
-    const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1]),
-                             OwnedRef::borrow(argument[2])};
-    Result<StringList> words = string_list_from_object(argument[0]);
-    if (!words.ok()) return tie_error_to_argument(names[0], words.take_error());
-    Result<std::size_t> max_length = length_from_object(argument[1]);
-    if (!max_length.ok()) return tie_error_to_argument(names[1], max_length.take_error());
-    std::size_t min_count = 1;
-    if (argument[2] != nullptr) {
-        Result<std::size_t> given = length_from_object(argument[2], messages::negative_min_count);
-        if (!given.ok()) return tie_error_to_argument(names[2], given.take_error());
-        min_count = given.value();
-    }
+    Result<CountArguments> arguments = count_arguments(positional, keywords, "OO|O:affix_counts", true);
+    if (!arguments.ok()) return arguments.take_error();
     using Counts = std::pair<CountedStrings, CountedStrings>;
     Result<Counts> counted = run_engine<Counts>([&](std::size_t, Interruption& interruption) {
-        return affix_counts(words.value(), max_length.value(), interruption);
+        return affix_counts(arguments.value().words, arguments.value().max_length, interruption);
     });
     if (!counted.ok()) return counted.take_error();
     // Only the few shared affixes become Python objects: a session keeps a
     // fraction of a percent of them.
-    OwnedRef prefixes = dict_from_counts(counted.value().first, min_count);
-    OwnedRef suffixes = dict_from_counts(counted.value().second, min_count);
+    OwnedRef prefixes = dict_from_counts(counted.value().first, arguments.value().min_count);
+    OwnedRef suffixes = dict_from_counts(counted.value().second, arguments.value().min_count);
     OwnedRef pair = expect_created(PyTuple_New(2));
     PyTuple_SetItem(pair.get(), 0, prefixes.release());  // steals
     PyTuple_SetItem(pair.get(), 1, suffixes.release());

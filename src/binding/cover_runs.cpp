@@ -73,7 +73,7 @@ Result<OwnBestCovers> run_own_best_covers(SearchPieces pieces, InsertedStrings r
 OwnedRef kept_set(const OwnBestCovers& own) {
     OwnedRef kept = expect_created(PySet_New(nullptr));
     for (ResultTable::Entry entry = 0; entry < own.previous.size(); ++entry) {
-        if (own.kept[entry] == 0) continue;
+        if (!own.kept(entry)) continue;
         if (PySet_Add(kept.get(), str_from_utf8(own.previous.key(entry)).get()) < 0)
             fail_with_error(messages::add_to_set_failed, fetch_pending_error());
     }

@@ -24,7 +24,7 @@ Result<Done> write_candidate_rows(const OwnBestCovers& own, BlockWriter& writer)
             out.append(digits, length.ptr);
             out.push_back('\t');
             append_float_repr(out, own.previous.value(entry));
-            out.append(own.kept[entry] != 0 ? "\tyes\n" : "\tno\n");
+            out.append(own.kept(entry) ? "\tyes\n" : "\tno\n");
             Result<Done> written = writer.line_done();
             if (!written.ok()) failed = written.take_error();
             return !failed;

@@ -21,9 +21,8 @@ std::size_t candidates_per_claim(std::size_t candidates, std::size_t threads) {
     return std::clamp<std::size_t>(candidates / (16 * std::max<std::size_t>(threads, 1)), 1, 1024);
 }
 
-// Where the verdicts of the update rule go: null when the table receives
-// new scores, else the own-best record, whose entries then receive their
-// previous scores.
+// Where the best covers go: null when the table receives new scores, else
+// the own-best record, whose entries then receive their previous scores.
 using OwnBestRecord = OwnBestCovers*;
 
 // The entry value of `candidate` (non-empty) as a root or an affix;
@@ -34,7 +33,6 @@ double score_candidate(std::string_view candidate, CandidateKind kind, ResultTab
     Cover found = best_cover(scratch.chars, pieces, kind, scratch);
     const double previous = found.whole_value.value_or(0.0);
     if (own == nullptr) return updated_score(previous, found.value, scratch.chars.length());
-    own->kept[entry] = keeps_score(previous, found.value) ? 1 : 0;
     own->cover_value[entry] = found.value;
     if (candidate_begins != nullptr && found.value > -1.0)
         mark_piece_begins(found, candidate, scratch.chars.length(), candidate_begins);
@@ -169,7 +167,7 @@ OwnBestCovers own_best_cover_table(InsertedStrings root_candidates, InsertedStri
     ResultTable previous =
         lay_out_candidates(std::move(root_candidates), std::move(affix_candidates), {}, worker_threads, interruption);
     const std::size_t entries = previous.size(), root_bytes = previous.roots().strings().bytes();
-    OwnBestCovers own{std::move(previous), std::vector<std::uint8_t>(entries, 0), std::vector<double>(entries, -1.0),
+    OwnBestCovers own{std::move(previous), std::vector<double>(entries, -1.0),
                       std::vector<std::uint8_t>(root_bytes, 0)};
     // Scoring fills the table that `own` holds, and its record beside it.
     if (entries != 0) score_all(own.previous, &own, pieces, worker_threads, interruption);

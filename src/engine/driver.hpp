@@ -46,6 +46,10 @@ inline ResultTable rescore_candidates(InsertedStrings root_candidates, InsertedS
 PieceIndex index_pieces(InsertedScores scores, InsertedStrings one_char_whitelist, std::size_t worker_threads,
                         Interruption& interruption);
 
+// Whether the update rule keeps the previous score: no cover (N < 0), or a
+// previous score at least the cover's value.
+bool keeps_score(double previous, double best_cover);
+
 // The table of an iteration over `pieces`, with each candidate's previous
 // score as its value, and for each entry whether the update rule keeps that
 // score (the candidate is its own best cover). The best covers of the
@@ -53,9 +57,11 @@ PieceIndex index_pieces(InsertedScores scores, InsertedStrings one_char_whitelis
 // as roots over the same pieces take them from here (best_word_covers).
 struct OwnBestCovers {
     ResultTable previous;
-    std::vector<std::uint8_t> kept;          // per entry: 1 if kept, else 0
     std::vector<double> cover_value;         // per entry: its best cover's value N (-1.0: none)
     std::vector<std::uint8_t> piece_begins;  // per byte of previous.roots(): 1 where a piece of a root's cover begins
+
+    // Whether the update rule keeps the entry's previous score.
+    bool kept(ResultTable::Entry entry) const { return keeps_score(previous.value(entry), cover_value[entry]); }
 
     // The best cover of `text` as a root, if `text` has an entry scored as a
     // root: its value, and where its pieces begin (a byte per byte of `text`).
@@ -79,10 +85,6 @@ struct OwnBestCovers {
 };
 OwnBestCovers own_best_cover_table(InsertedStrings root_candidates, InsertedStrings affix_candidates,
                                    const PieceIndex& pieces, std::size_t worker_threads, Interruption& interruption);
-
-// Whether the update rule keeps the previous score: no cover (N < 0), or a
-// previous score at least the cover's value.
-bool keeps_score(double previous, double best_cover);
 
 // The update rule on its own, evaluated in exactly this order of operations.
 double updated_score(double previous, double best_cover, std::size_t length);
