@@ -15,7 +15,7 @@ from typing import (
 )
 
 __all__ = ["best_covers", "own_best_covers", "substring_counts", "substring_frequencies", "affix_counts",
-           "distinct_words", "merge_scores", "write_scores_json", "ScoreTable"]
+           "distinct_words", "merge_scores", "write_scores_json", "read_scores_json", "ScoreTable"]
 
 # The installed package's version, equal to importlib.metadata.version("morvanex").
 __version__: str
@@ -116,6 +116,18 @@ def write_scores_json(scores: Dict[_Key, _Float], write: Callable[[bytes], objec
     """
     ...
 
+def read_scores_json(data: bytes, start: SupportsIndex = 0) -> Tuple[Dict[str, float], int]:
+    """(scores, end): the JSON object of numbers that begins at byte ``start`` of ``data``, and the byte past it.
+
+    Read as json.loads reads it (a later repeat of a key replaces its value,
+    keeping its place), except that every number is a float, as float()
+    reads its text (NaN and the infinities as json writes them); the inverse
+    of write_scores_json. Raises ValueError, naming the byte, for text that
+    is no such object, for a key that is not UTF-8 and for a lone surrogate
+    escape; TypeError for ``data`` that is not bytes.
+    """
+    ...
+
 @final
 class ScoreTable:
     """A score table and one-character whitelist, taken in and indexed once for any number of searches.
@@ -134,6 +146,16 @@ class ScoreTable:
         scores: Dict[_Key, _Value],
         one_char_whitelist: Union[Set[_Whitelisted], FrozenSet[_Whitelisted]],
     ) -> "ScoreTable": ...
+    @classmethod
+    def from_json(
+        cls,
+        data: bytes,
+        one_char_whitelist: Union[Set[_Whitelisted], FrozenSet[_Whitelisted]],
+        start: SupportsIndex = 0,
+    ) -> Tuple["ScoreTable", int]:
+        """(table, end): a table of the scores whose JSON text read_scores_json(data, start) reads, and the byte
+        past that text; the scores go from the text to the index without a Python object each."""
+        ...
     def best_covers(
         self, words: Union[List[_Word], Tuple[_Word, ...]], kind: Literal["root", "affix"] = "root"
     ) -> List[Tuple[Tuple[str, ...], float]]: ...

@@ -232,6 +232,10 @@ def test_segment_file_and_saved_session(tmp_path):
     assert no_partial_files(tmp_path)
 
 
+SESSION_HEAD = (b'{"format":"morvanex session","version":1,"settings":{"lowercase":true,"whitelist":[],"words":"w",'
+                b'"word_count":1,"iterations":1},')
+
+
 @pytest.mark.parametrize(
     "args, files, message",
     [
@@ -260,10 +264,16 @@ def test_segment_file_and_saved_session(tmp_path):
         (["segment", "--load", "{tmp}/old.json"], {"old.json": b'{"format": "morvanex session", "version": 2}'},
          "session '{tmp}/old.json' has version 2; this morvanex reads version 1"),
         (["segment", "--load", "-"], {}, "the session cannot be standard input: it is a file"),
+        (["segment", "--load", "{tmp}/cut.json"], {"cut.json": SESSION_HEAD[:-1] + b"}"},
+         "session '{tmp}/cut.json' lacks its scores or settings"),
+        (["segment", "--load", "{tmp}/cut.json"], {"cut.json": SESSION_HEAD + b'"scores":{"a":0.5,'},
+         "cannot read session '{tmp}/cut.json': expected a string key in double quotes at byte 146"),
+        (["segment", "--load", "{tmp}/more.json"], {"more.json": SESSION_HEAD + b'"scores":{"a":0.5},"more":1}'},
+         "cannot read session '{tmp}/more.json': expected the end of the session at byte 146"),
     ],
     ids=["missing", "directory", "not-utf8", "no-words", "not-gzip", "not-counts", "output-is-input",
          "save-is-input", "two-outputs-one-file", "output-directory-missing", "stdin-twice", "not-a-session",
-         "newer-session", "session-on-stdin"],
+         "newer-session", "session-on-stdin", "session-without-scores", "session-cut-short", "session-goes-on"],
 )
 def test_unusable_input_or_output_is_a_one_line_error(tmp_path, args, files, message):
     for name, data in files.items():
@@ -499,8 +509,100 @@ def json_bytes(scores):
     {key + str(k): value for k, value in enumerate(AWKWARD_VALUES) for key in AWKWARD_KEYS},
     random_scores(3000, 1),
 ], ids=["empty", "empty-key", "awkward", "random"])
-def test_scores_json_is_what_json_dumps_gives(scores):
+def test_scores_json_is_what_json_dumps_gives_and_reads_back_as_json_loads_does(scores):
+    import morvanex_covers
+
     assert written_blocks(scores) == [json_bytes(scores)]
+    # Read back from json's other layouts too: spaces, \u escapes (surrogate pairs included), indents, a repeat.
+    repeat = b',"%s":-1.5}' % json.dumps(next(iter(scores), "a"))[1:-1].encode("utf-8") if scores else b"}"
+    for text in (json_bytes(scores)[:-1] + repeat, json.dumps(scores).encode("ascii"),
+                 json.dumps(scores, indent=2, ensure_ascii=False).encode("utf-8")):
+        read, end = morvanex_covers.read_scores_json(b"  " + text + b" \n{", 2)
+        expected = json.loads(text)
+        assert end == 2 + len(text)
+        assert list(read) == list(expected)
+        assert all(type(value) is float for value in read.values())
+        assert all(bits_of_double(read[key]) == bits_of_double(value) or (value != value and read[key] != read[key])
+                   for key, value in expected.items())
+
+
+def json_reading(text):
+    """(scores, end) as json reads the object at the start of `text` (bytes, UTF-8) when it is one of numbers with
+    keys that have a UTF-8 form, numbers as float() reads them; else None."""
+    try:
+        decoded = text.decode("utf-8", "surrogateescape")  # a byte that is not UTF-8: a lone surrogate
+        start = len(decoded) - len(decoded.lstrip(" \t\n\r"))
+        scores, end = json.JSONDecoder(parse_int=float).raw_decode(decoded, start)
+        if not isinstance(scores, dict) or not all(type(value) is float for value in scores.values()):
+            return None
+        for key in scores:
+            key.encode("utf-8")  # a lone surrogate has no UTF-8 form
+        return scores, len(decoded[:end].encode("utf-8", "surrogateescape"))
+    except (ValueError, UnicodeEncodeError):
+        return None
+
+
+@requires_module
+def test_scores_json_read_natively_as_json_reads_mutated_texts():
+    import random
+
+    import morvanex_covers
+
+    rng = random.Random(5)
+    tokens = [b'"', b"\\", b"\\u", b"d83d", b"de00", b"dc00", b":", b",", b"{", b"}", b"0", b"17", b"-", b".",
+              b"e", b"E+", b" ", b"\n", b"NaN", b"Infinity", b"-Infinity", b"x", "\u00e9\U0001f600".encode(),
+              b"\x01", b"\xff", b"\xed\xa0\x80", b"1e400", b"9" * 30, b"[1]", b"null", b'"a"']
+    base = json_bytes({"a": 0.5, 'q"\\': -1e-300, "\u00e9\n": float("inf"), "\U0001f600": 12.0, "": -0.0})
+    agreed = 0
+    for _ in range(4000):
+        text = bytearray(base)
+        for _ in range(rng.randrange(1, 4)):
+            at = rng.randrange(len(text) + 1)
+            cut = rng.choice([0, 0, 1, 2])
+            text[at:at + cut] = rng.choice(tokens) if rng.random() < 0.8 else b""
+        text = bytes(text)
+        expected = json_reading(text)
+        if expected is None:
+            with pytest.raises(ValueError):
+                morvanex_covers.read_scores_json(text)
+            continue
+        read, end = morvanex_covers.read_scores_json(text)
+        assert end == expected[1] and list(read) == list(expected[0]), text
+        assert all(bits_of_double(read[key]) == bits_of_double(value) or (value != value and read[key] != read[key])
+                   for key, value in expected[0].items()), text
+        agreed += 1
+    assert 300 < agreed < 3700  # both outcomes met often
+
+
+@requires_module
+@pytest.mark.parametrize("text, message", [
+    (b'{"a":1,}', "expected a string key in double quotes at byte 7"),
+    (b'{"a" 1}', "expected ':' at byte 5"),
+    (b'{"a":01}', "expected ',' or '}' at byte 6"),
+    (b'{"a":.5}', "expected a number at byte 5"),
+    (b'{"a":1.}', "expected a digit after the decimal point at byte 7"),
+    (b'{"a":1e+}', "expected a digit in the exponent at byte 8"),
+    (b'{"a":nan}', "expected a number at byte 5"),
+    (b'{"a":"1"}', "expected a number at byte 5"),
+    (b'{"a":1', "expected ',' or '}' at byte 6"),
+    (b'{"a', "unterminated string at byte 3"),
+    (b'{"a\x01":1}', "control character in a string at byte 3"),
+    (b'{"a\\x":1}', "invalid escape at byte 4"),
+    (b'{"\\u12g4":1}', "expected four hex digits at byte 6"),
+    # A key that no str made from the text could hold: json would read these, a str could not be encoded.
+    (b'{"\\ud800x":1}', "lone surrogate at byte 8"),
+    (b'{"\\udc00":1}', "lone surrogate at byte 8"),
+    (b'{"\xed\xa0\x80":1}', "invalid UTF-8 in a string at byte 2"),
+    (b'{"\xc0\xaf":1}', "invalid UTF-8 in a string at byte 2"),
+    (b'[]', "expected '{' at byte 0"),
+    (b'', "expected '{' at byte 0"),
+])
+def test_scores_json_that_is_no_object_of_numbers_is_a_value_error(text, message):
+    import morvanex_covers
+
+    with pytest.raises(ValueError) as caught:
+        morvanex_covers.read_scores_json(text)
+    assert caught.value.args == (message,)
 
 
 @requires_module
@@ -639,9 +741,8 @@ def test_session_on_bundled_words_matches_model():
     assert seen == [(1, count), (2, count), (3, count)]
     # Merging keeps the substrings that are not candidates as they were.
     assert all(actual[k] == v for k, v in scores.items() if k not in affixes and k not in set(words))
-    # Ranking the units covers a few words with the scores of their substrings alone: the same pieces, a
-    # piece longer than the natively counted substrings included.
+    # Ranking the units: the pieces of the words' best covers, a piece longer than the counted substrings included.
     few = words[:40]
     final = {**actual, next(word for word in few if len(word) > 8): 10.0}
-    assert covers.pieces_used(few, covers.score_table(final, set(), few)) == collections.Counter(
+    assert covers.pieces_used(few, covers.score_table(final, set())) == collections.Counter(
         piece for word in few for piece in set(reference_model.best_cover(word, final, set(), False)[1]))

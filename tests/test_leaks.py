@@ -16,6 +16,7 @@ their reference counts do not move.
 
 import gc
 import itertools
+import json
 import os
 import random
 import sys
@@ -408,6 +409,16 @@ def test_companion_writers_leave_references_and_memory_unchanged(writer, write, 
     }[writer]
     expected = "set" if writer == "write_candidate_rows" and outcome == "NoneType" else outcome
     assert_calls_leave_nothing(function, arguments, {}, [], expected, writer)
+
+
+@pytest.mark.parametrize("cut, outcome", [(0, "tuple"), (1, "ValueError")], ids=["read", "malformed"])
+def test_reading_scores_json_leaves_references_and_memory_unchanged(cut, outcome):
+    import morvanex_covers
+
+    scores = {key: float(value) for key, value in base_arguments()[2].items() if isinstance(value, (int, float))}
+    text = json.dumps(scores).encode("ascii")
+    assert_calls_leave_nothing(morvanex_covers.read_scores_json, [text[:len(text) - cut]], {}, [], outcome,
+                               "read_scores_json")
 
 
 @pytest.mark.skipif(sys.getallocatedblocks() == 0, reason="the interpreter's allocator does not count blocks here")

@@ -55,6 +55,15 @@ Result<double> double_from_object(PyObject* object) {
     return value;
 }
 
+Result<std::size_t> index_from_object(PyObject* object, const char* negative) {
+    OwnedRef index = OwnedRef::steal(PyNumber_Index(object));
+    if (!index) return fetch_pending_error();
+    const Py_ssize_t value = PyLong_AsSsize_t(index.get());
+    if (value == -1 && PyErr_Occurred() != nullptr) return fetch_pending_error();
+    if (value < 0) return ErrorValue::with_message(PyExc_ValueError, negative);
+    return static_cast<std::size_t>(value);
+}
+
 Result<InsertedStrings> string_set_from_object(PyObject* object) {
     // A frozenset takes the same path as a set; the mismatch names PySet.
     if (!is_set(object) && !is_frozenset(object)) return type_mismatch_error(object, messages::target_set);

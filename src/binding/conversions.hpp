@@ -87,6 +87,10 @@ Result<Utf8Text> string_from_object(PyObject* object);
 // conversion error. Any double, NaN and -1.0 included, is a value.
 Result<double> double_from_object(PyObject* object);
 
+// `object` as a size or position: an int, or anything with __index__, not
+// negative (else a ValueError saying `negative`).
+Result<std::size_t> index_from_object(PyObject* object, const char* negative);
+
 // `object` must be a set or frozenset (or a subclass); its elements are what
 // PyObject_GetIter yields, each converted by string_from_object. A non-set
 // gives the "PySet" type mismatch; the first failing element ends the

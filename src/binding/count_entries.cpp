@@ -23,17 +23,6 @@ struct CountArguments {
     std::size_t min_count = 1;
 };
 
-// A length or count as an index (an int, or anything with __index__), not
-// negative (else a ValueError saying `negative`).
-Result<std::size_t> length_from_object(PyObject* object, const char* negative = messages::negative_max_length) {
-    OwnedRef index = OwnedRef::steal(PyNumber_Index(object));
-    if (!index) return fetch_pending_error();
-    const Py_ssize_t value = PyLong_AsSsize_t(index.get());
-    if (value == -1 && PyErr_Occurred() != nullptr) return fetch_pending_error();
-    if (value < 0) return ErrorValue::with_message(PyExc_ValueError, negative);
-    return static_cast<std::size_t>(value);
-}
-
 // `format` takes words and max_length, and min_count too when
 // `takes_min_count`.
 Result<CountArguments> count_arguments(PyObject* positional, PyObject* keywords, const char* format,
@@ -49,11 +38,11 @@ Result<CountArguments> count_arguments(PyObject* positional, PyObject* keywords,
                              OwnedRef::borrow(argument[2])};
     Result<StringList> words = string_list_from_object(argument[0]);
     if (!words.ok()) return tie_error_to_argument(names[0], words.take_error());
-    Result<std::size_t> max_length = length_from_object(argument[1]);
+    Result<std::size_t> max_length = index_from_object(argument[1], messages::negative_max_length);
     if (!max_length.ok()) return tie_error_to_argument(names[1], max_length.take_error());
     CountArguments counted{std::move(words).value(), max_length.value()};
     if (argument[2] != nullptr) {
-        Result<std::size_t> min_count = length_from_object(argument[2], messages::negative_min_count);
+        Result<std::size_t> min_count = index_from_object(argument[2], messages::negative_min_count);
         if (!min_count.ok()) return tie_error_to_argument(names[2], min_count.take_error());
         counted.min_count = min_count.value();
     }

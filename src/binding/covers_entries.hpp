@@ -3,7 +3,8 @@
 // initialisation makes the function objects: the covers (cover_entries.cpp),
 // the counters (count_entries.cpp), the repeats of a word list
 // (distinct_entry.cpp), the merge of a call's result
-// (merge_entry.cpp) and the JSON text of scores (json_entry.cpp). Its type,
+// (merge_entry.cpp) and the JSON text of scores, written and read
+// (json_entry.cpp). Its type,
 // ScoreTable, is in score_table_type.
 //
 // Ownership contract: each definition lives for the whole process and is
@@ -21,5 +22,6 @@ extern PyMethodDef affix_counts_method;
 extern PyMethodDef distinct_words_method;
 extern PyMethodDef merge_scores_method;
 extern PyMethodDef write_scores_json_method;
+extern PyMethodDef read_scores_json_method;
 
 }  // namespace morvanex::binding

@@ -70,4 +70,12 @@ PyMethodDef keyword_method_of_instance(const char* name, const char* doc) {
             METH_VARARGS | METH_KEYWORDS, doc};
 }
 
+// The same for a class method: its body gets the class as `self`.
+template <MethodBody body>
+PyMethodDef keyword_method_of_class(const char* name, const char* doc) {
+    PyMethodDef method = keyword_method_of_instance<body>(name, doc);
+    method.ml_flags |= METH_CLASS;
+    return method;
+}
+
 }  // namespace morvanex::binding

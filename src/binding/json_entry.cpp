@@ -1,7 +1,9 @@
-// The entry of morvanex_covers.write_scores_json: the JSON text of a dict of
-// scores made natively, where json's encoder makes a str per key and per value
-// of millions, and handed to a write callable a block at a time so that the
-// whole text is never held at once.
+// The entries of morvanex_covers.write_scores_json and read_scores_json: the
+// JSON text of a dict of scores made natively, where json's encoder makes a
+// str per key and per value of millions, and handed to a write callable a
+// block at a time so that the whole text is never held at once; and such a
+// text read back natively, where json's decoder makes a str per number and
+// looks every key up in its memo.
 #include <array>
 #include <bit>
 #include <cmath>
@@ -11,12 +13,14 @@
 #include <string>
 #include <string_view>
 
+#include "binding_failure.hpp"
 #include "block_writer.hpp"
 #include "conversions.hpp"
 #include "covers_entries.hpp"
 #include "entry_frame.hpp"
 #include "float_repr.hpp"
 #include "messages.hpp"
+#include "scores_json_input.hpp"
 
 namespace morvanex::binding {
 namespace {
@@ -140,6 +144,59 @@ Result<OwnedRef> write_scores_json_body(PyObject* positional, PyObject* keywords
     return OwnedRef::borrow(Py_None);
 }
 
+// Float objects by the bits of their values: equal scores share one object,
+// as they did when a session's scores were made.
+class SharedFloats {
+public:
+    PyObject* get(double value) {
+        const auto bits = std::bit_cast<std::uint64_t>(value);
+        Slot& slot = slots_[(bits * 0x9E3779B97F4A7C15u) >> (64 - slot_bits)];
+        if (!slot.object || slot.bits != bits) {
+            slot.object = expect_created(PyFloat_FromDouble(value));
+            slot.bits = bits;
+        }
+        return slot.object.get();
+    }
+
+private:
+    static constexpr int slot_bits = 12;
+    struct Slot {
+        std::uint64_t bits = 0;
+        OwnedRef object;
+    };
+    std::array<Slot, std::size_t{1} << slot_bits> slots_{};
+};
+
+Result<OwnedRef> read_scores_json_body(PyObject* positional, PyObject* keywords) {
+    static const char* const names[] = {"data", "start", nullptr};
+    PyObject* argument[2] = {};
+    if (!PyArg_ParseTupleAndKeywords(positional, keywords, "O|O:read_scores_json", const_cast<char**>(names),
+                                     &argument[0], &argument[1]))
+        return fetch_pending_error();
+    const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1])};
+    Result<ScoresJson> read = scores_json_from_objects(argument[0], argument[1], names[0], names[1]);
+    if (!read.ok()) return read.take_error();
+    const ScoresJson& members = read.value();
+
+    OwnedRef scores = expect_created(PyDict_New());
+    const auto numbers = std::make_unique<JsonNumbers>();
+    const auto floats = std::make_unique<SharedFloats>();
+    for (std::size_t k = 0; k < members.numbers.size(); ++k) {
+        // Millions of inserts: a signal handler gets its turn now and then.
+        if (k % 65536 == 65535 && PyErr_CheckSignals() < 0) return fetch_pending_error();
+        Result<double> value = numbers->value(members.numbers[k]);
+        if (!value.ok()) return value.take_error();
+        OwnedRef key = str_from_utf8(members.keys[k]);
+        if (PyDict_SetItem(scores.get(), key.get(), floats->get(value.value())) < 0)
+            fail_with_error(messages::set_item_failed, fetch_pending_error());
+    }
+    OwnedRef end = expect_created(PyLong_FromSize_t(members.end));
+    OwnedRef pair = expect_created(PyTuple_New(2));
+    PyTuple_SetItem(pair.get(), 0, scores.release());  // steals
+    PyTuple_SetItem(pair.get(), 1, end.release());
+    return pair;
+}
+
 }  // namespace
 
 PyMethodDef write_scores_json_method = keyword_method<write_scores_json_body>(
@@ -150,5 +207,16 @@ PyMethodDef write_scores_json_method = keyword_method<write_scores_json_body>(
                          "`write` (such as a binary file's write) as bytes of about a megabyte\n"
                          "each. An exception from `write` ends the call unchanged, the blocks\n"
                          "before it written.");
+
+PyMethodDef read_scores_json_method = keyword_method<read_scores_json_body>(
+    "read_scores_json", "read_scores_json(data, start=0)\n--\n\n"
+                        "(scores, end): the JSON object that begins at byte `start` of `data` (bytes,\n"
+                        "UTF-8), after any whitespace, whose values are all numbers, such as\n"
+                        "write_scores_json writes, read as json.loads reads it into a dict from str\n"
+                        "to float (a later repeat of a key replacing its value), except that every\n"
+                        "number is a float, as float() reads its text, NaN and Infinity included;\n"
+                        "and the byte just past its closing brace. Text that is no such object, a\n"
+                        "key that is not UTF-8 or holds a lone surrogate escape, is a ValueError\n"
+                        "that names the byte where it goes wrong.");
 
 }  // namespace morvanex::binding

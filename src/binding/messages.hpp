@@ -78,6 +78,7 @@ inline constexpr const char* target_list = "PyList";
 inline constexpr const char* target_float = "PyFloat";
 // morvanex_covers: a word list is a list or a tuple.
 inline constexpr const char* target_word_list = "list or tuple";
+inline constexpr const char* target_bytes = "PyBytes";
 // The type name when the type's __qualname__ cannot be read as UTF-8.
 inline constexpr const char* unknown_type_name = "<failed to extract type name>";
 
@@ -106,6 +107,8 @@ inline constexpr const char* bad_kind = "kind must be 'root' or 'affix'";
 // ValueError of morvanex_covers' counters.
 inline constexpr const char* negative_max_length = "max_length must not be negative";
 inline constexpr const char* negative_min_count = "min_count must not be negative";
+// ValueError of morvanex_covers.read_scores_json.
+inline constexpr const char* negative_start = "start must not be negative";
 
 // ImportError, for a second initialisation of the module in one process.
 inline constexpr const char* initialised_twice =

@@ -10,6 +10,7 @@
 #include "entry_frame.hpp"
 #include "messages.hpp"
 #include "row_writers.hpp"
+#include "scores_json_input.hpp"
 
 namespace morvanex::binding {
 namespace {
@@ -42,6 +43,16 @@ void free_known_roots(PyObject* capsule) {
     delete static_cast<const OwnBestCovers*>(PyCapsule_GetPointer(capsule, known_roots_name));
 }
 
+// A new instance of `type` holding the index of `pieces`.
+Result<OwnedRef> indexed_table(PyTypeObject* type, UnindexedPieces pieces) {
+    Result<std::unique_ptr<const PieceIndex>> index = run_index_pieces(std::move(pieces));
+    if (!index.ok()) return index.take_error();
+    const auto allocate = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+    OwnedRef table = expect_created(allocate(type, 0));
+    reinterpret_cast<ScoreTableObject*>(table.get())->state = new TableState{std::move(index).value(), OwnedRef()};
+    return table;
+}
+
 Result<OwnedRef> new_body(PyTypeObject* type, PyObject* positional, PyObject* keywords) {
     static const char* const names[] = {"scores", "one_char_whitelist", nullptr};
     PyObject* argument[2] = {};
@@ -51,12 +62,38 @@ Result<OwnedRef> new_body(PyTypeObject* type, PyObject* positional, PyObject* ke
     const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1])};
     Result<UnindexedPieces> pieces = pieces_from_objects(argument[0], argument[1], names[0], names[1]);
     if (!pieces.ok()) return pieces.take_error();
-    Result<std::unique_ptr<const PieceIndex>> index = run_index_pieces(std::move(pieces).value());
-    if (!index.ok()) return index.take_error();
-    const auto allocate = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-    OwnedRef table = expect_created(allocate(type, 0));
-    reinterpret_cast<ScoreTableObject*>(table.get())->state = new TableState{std::move(index).value(), OwnedRef()};
-    return table;
+    return indexed_table(type, std::move(pieces).value());
+}
+
+// ScoreTable.from_json: the scores read from their JSON text, without a
+// Python object per score.
+Result<OwnedRef> from_json_body(PyObject* cls, PyObject* positional, PyObject* keywords) {
+    static const char* const names[] = {"data", "one_char_whitelist", "start", nullptr};
+    PyObject* argument[3] = {};
+    if (!PyArg_ParseTupleAndKeywords(positional, keywords, "OO|O:from_json", const_cast<char**>(names), &argument[0],
+                                     &argument[1], &argument[2]))
+        return fetch_pending_error();
+    const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1]),
+                             OwnedRef::borrow(argument[2])};
+    Result<ScoresJson> read = scores_json_from_objects(argument[0], argument[2], names[0], names[2]);
+    if (!read.ok()) return read.take_error();
+    Result<InsertedStrings> whitelist = string_set_from_object(argument[1]);
+    if (!whitelist.ok()) return tie_error_to_argument(names[1], whitelist.take_error());
+    const ScoresJson& members = read.value();
+    UnindexedPieces pieces{InsertedScores(members.numbers.size()), std::move(whitelist).value()};
+    JsonNumbers numbers;
+    for (std::size_t k = 0; k < members.numbers.size(); ++k) {
+        Result<double> value = numbers.value(members.numbers[k]);
+        if (!value.ok()) return value.take_error();
+        pieces.scores.insert(members.keys[k], value.value());
+    }
+    Result<OwnedRef> table = indexed_table(reinterpret_cast<PyTypeObject*>(cls), std::move(pieces));
+    if (!table.ok()) return table.take_error();
+    OwnedRef end = expect_created(PyLong_FromSize_t(members.end));
+    OwnedRef pair = expect_created(PyTuple_New(2));
+    PyTuple_SetItem(pair.get(), 0, table.value().release());  // steals
+    PyTuple_SetItem(pair.get(), 1, end.release());
+    return pair;
 }
 
 PyObject* new_entry(PyTypeObject* type, PyObject* positional, PyObject* keywords) {
@@ -163,6 +200,14 @@ Result<OwnedRef> write_segment_rows_body(PyObject* self, PyObject* positional, P
 }
 
 PyMethodDef methods[] = {
+    keyword_method_of_class<from_json_body>("from_json",
+                                            "from_json($type, data, one_char_whitelist, start=0)\n--\n\n"
+                                            "(table, end): a ScoreTable of the scores whose JSON text begins at byte\n"
+                                            "`start` of `data` (bytes), as read_scores_json(data, start) reads them,\n"
+                                            "and `one_char_whitelist`; and the byte just past the scores' closing\n"
+                                            "brace. The scores go from the text to the index without a Python object\n"
+                                            "each: a saved session's millions load several times sooner than as a\n"
+                                            "dict first."),
     keyword_method_of_instance<best_covers_body>(
         "best_covers", "best_covers($self, words, kind='root')\n--\n\n"
                        "morvanex_covers.best_covers(words, scores, one_char_whitelist, kind) for\n"

@@ -2,10 +2,9 @@
 
 import sys
 
-from morvanex_tools.covers import score_table
 from morvanex_tools.outputs import SEGMENT_COLUMNS, UsageError, write_segmentations
 from morvanex_tools.progress import Progress
-from morvanex_tools.sessions import read_session
+from morvanex_tools.sessions import load_session
 from morvanex_tools.words import STDIN, read_lines
 
 
@@ -33,14 +32,13 @@ def run(args, morvanex, pending, started):
     if args.load == STDIN:
         raise UsageError("the session cannot be standard input: it is a file")
     with Progress(f"loading the session {args.load}"):
-        scores, settings = read_session(args.load)
+        table, settings = load_session(args.load)
     words = read_lines(args.file, "file to segment")
     if settings["lowercase"]:
         words = [word.lower() for word in words]
     with Progress(f"segmenting {len(words)} words"):
         # The segments are UTF-8 with "\n" line ends, whatever the locale and platform.
         sys.stdout.flush()
-        write_segmentations(sys.stdout.buffer, words, score_table(scores, settings["whitelist"], words),
-                            args.separator)
+        write_segmentations(sys.stdout.buffer, words, table, args.separator)
         sys.stdout.buffer.flush()
     return 0

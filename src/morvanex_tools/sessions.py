@@ -3,6 +3,7 @@
 import collections
 import json
 import lzma
+import re
 import time
 
 import morvanex_covers
@@ -17,6 +18,10 @@ EARLIER_SESSION_FORMAT = "score_vocabulary session"
 SESSION_VERSION = 1
 # What segmenting uses of a session's settings.
 SESSION_SETTINGS = {"lowercase", "whitelist", "words", "word_count", "iterations"}
+# Where a session's scores begin: the first "scores" key whose value is an object. In a session that is
+# its last member, since the settings before it hold no such key and a string cannot hold one (json
+# escapes its quotes).
+SCORES_MEMBER = re.compile(rb'"scores"[ \t\n\r]*:[ \t\n\r]*(?=\{)')
 
 Session = collections.namedtuple("Session", "scores iterations converged")
 
@@ -62,12 +67,19 @@ def write_session(handle, scores, settings):
     handle.write(b"}")
 
 
-def read_session(path):
-    """(scores, settings) of a session that `morvanex train --save` (or the example before it) wrote."""
+def load_session(path):
+    """(a morvanex_covers.ScoreTable of the final scores and whitelist, settings) of a session that
+    `morvanex train --save` (or the example before it) wrote."""
     try:
-        with open_compressed(path, "rt", encoding="utf-8") as handle:
-            session = json.load(handle)
-    except (OSError, EOFError, lzma.LZMAError, ValueError) as error:
+        with open_compressed(path) as handle:
+            data = handle.read()
+    except (OSError, EOFError, lzma.LZMAError) as error:
+        raise WordListError(f"cannot read session '{path}': {failure_reason(error)}") from None
+    # The scores, millions of them, end the session and go to the table natively; json reads what comes before.
+    member = SCORES_MEMBER.search(data)
+    try:
+        session = json.loads(data if member is None else data[:member.end()] + b"null}")
+    except ValueError as error:
         raise WordListError(f"cannot read session '{path}': {failure_reason(error)}") from None
     if not isinstance(session, dict) or session.get("format") not in (SESSION_FORMAT, EARLIER_SESSION_FORMAT):
         raise WordListError(f"'{path}' is not a session saved by morvanex train --save")
@@ -75,7 +87,12 @@ def read_session(path):
         raise WordListError(f"session '{path}' has version {session.get('version')!r}; "
                             f"this morvanex reads version {SESSION_VERSION}")
     settings = session.get("settings")
-    if not isinstance(session.get("scores"), dict) or not isinstance(settings, dict) or \
-            not SESSION_SETTINGS <= settings.keys():
+    if member is None or not isinstance(settings, dict) or not SESSION_SETTINGS <= settings.keys():
         raise WordListError(f"session '{path}' lacks its scores or settings")
-    return session["scores"], settings
+    try:
+        table, end = morvanex_covers.ScoreTable.from_json(data, frozenset(settings["whitelist"]), member.end())
+        if data[end:].strip(b" \t\n\r") != b"}":
+            raise ValueError(f"expected the end of the session at byte {end}")
+    except ValueError as error:
+        raise WordListError(f"cannot read session '{path}': {failure_reason(error)}") from None
+    return table, settings

@@ -1,0 +1,63 @@
+#include "scores_json_input.hpp"
+
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include "binding_failure.hpp"
+#include "conversions.hpp"
+#include "interpreter_lock.hpp"
+#include "messages.hpp"
+
+namespace morvanex::binding {
+namespace {
+
+// The double of a number's JSON text, as float() reads it.
+Result<double> double_from_json_number(std::string_view text) {
+    if (text == "NaN") return std::numeric_limits<double>::quiet_NaN();
+    if (text == "Infinity") return std::numeric_limits<double>::infinity();
+    if (text == "-Infinity") return -std::numeric_limits<double>::infinity();
+    // The text is followed by a byte that no number holds (the bytes
+    // object ends in a NUL), so the conversion stops where it ends.
+    char* end = nullptr;
+    const double value = PyOS_string_to_double(text.data(), &end, nullptr);
+    if (value == -1.0 && PyErr_Occurred() != nullptr) return fetch_pending_error();
+    if (end != text.data() + text.size()) fail(messages::api_call_failed);
+    return value;
+}
+
+}  // namespace
+
+Result<ScoresJson> scores_json_from_objects(PyObject* data, PyObject* start, const char* data_name,
+                                            const char* start_name) {
+    if (!PyBytes_Check(data))
+        return tie_error_to_argument(data_name, type_mismatch_error(data, messages::target_bytes));
+    std::size_t offset = 0;
+    if (start != nullptr) {
+        Result<std::size_t> given = index_from_object(start, messages::negative_start);
+        if (!given.ok()) return tie_error_to_argument(start_name, given.take_error());
+        offset = given.value();
+    }
+    // A bytes object never changes, and the caller holds it.
+    const std::string_view text(PyBytes_AsString(data), static_cast<std::size_t>(PyBytes_Size(data)));
+    Result<ScoresJson> read = run_engine<ScoresJson>(
+        [&](std::size_t, Interruption& interruption) { return read_scores_json(text, offset, interruption); });
+    if (!read.ok()) return read.take_error();
+    if (!read.value().error.empty()) return ErrorValue::with_message(PyExc_ValueError, read.value().error);
+    return read;
+}
+
+Result<double> JsonNumbers::value(std::string_view text) {
+    std::uint64_t hash = 0xcbf29ce484222325u;  // FNV-1a
+    for (char byte : text) hash = (hash ^ static_cast<unsigned char>(byte)) * 0x100000001b3u;
+    Slot& slot = slots_[hash >> (64 - slot_bits)];
+    if (slot.size == text.size() && std::memcmp(slot.text.data(), text.data(), text.size()) == 0) return slot.value;
+    Result<double> value = double_from_json_number(text);
+    if (!value.ok() || text.size() > slot.text.size()) return value;
+    slot.value = value.value();
+    slot.size = static_cast<std::uint8_t>(text.size());
+    std::memcpy(slot.text.data(), text.data(), text.size());
+    return value;
+}
+
+}  // namespace morvanex::binding

@@ -1,0 +1,42 @@
+#pragma once
+// The JSON text of scores as morvanex_covers reads it back: a bytes object
+// and a start offset, read by the engine, and the numbers' texts turned into
+// doubles as float() turns them.
+//
+// Ownership contract: the arguments are borrowed; the ScoresJson's numbers
+// are views into `data`, which the caller keeps alive while it reads them.
+// A conversion error comes back tied to the argument's name; text that is no
+// object of numbers is a ValueError naming the byte.
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "error_value.hpp"
+#include "python_handles.hpp"
+#include "scores_json.hpp"
+
+namespace morvanex::binding {
+
+// `data` must be bytes, `start` (null for 0) an index.
+Result<ScoresJson> scores_json_from_objects(PyObject* data, PyObject* start, const char* data_name,
+                                            const char* start_name);
+
+// The doubles of number texts. Most of a session's scores repeat a few
+// thousand values (the initial frequencies that training left), and turning
+// a text into a double is the slower half of reading: the texts met lately
+// are kept with their doubles.
+class JsonNumbers {
+public:
+    Result<double> value(std::string_view text);
+
+private:
+    static constexpr int slot_bits = 12;
+    struct Slot {
+        double value = 0.0;
+        std::uint8_t size = 0;        // 0: empty (no number's text is)
+        std::array<char, 31> text{};  // repr's longest text has 24 characters
+    };
+    std::array<Slot, std::size_t{1} << slot_bits> slots_{};
+};
+
+}  // namespace morvanex::binding
