@@ -524,6 +524,11 @@ def test_scores_json_is_what_json_dumps_gives_and_reads_back_as_json_loads_does(
         assert all(type(value) is float for value in read.values())
         assert all(bits_of_double(read[key]) == bits_of_double(value) or (value != value and read[key] != read[key])
                    for key, value in expected.items())
+        # A table read from the text holds what a table of json's dict holds.
+        table, table_end = morvanex_covers.ScoreTable.from_json(b"  " + text + b" \n{", {"a", "\u00e9"}, 2)
+        words = [first + second for first, second in zip(list(expected)[:300], list(expected)[1:])]  # most covered
+        assert table_end == end and repr(table.best_covers(words)) == repr(
+            morvanex_covers.ScoreTable(expected, {"a", "\u00e9"}).best_covers(words))
 
 
 def json_reading(text):

@@ -257,12 +257,14 @@ print(morvanex.run_scoring_iteration({"ab"}, set(), {"a": 1.0, "b": 2.0}, {"a", 
         "morvanex.run_scoring_iteration(*arguments)",
         "morvanex_covers.best_covers(sorted(arguments[0]), *arguments[2:])",
         "morvanex_covers.own_best_covers(*arguments)",
+        "morvanex_covers.ScoreTable.from_json(scores_text, set())",
     ],
-    ids=["run_scoring_iteration", "best_covers", "own_best_covers"],
+    ids=["run_scoring_iteration", "best_covers", "own_best_covers", "ScoreTable.from_json"],
 )
 def test_sigint_stops_a_long_call_in_either_mode(run_python, call):
     # A SIGINT from another process, as Ctrl-C sends it, with the default handler.
     handler = f"""
+    scores_text = b"{{" + b",".join(b'"%d":0.5' % k for k in range(3000000 if "json" in {call!r} else 0)) + b"}}"
     killer = subprocess.Popen(["sh", "-c", "sleep 0.3; kill -INT %d" % os.getpid()])
     try:
         {call}

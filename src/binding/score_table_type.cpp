@@ -83,6 +83,8 @@ Result<OwnedRef> from_json_body(PyObject* cls, PyObject* positional, PyObject* k
     UnindexedPieces pieces{InsertedScores(members.numbers.size()), std::move(whitelist).value()};
     JsonNumbers numbers;
     for (std::size_t k = 0; k < members.numbers.size(); ++k) {
+        // Millions of conversions: a signal handler gets its turn now and then.
+        if (k % 65536 == 65535 && PyErr_CheckSignals() < 0) return fetch_pending_error();
         Result<double> value = numbers.value(members.numbers[k]);
         if (!value.ok()) return value.take_error();
         pieces.scores.insert(members.keys[k], value.value());
