@@ -150,7 +150,9 @@ def test_bundled_word_list_session(tmp_path, options, iterations):
 def test_custom_word_file(tmp_path, given):
     lines = ["Walking", "walked", "", "  TALKING  ", "talked\r", "walked", "naïve", "naïvely", "😀ing", "😀ed",
              # Only "\n" ends a line; quotes, tabs and backslashes stay in the word and in the results file.
-             "rock\x85roll", "line\u2028ing", "form\x0cfed", "file\x1cing", "o\"brien", "it's", "back\\ing", "walk\ted"]
+             "rock\x85roll", "line\u2028ing", "form\x0cfed", "file\x1cing", "o\"brien", "it's", "back\\ing", "walk\ted",
+             # A final sigma, lowercased as its line alone would be: before a tab, and before a case-ignorable "'".
+             "ΟΔΟΣ\t", "ΑΣ'"]
     if given == "counts":
         lines = [f"{number} {line}" if line else line for number, line in enumerate(lines, 3)]
     data = b"\xef\xbb\xbf" + "\n".join(lines).encode("utf-8") + b"\n"
@@ -170,7 +172,8 @@ def test_custom_word_file(tmp_path, given):
             line.strip(" \t\r").lower() for line in lines if line.strip(" \t\r")]
     assert result.stderr == ""
     expected_words = {"walking", "walked", "talking", "talked", "naïve", "naïvely", "😀ing", "😀ed", "rock\x85roll",
-                      "line\u2028ing", "form\x0cfed", "file\x1cing", "o\"brien", "it's", "back\\ing", "walk\ted"}
+                      "line\u2028ing", "form\x0cfed", "file\x1cing", "o\"brien", "it's", "back\\ing", "walk\ted",
+                      "οδος", "ας'"}
     shown = "standard input" if given == "stdin" else str(path)
     counted = " ('count word' lines; the counts are not used)" if given == "counts" else ""
     assert result.stdout.startswith(f"read {len(expected_words)} words from {shown}{counted}\n")

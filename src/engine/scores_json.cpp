@@ -29,11 +29,13 @@ std::size_t valid_sequence_width(const unsigned char* bytes, std::size_t availab
     };
     if (lead >= 0xC2 && lead <= 0xDF) return in(1, 0x80, 0xBF) ? 2 : 0;
     if (lead >= 0xE0 && lead <= 0xEF) {
-        const unsigned char low = lead == 0xE0 ? 0xA0 : 0x80, high = lead == 0xED ? 0x9F : 0xBF;
+        const auto low = static_cast<unsigned char>(lead == 0xE0 ? 0xA0 : 0x80);
+        const auto high = static_cast<unsigned char>(lead == 0xED ? 0x9F : 0xBF);
         return in(1, low, high) && in(2, 0x80, 0xBF) ? 3 : 0;
     }
     if (lead >= 0xF0 && lead <= 0xF4) {
-        const unsigned char low = lead == 0xF0 ? 0x90 : 0x80, high = lead == 0xF4 ? 0x8F : 0xBF;
+        const auto low = static_cast<unsigned char>(lead == 0xF0 ? 0x90 : 0x80);
+        const auto high = static_cast<unsigned char>(lead == 0xF4 ? 0x8F : 0xBF);
         return in(1, low, high) && in(2, 0x80, 0xBF) && in(3, 0x80, 0xBF) ? 4 : 0;
     }
     return 0;

@@ -33,9 +33,7 @@ def run(args, morvanex, pending, started):
         raise UsageError("the session cannot be standard input: it is a file")
     with Progress(f"loading the session {args.load}"):
         table, settings = load_session(args.load)
-    words = read_lines(args.file, "file to segment")
-    if settings["lowercase"]:
-        words = [word.lower() for word in words]
+    words = read_lines(args.file, "file to segment", settings["lowercase"])
     with Progress(f"segmenting {len(words)} words"):
         # The segments are UTF-8 with "\n" line ends, whatever the locale and platform.
         sys.stdout.flush()

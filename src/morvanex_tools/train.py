@@ -226,8 +226,7 @@ def run(args, morvanex, pending, started):
         # Segmenting the word list itself: its lines, read once, whose strings the searches already took in.
         to_segment = lines
     elif args.segment_file is not None:
-        to_segment = read_lines(args.segment_file, "file to segment")
-        to_segment = list(map(str.lower, to_segment)) if lowercase else to_segment
+        to_segment = read_lines(args.segment_file, "file to segment", lowercase)
     del lines
 
     whitelist = set(args.whitelist.lower() if lowercase else args.whitelist)

@@ -41,8 +41,9 @@ def failure_reason(error):
     return getattr(error, "strerror", None) or str(error) or type(error).__name__
 
 
-def read_lines(path, what="word list"):
-    """The non-empty lines of a UTF-8 file, split on "\\n" only, without surrounding spaces, tabs and "\\r"."""
+def read_lines(path, what="word list", lowercase=False):
+    """The non-empty lines of a UTF-8 file, split on "\\n" only, without surrounding spaces, tabs and "\\r";
+    each lowercased as str.lower() does when `lowercase`."""
     try:
         with _open_for_reading(path) as handle:
             data = handle.read()
@@ -54,6 +55,10 @@ def read_lines(path, what="word list"):
         raise WordListError(
             f"{what} '{shown(path)}' is not valid UTF-8 (byte {error.start}: {error.reason})"
         ) from None
+    if lowercase:
+        # One call over the text: a line's lowercase is the same, since the line ends and the spaces, tabs
+        # and "\r" dropped around it are neither cased nor case-ignorable (the final sigma's context stops there).
+        text = text.lower()
     if " " in text or "\t" in text or "\r" in text:
         lines = [line for line in (line.strip(" \t\r") for line in text.split("\n")) if line]
     else:
@@ -94,14 +99,11 @@ def read_word_list(path, word_format="auto", lowercase=True):
     segment that is the word list itself is these lines, words of the list
     being the same objects.
     """
-    lines = read_lines(path)
+    lines = read_lines(path, lowercase=lowercase)
     try:
         words, counted = words_of_lines(lines, word_format)
     except ValueError as error:
         raise WordListError(f"word list '{shown(path)}': {error}") from None
-    if lowercase:
-        lines = list(map(str.lower, lines))
-        words = list(map(str.lower, words)) if counted else lines
     return morvanex_covers.distinct_words(words), counted, lines
 
 
