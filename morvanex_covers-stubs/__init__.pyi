@@ -152,9 +152,11 @@ class ScoreTable:
         data: bytes,
         one_char_whitelist: Union[Set[_Whitelisted], FrozenSet[_Whitelisted]],
         start: SupportsIndex = 0,
+        keys: Optional[Union[Set[_Key], FrozenSet[_Key]]] = None,
     ) -> Tuple["ScoreTable", int]:
-        """(table, end): a table of the scores whose JSON text read_scores_json(data, start) reads, and the byte
-        past that text; the scores go from the text to the index without a Python object each."""
+        """(table, end): a table of the scores whose JSON text read_scores_json(data, start) reads (of ``keys``
+        only, when given), and the byte past that text; the scores go from the text to the index without a
+        Python object each."""
         ...
     def best_covers(
         self, words: Union[List[_Word], Tuple[_Word, ...]], kind: Literal["root", "affix"] = "root"

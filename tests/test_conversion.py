@@ -1,6 +1,7 @@
 """Conversion of the arguments into engine containers and of the result into a dict."""
 
 import collections
+import functools
 import math
 import sys
 import types
@@ -182,6 +183,13 @@ def test_first_failing_argument_is_reported(function, arguments, parameter):
         ("read_scores_json", [b"{}", -1], ValueError, "start must not be negative"),
         ("read_scores_json", [b"{}", 0.0], TypeError,
          "argument 'start': 'float' object cannot be interpreted as an integer"),
+        ("ScoreTable.from_json", [{}, set()], TypeError,
+         "argument 'data': 'dict' object cannot be converted to 'PyBytes'"),
+        ("ScoreTable.from_json", [b"{}", ["a"]], TypeError,
+         "argument 'one_char_whitelist': 'list' object cannot be converted to 'PySet'"),
+        ("ScoreTable.from_json", [b"{}", set(), 0, ["a"]], TypeError,
+         "argument 'keys': 'list' object cannot be converted to 'PySet'"),
+        ("ScoreTable.from_json", [b"{", set()], ValueError, "expected a string key in double quotes at byte 1"),
         ("ScoreTable", [[], set()], TypeError, "argument 'scores': 'list' object cannot be converted to 'PyDict'"),
         ("ScoreTable", [{}, ["a"]], TypeError,
          "argument 'one_char_whitelist': 'list' object cannot be converted to 'PySet'"),
@@ -201,7 +209,8 @@ def test_first_failing_argument_is_reported(function, arguments, parameter):
 )
 def test_covers_argument_errors(function, arguments, error, message):
     owner, _, method = function.partition("().")
-    call = getattr(morvanex_covers.ScoreTable({}, set()), method) if method else getattr(morvanex_covers, owner)
+    call = getattr(morvanex_covers.ScoreTable({}, set()), method) if method else functools.reduce(
+        getattr, owner.split("."), morvanex_covers)
     with pytest.raises(error) as caught:
         call(*arguments)
     assert caught.value.args == (message,)

@@ -224,14 +224,18 @@ def test_segment_file_and_saved_session(tmp_path):
 
     # Segmenting with the saved session is a filter: standard input, or a
     # file; a session saved by the example script before the command loads.
+    # A few words take in their substrings' scores only, many words all.
     session["format"] = "score_vocabulary session"
     (tmp_path / "earlier.json").write_text(json.dumps(session), encoding="utf-8")
-    for arguments, given in ((["--load", "session.json.gz"], (tmp_path / "segment.txt").read_bytes()),
-                             (["--load", "earlier.json", "segment.txt"], None)):
+    header, rows_written = (tmp_path / "segment-segments.tsv").read_bytes().split(b"\n", 1)
+    for arguments, given, copies in ((["--load", "session.json.gz"], (tmp_path / "segment.txt").read_bytes(), 1),
+                                     (["--load", "earlier.json", "segment.txt"], None, 1),
+                                     (["--load", "session.json.gz"], (tmp_path / "segment.txt").read_bytes() * 300,
+                                      300)):
         again = subprocess.run([*COMMAND, "segment", "--separator", "|", *arguments], cwd=tmp_path, input=given,
                                capture_output=True, timeout=300)
         assert (again.returncode, again.stderr) == (0, b"")
-        assert again.stdout == (tmp_path / "segment-segments.tsv").read_bytes()
+        assert again.stdout == header + b"\n" + rows_written * copies
     assert no_partial_files(tmp_path)
 
 
@@ -269,9 +273,11 @@ SESSION_HEAD = (b'{"format":"morvanex session","version":1,"settings":{"lowercas
         (["segment", "--load", "-"], {}, "the session cannot be standard input: it is a file"),
         (["segment", "--load", "{tmp}/cut.json"], {"cut.json": SESSION_HEAD[:-1] + b"}"},
          "session '{tmp}/cut.json' lacks its scores or settings"),
-        (["segment", "--load", "{tmp}/cut.json"], {"cut.json": SESSION_HEAD + b'"scores":{"a":0.5,'},
+        (["segment", "--load", "{tmp}/cut.json", "{tmp}/words.txt"],
+         {"cut.json": SESSION_HEAD + b'"scores":{"a":0.5,', "words.txt": b"walk\n"},
          "cannot read session '{tmp}/cut.json': expected a string key in double quotes at byte 146"),
-        (["segment", "--load", "{tmp}/more.json"], {"more.json": SESSION_HEAD + b'"scores":{"a":0.5},"more":1}'},
+        (["segment", "--load", "{tmp}/more.json", "{tmp}/words.txt"],
+         {"more.json": SESSION_HEAD + b'"scores":{"a":0.5},"more":1}', "words.txt": b"walk\n"},
          "cannot read session '{tmp}/more.json': expected the end of the session at byte 146"),
     ],
     ids=["missing", "directory", "not-utf8", "no-words", "not-gzip", "not-counts", "output-is-input",
@@ -527,11 +533,13 @@ def test_scores_json_is_what_json_dumps_gives_and_reads_back_as_json_loads_does(
         assert all(type(value) is float for value in read.values())
         assert all(bits_of_double(read[key]) == bits_of_double(value) or (value != value and read[key] != read[key])
                    for key, value in expected.items())
-        # A table read from the text holds what a table of json's dict holds.
-        table, table_end = morvanex_covers.ScoreTable.from_json(b"  " + text + b" \n{", {"a", "\u00e9"}, 2)
+        # A table read from the text holds what a table of json's dict holds; one of the words' substrings only
+        # covers them as well.
         words = [first + second for first, second in zip(list(expected)[:300], list(expected)[1:])]  # most covered
-        assert table_end == end and repr(table.best_covers(words)) == repr(
-            morvanex_covers.ScoreTable(expected, {"a", "\u00e9"}).best_covers(words))
+        covers = repr(morvanex_covers.ScoreTable(expected, {"a", "\u00e9"}).best_covers(words))
+        for keys in (None, {word[i:j] for word in words for i in range(len(word)) for j in range(i, len(word) + 1)}):
+            table, table_end = morvanex_covers.ScoreTable.from_json(b"  " + text + b" \n{", {"a", "\u00e9"}, 2, keys)
+            assert table_end == end and repr(table.best_covers(words)) == covers
 
 
 def json_reading(text):

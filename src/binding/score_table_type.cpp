@@ -1,6 +1,7 @@
 #include "score_table_type.hpp"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -68,17 +69,24 @@ Result<OwnedRef> new_body(PyTypeObject* type, PyObject* positional, PyObject* ke
 // ScoreTable.from_json: the scores read from their JSON text, without a
 // Python object per score.
 Result<OwnedRef> from_json_body(PyObject* cls, PyObject* positional, PyObject* keywords) {
-    static const char* const names[] = {"data", "one_char_whitelist", "start", nullptr};
-    PyObject* argument[3] = {};
-    if (!PyArg_ParseTupleAndKeywords(positional, keywords, "OO|O:from_json", const_cast<char**>(names), &argument[0],
-                                     &argument[1], &argument[2]))
+    static const char* const names[] = {"data", "one_char_whitelist", "start", "keys", nullptr};
+    PyObject* argument[4] = {};
+    if (!PyArg_ParseTupleAndKeywords(positional, keywords, "OO|OO:from_json", const_cast<char**>(names), &argument[0],
+                                     &argument[1], &argument[2], &argument[3]))
         return fetch_pending_error();
     const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1]),
-                             OwnedRef::borrow(argument[2])};
-    Result<ScoresJson> read = scores_json_from_objects(argument[0], argument[2], names[0], names[2]);
-    if (!read.ok()) return read.take_error();
+                             OwnedRef::borrow(argument[2]), OwnedRef::borrow(argument[3])};
     Result<InsertedStrings> whitelist = string_set_from_object(argument[1]);
     if (!whitelist.ok()) return tie_error_to_argument(names[1], whitelist.take_error());
+    std::optional<InsertedStrings> wanted;
+    if (argument[3] != nullptr && argument[3] != Py_None) {
+        Result<InsertedStrings> keys = string_set_from_object(argument[3]);
+        if (!keys.ok()) return tie_error_to_argument(names[3], keys.take_error());
+        wanted.emplace(std::move(keys).value());
+    }
+    Result<ScoresJson> read =
+        scores_json_from_objects(argument[0], argument[2], names[0], names[2], wanted ? &*wanted : nullptr);
+    if (!read.ok()) return read.take_error();
     const ScoresJson& members = read.value();
     UnindexedPieces pieces{InsertedScores(members.numbers.size()), std::move(whitelist).value()};
     JsonNumbers numbers;
@@ -203,13 +211,15 @@ Result<OwnedRef> write_segment_rows_body(PyObject* self, PyObject* positional, P
 
 PyMethodDef methods[] = {
     keyword_method_of_class<from_json_body>("from_json",
-                                            "from_json($type, data, one_char_whitelist, start=0)\n--\n\n"
+                                            "from_json($type, data, one_char_whitelist, start=0, keys=None)\n--\n\n"
                                             "(table, end): a ScoreTable of the scores whose JSON text begins at byte\n"
                                             "`start` of `data` (bytes), as read_scores_json(data, start) reads them,\n"
                                             "and `one_char_whitelist`; and the byte just past the scores' closing\n"
                                             "brace. The scores go from the text to the index without a Python object\n"
                                             "each: a saved session's millions load several times sooner than as a\n"
-                                            "dict first."),
+                                            "dict first. Given `keys` (a set of str), the table holds the scores of\n"
+                                            "those keys only (the rest of the text is read and checked all the same):\n"
+                                            "the substrings of a few words to cover, say."),
     keyword_method_of_instance<best_covers_body>(
         "best_covers", "best_covers($self, words, kind='root')\n--\n\n"
                        "morvanex_covers.best_covers(words, scores, one_char_whitelist, kind) for\n"

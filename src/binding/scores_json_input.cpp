@@ -29,7 +29,7 @@ Result<double> double_from_json_number(std::string_view text) {
 }  // namespace
 
 Result<ScoresJson> scores_json_from_objects(PyObject* data, PyObject* start, const char* data_name,
-                                            const char* start_name) {
+                                            const char* start_name, const InsertedStrings* wanted) {
     if (!PyBytes_Check(data))
         return tie_error_to_argument(data_name, type_mismatch_error(data, messages::target_bytes));
     std::size_t offset = 0;
@@ -41,7 +41,7 @@ Result<ScoresJson> scores_json_from_objects(PyObject* data, PyObject* start, con
     // A bytes object never changes, and the caller holds it.
     const std::string_view text(PyBytes_AsString(data), static_cast<std::size_t>(PyBytes_Size(data)));
     Result<ScoresJson> read = run_engine<ScoresJson>(
-        [&](std::size_t, Interruption& interruption) { return read_scores_json(text, offset, interruption); });
+        [&](std::size_t, Interruption& interruption) { return read_scores_json(text, offset, interruption, wanted); });
     if (!read.ok()) return read.take_error();
     if (!read.value().error.empty()) return ErrorValue::with_message(PyExc_ValueError, read.value().error);
     return read;

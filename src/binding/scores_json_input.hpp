@@ -17,9 +17,10 @@
 
 namespace morvanex::binding {
 
-// `data` must be bytes, `start` (null for 0) an index.
+// `data` must be bytes, `start` (null for 0) an index; the members whose
+// keys `wanted` holds, or all without it.
 Result<ScoresJson> scores_json_from_objects(PyObject* data, PyObject* start, const char* data_name,
-                                            const char* start_name);
+                                            const char* start_name, const InsertedStrings* wanted = nullptr);
 
 // The doubles of number texts. Most of a session's scores repeat a few
 // thousand values (the initial frequencies that training left), and turning

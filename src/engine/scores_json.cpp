@@ -1,5 +1,6 @@
 #include "scores_json.hpp"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "utf8.hpp"
@@ -173,9 +174,17 @@ private:
 
 }  // namespace
 
-ScoresJson read_scores_json(std::string_view text, std::size_t start, Interruption& interruption) {
+ScoresJson read_scores_json(std::string_view text, std::size_t start, Interruption& interruption,
+                            const InsertedStrings* wanted) {
     ScoresJson scores;
     WorkMeter meter(&interruption);
+    std::vector<std::string_view> wanted_in_byte_order;
+    if (wanted != nullptr)
+        for (std::uint32_t position : wanted->members_in_byte_order(1, &interruption))
+            wanted_in_byte_order.push_back((*wanted)[position]);
+    auto kept = [&](std::string_view key) {
+        return wanted == nullptr || std::binary_search(wanted_in_byte_order.begin(), wanted_in_byte_order.end(), key);
+    };
     JsonReader reader(text, start);
     std::string key;
     std::string_view number;
@@ -192,8 +201,10 @@ ScoresJson read_scores_json(std::string_view text, std::size_t start, Interrupti
             if (!reader.expect(':', "expected ':'")) return false;
             reader.skip_space();
             if (!reader.read_number(number)) return false;
-            scores.keys.add(key);
-            scores.numbers.push_back(number);
+            if (kept(key)) {
+                scores.keys.add(key);
+                scores.numbers.push_back(number);
+            }
             meter.count(1);
             reader.skip_space();
             if (reader.take('}')) return true;

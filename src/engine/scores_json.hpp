@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "inserted_strings.hpp"
 #include "interruption.hpp"
 #include "string_list.hpp"
 
@@ -29,7 +30,10 @@ struct ScoresJson {
 // stands for the key, as in json). Everything is JSON as json reads it
 // strictly, except that a key must be valid UTF-8 without lone surrogates,
 // which a str made from the text could not hold, and that each value must be
-// a number. Counts a unit per member toward `interruption`.
-ScoresJson read_scores_json(std::string_view text, std::size_t start, Interruption& interruption);
+// a number. Counts a unit per member toward `interruption`. Given `wanted`,
+// keeps only the members whose keys it holds; the others are read and
+// checked all the same.
+ScoresJson read_scores_json(std::string_view text, std::size_t start, Interruption& interruption,
+                            const InsertedStrings* wanted = nullptr);
 
 }  // namespace morvanex

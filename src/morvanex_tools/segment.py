@@ -2,9 +2,10 @@
 
 import sys
 
+from morvanex_tools.covers import substrings_if_few
 from morvanex_tools.outputs import SEGMENT_COLUMNS, UsageError, write_segmentations
 from morvanex_tools.progress import Progress
-from morvanex_tools.sessions import load_session
+from morvanex_tools.sessions import read_session, session_table
 from morvanex_tools.words import STDIN, read_lines
 
 
@@ -31,9 +32,13 @@ def add_parser(subcommands):
 def run(args, morvanex, pending, started):
     if args.load == STDIN:
         raise UsageError("the session cannot be standard input: it is a file")
-    with Progress(f"loading the session {args.load}"):
-        table, settings = load_session(args.load)
-    words = read_lines(args.file, "file to segment", settings["lowercase"])
+    with Progress(f"reading the session {args.load}"):
+        session = read_session(args.load)
+    words = read_lines(args.file, "file to segment", session.settings["lowercase"])
+    with Progress("taking in the session's scores"):
+        # A few words need the scores of their substrings only, far fewer than a session holds (about 35 bytes
+        # each): taking in a score costs about as much as listing a substring and looking it up.
+        table = session_table(session, substrings_if_few(words, len(session.data) // 512))
     with Progress(f"segmenting {len(words)} words"):
         # The segments are UTF-8 with "\n" line ends, whatever the locale and platform.
         sys.stdout.flush()

@@ -67,15 +67,19 @@ def write_session(handle, scores, settings):
     handle.write(b"}")
 
 
-def load_session(path):
-    """(a morvanex_covers.ScoreTable of the final scores and whitelist, settings) of a session that
-    `morvanex train --save` (or the example before it) wrote."""
+# A session read, its scores not yet taken in: `data`, the file's bytes, whose scores' JSON text begins at byte
+# `scores_start`, and the session's `settings`.
+SavedSession = collections.namedtuple("SavedSession", "path data scores_start settings")
+
+
+def read_session(path):
+    """The SavedSession in `path`, which `morvanex train --save` (or the example before it) wrote."""
     try:
         with open_compressed(path) as handle:
             data = handle.read()
     except (OSError, EOFError, lzma.LZMAError) as error:
         raise WordListError(f"cannot read session '{path}': {failure_reason(error)}") from None
-    # The scores, millions of them, end the session and go to the table natively; json reads what comes before.
+    # The scores, millions of them, end the session and go to a table natively; json reads what comes before.
     member = SCORES_MEMBER.search(data)
     try:
         session = json.loads(data if member is None else data[:member.end()] + b"null}")
@@ -89,10 +93,16 @@ def load_session(path):
     settings = session.get("settings")
     if member is None or not isinstance(settings, dict) or not SESSION_SETTINGS <= settings.keys():
         raise WordListError(f"session '{path}' lacks its scores or settings")
+    return SavedSession(path, data, member.end(), settings)
+
+
+def session_table(session, keys=None):
+    """A morvanex_covers.ScoreTable of a SavedSession's final scores (of `keys` only, when given) and whitelist."""
     try:
-        table, end = morvanex_covers.ScoreTable.from_json(data, frozenset(settings["whitelist"]), member.end())
-        if data[end:].strip(b" \t\n\r") != b"}":
+        table, end = morvanex_covers.ScoreTable.from_json(session.data, frozenset(session.settings["whitelist"]),
+                                                           session.scores_start, keys)
+        if session.data[end:].strip(b" \t\n\r") != b"}":
             raise ValueError(f"expected the end of the session at byte {end}")
     except ValueError as error:
-        raise WordListError(f"cannot read session '{path}': {failure_reason(error)}") from None
-    return table, settings
+        raise WordListError(f"cannot read session '{session.path}': {failure_reason(error)}") from None
+    return table
