@@ -10,7 +10,8 @@ one is skipped.  Each session runs in a child process that trains to
 convergence, writes the results, segments every word of its own list and
 saves the session, in a scratch directory; the step times are the ones the
 command prints, and the peak memory is the child's maximum resident set size
-(getrusage through wait4).
+(getrusage through wait4).  Then `morvanex segment --load` segments the
+list's first word, and every word, with the saved session, each timed whole.
 """
 
 import argparse
@@ -63,6 +64,21 @@ def run_session(command, words, directory):
     return steps, calls, whole, usage.ru_maxrss / 1024.0  # KiB on Linux
 
 
+def run_segment(command, given, directory):
+    """(seconds, peak resident MiB) of segmenting `given` (bytes, a word per line) with the saved session."""
+    with open(os.path.join(directory, "to_segment.txt"), "wb") as handle:
+        handle.write(given)
+    arguments = [*command, "--load", "session.json", "to_segment.txt"]
+    started = time.perf_counter()
+    child = subprocess.Popen(arguments, cwd=directory, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    stderr = child.stderr.read()
+    _, status, usage = os.wait4(child.pid, 0)
+    seconds = time.perf_counter() - started
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit(f"{shlex.join(arguments)} failed:\n{stderr.decode(errors='replace')}")
+    return seconds, usage.ru_maxrss / 1024.0
+
+
 def row(label, cells):
     return f"| {label} | " + " | ".join(cells) + " |"
 
@@ -78,11 +94,18 @@ def main(argv=None):
     command = args.command or DEFAULT_COMMAND
     names = [name for name in args.lists.split(",") if os.path.exists(WORD_LISTS[name])]
     load = os.getloadavg()[0]
-    runs = {}
+    # The saved session segments as a filter when the command is this package's train.
+    segment_command = [*command[:-1], "segment"] if command[-1] == "train" else None
+    runs, segmented = {}, {}
     for name in names:
         with tempfile.TemporaryDirectory(prefix="bench_session.") as directory:
             started = time.perf_counter()
             runs[name] = run_session(command, WORD_LISTS[name], directory)
+            if segment_command:
+                with open(WORD_LISTS[name], "rb") as handle:
+                    every_word = handle.read()
+                segmented[name] = [run_segment(segment_command, every_word.split(b"\n", 1)[0], directory),
+                                   run_segment(segment_command, every_word, directory)]
             print(f"{name}: {time.perf_counter() - started:.1f} s", file=sys.stderr, flush=True)
 
     print(f"`{shlex.join(['python', 'benchmarks/bench_session.py', *(argv or sys.argv[1:])])}` on "
@@ -103,6 +126,10 @@ def main(argv=None):
               [f"{steps['segmenting every word and writing the segments'] / (sum(calls) / len(calls)):.2f}×"
                for steps, calls, _, _ in runs.values()]))
     print(row("peak memory (maxrss)", [f"{peak:.0f} MiB" for *_, peak in runs.values()]))
+    for index, what in enumerate(["one word", "every word of the list"]):
+        if segmented:
+            print(row(f"`morvanex segment --load` the saved session: {what} (whole command, peak memory)",
+                      [f"{segmented[name][index][0]:.2f} s, {segmented[name][index][1]:.0f} MiB" for name in names]))
     return 0
 
 
