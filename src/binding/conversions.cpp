@@ -164,6 +164,13 @@ OwnedRef str_from_utf8(std::string_view text) {
     return expect_created(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
+OwnedRef pair_of(OwnedRef first, OwnedRef second) {
+    OwnedRef pair = expect_created(PyTuple_New(2));
+    PyTuple_SetItem(pair.get(), 0, first.release());  // steals
+    PyTuple_SetItem(pair.get(), 1, second.release());
+    return pair;
+}
+
 OwnedRef dict_from_score_table(ResultTable table) {
     OwnedRef dict = expect_created(PyDict_New());
     for (ResultTable::Entry entry = 0; entry < table.size(); ++entry) {

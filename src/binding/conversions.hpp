@@ -49,6 +49,9 @@ private:
 // A new str of `text`, which is valid UTF-8 (the engine's strings are).
 OwnedRef str_from_utf8(std::string_view text);
 
+// A new tuple (first, second), which takes both references.
+OwnedRef pair_of(OwnedRef first, OwnedRef second);
+
 // The type-mismatch TypeError for `object`:
 //   "'<qualified type name>' object cannot be converted to '<target>'".
 // The type name is the __qualname__ of the object's type, converted strictly

@@ -131,10 +131,7 @@ Result<OwnedRef> affix_counts_body(PyObject* positional, PyObject* keywords) {
     // fraction of a percent of them.
     OwnedRef prefixes = dict_from_counts(counted.value().first, arguments.value().min_count);
     OwnedRef suffixes = dict_from_counts(counted.value().second, arguments.value().min_count);
-    OwnedRef pair = expect_created(PyTuple_New(2));
-    PyTuple_SetItem(pair.get(), 0, prefixes.release());  // steals
-    PyTuple_SetItem(pair.get(), 1, suffixes.release());
-    return pair;
+    return pair_of(std::move(prefixes), std::move(suffixes));
 }
 
 }  // namespace

@@ -91,15 +91,12 @@ OwnedRef list_from_covers(const WordCovers& covers) {
             covers.for_each_piece(k, [&](std::string_view piece) {
                 PyTuple_SetItem(pieces.get(), next++, str_from_utf8(piece).release());  // steals
             });
-        OwnedRef value = expect_created(PyFloat_FromDouble(covers.value(k)));
-        OwnedRef pair = expect_created(PyTuple_New(2));
         // Tuples of str and float cannot be part of a cycle, and the cyclic
         // collector untracks them itself once it meets them; untracked at
         // once, millions of them do not make each collection meanwhile walk
         // them all (which doubled the time of a call on 4.3 M words).
         PyObject_GC_UnTrack(pieces.get());
-        PyTuple_SetItem(pair.get(), 0, pieces.release());
-        PyTuple_SetItem(pair.get(), 1, value.release());
+        OwnedRef pair = pair_of(std::move(pieces), expect_created(PyFloat_FromDouble(covers.value(k))));
         PyObject_GC_UnTrack(pair.get());
         PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), pair.release());
     }

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "binding_failure.hpp"
 #include "block_writer.hpp"
@@ -174,7 +175,11 @@ Result<OwnedRef> read_scores_json_body(PyObject* positional, PyObject* keywords)
                                      &argument[0], &argument[1]))
         return fetch_pending_error();
     const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1])};
-    Result<ScoresJson> read = scores_json_from_objects(argument[0], argument[1], names[0], names[1]);
+    Result<std::string_view> text = json_text_of(argument[0], names[0]);
+    if (!text.ok()) return text.take_error();
+    Result<std::size_t> start = json_start_of(argument[1], names[1]);
+    if (!start.ok()) return start.take_error();
+    Result<ScoresJson> read = read_json_members(text.value(), start.value());
     if (!read.ok()) return read.take_error();
     const ScoresJson& members = read.value();
 
@@ -190,11 +195,7 @@ Result<OwnedRef> read_scores_json_body(PyObject* positional, PyObject* keywords)
         if (PyDict_SetItem(scores.get(), key.get(), floats->get(value.value())) < 0)
             fail_with_error(messages::set_item_failed, fetch_pending_error());
     }
-    OwnedRef end = expect_created(PyLong_FromSize_t(members.end));
-    OwnedRef pair = expect_created(PyTuple_New(2));
-    PyTuple_SetItem(pair.get(), 0, scores.release());  // steals
-    PyTuple_SetItem(pair.get(), 1, end.release());
-    return pair;
+    return pair_of(std::move(scores), expect_created(PyLong_FromSize_t(members.end)));
 }
 
 }  // namespace

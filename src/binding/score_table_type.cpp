@@ -76,16 +76,19 @@ Result<OwnedRef> from_json_body(PyObject* cls, PyObject* positional, PyObject* k
         return fetch_pending_error();
     const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1]),
                              OwnedRef::borrow(argument[2]), OwnedRef::borrow(argument[3])};
+    Result<std::string_view> text = json_text_of(argument[0], names[0]);
+    if (!text.ok()) return text.take_error();
     Result<InsertedStrings> whitelist = string_set_from_object(argument[1]);
     if (!whitelist.ok()) return tie_error_to_argument(names[1], whitelist.take_error());
+    Result<std::size_t> start = json_start_of(argument[2], names[2]);
+    if (!start.ok()) return start.take_error();
     std::optional<InsertedStrings> wanted;
     if (argument[3] != nullptr && argument[3] != Py_None) {
         Result<InsertedStrings> keys = string_set_from_object(argument[3]);
         if (!keys.ok()) return tie_error_to_argument(names[3], keys.take_error());
         wanted.emplace(std::move(keys).value());
     }
-    Result<ScoresJson> read =
-        scores_json_from_objects(argument[0], argument[2], names[0], names[2], wanted ? &*wanted : nullptr);
+    Result<ScoresJson> read = read_json_members(text.value(), start.value(), wanted ? &*wanted : nullptr);
     if (!read.ok()) return read.take_error();
     const ScoresJson& members = read.value();
     UnindexedPieces pieces{InsertedScores(members.numbers.size()), std::move(whitelist).value()};
@@ -99,11 +102,7 @@ Result<OwnedRef> from_json_body(PyObject* cls, PyObject* positional, PyObject* k
     }
     Result<OwnedRef> table = indexed_table(reinterpret_cast<PyTypeObject*>(cls), std::move(pieces));
     if (!table.ok()) return table.take_error();
-    OwnedRef end = expect_created(PyLong_FromSize_t(members.end));
-    OwnedRef pair = expect_created(PyTuple_New(2));
-    PyTuple_SetItem(pair.get(), 0, table.value().release());  // steals
-    PyTuple_SetItem(pair.get(), 1, end.release());
-    return pair;
+    return pair_of(std::move(table).value(), expect_created(PyLong_FromSize_t(members.end)));
 }
 
 PyObject* new_entry(PyTypeObject* type, PyObject* positional, PyObject* keywords) {

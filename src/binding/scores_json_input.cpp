@@ -28,20 +28,23 @@ Result<double> double_from_json_number(std::string_view text) {
 
 }  // namespace
 
-Result<ScoresJson> scores_json_from_objects(PyObject* data, PyObject* start, const char* data_name,
-                                            const char* start_name, const InsertedStrings* wanted) {
+Result<std::string_view> json_text_of(PyObject* data, const char* data_name) {
     if (!PyBytes_Check(data))
         return tie_error_to_argument(data_name, type_mismatch_error(data, messages::target_bytes));
-    std::size_t offset = 0;
-    if (start != nullptr) {
-        Result<std::size_t> given = index_from_object(start, messages::negative_start);
-        if (!given.ok()) return tie_error_to_argument(start_name, given.take_error());
-        offset = given.value();
-    }
     // A bytes object never changes, and the caller holds it.
-    const std::string_view text(PyBytes_AsString(data), static_cast<std::size_t>(PyBytes_Size(data)));
+    return std::string_view(PyBytes_AsString(data), static_cast<std::size_t>(PyBytes_Size(data)));
+}
+
+Result<std::size_t> json_start_of(PyObject* start, const char* start_name) {
+    if (start == nullptr) return std::size_t{0};
+    Result<std::size_t> given = index_from_object(start, messages::negative_start);
+    if (!given.ok()) return tie_error_to_argument(start_name, given.take_error());
+    return given;
+}
+
+Result<ScoresJson> read_json_members(std::string_view text, std::size_t start, const InsertedStrings* wanted) {
     Result<ScoresJson> read = run_engine<ScoresJson>(
-        [&](std::size_t, Interruption& interruption) { return read_scores_json(text, offset, interruption, wanted); });
+        [&](std::size_t, Interruption& interruption) { return read_scores_json(text, start, interruption, wanted); });
     if (!read.ok()) return read.take_error();
     if (!read.value().error.empty()) return ErrorValue::with_message(PyExc_ValueError, read.value().error);
     return read;

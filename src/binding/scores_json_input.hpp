@@ -17,10 +17,15 @@
 
 namespace morvanex::binding {
 
-// `data` must be bytes, `start` (null for 0) an index; the members whose
-// keys `wanted` holds, or all without it.
-Result<ScoresJson> scores_json_from_objects(PyObject* data, PyObject* start, const char* data_name,
-                                            const char* start_name, const InsertedStrings* wanted = nullptr);
+// The text that `data`, which must be bytes, holds; a view into it.
+Result<std::string_view> json_text_of(PyObject* data, const char* data_name);
+
+// Where `start` (null for 0), an index, has the scores begin.
+Result<std::size_t> json_start_of(PyObject* start, const char* start_name);
+
+// The members of the object at byte `start` of `text` whose keys `wanted`
+// holds, or all without it.
+Result<ScoresJson> read_json_members(std::string_view text, std::size_t start, const InsertedStrings* wanted = nullptr);
 
 // The doubles of number texts. Most of a session's scores repeat a few
 // thousand values (the initial frequencies that training left), and turning
