@@ -10,6 +10,7 @@
 #include "conversions.hpp"
 #include "covers_entries.hpp"
 #include "entry_frame.hpp"
+#include "held_arguments.hpp"
 #include "interpreter_lock.hpp"
 #include "messages.hpp"
 #include "utf8.hpp"
@@ -23,27 +24,19 @@ struct CountArguments {
     std::size_t min_count = 1;
 };
 
-// `format` takes words and max_length, and min_count too when
-// `takes_min_count`.
-Result<CountArguments> count_arguments(PyObject* positional, PyObject* keywords, const char* format,
-                                       bool takes_min_count = false) {
-    static const char* const names[] = {"words", "max_length", "min_count", nullptr};
-    static const char* const names_without_min_count[] = {"words", "max_length", nullptr};
-    PyObject* argument[3] = {};
-    if (!PyArg_ParseTupleAndKeywords(positional, keywords, format,
-                                     const_cast<char**>(takes_min_count ? names : names_without_min_count),
-                                     &argument[0], &argument[1], &argument[2]))
-        return fetch_pending_error();
-    const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1]),
-                             OwnedRef::borrow(argument[2])};
-    Result<StringList> words = string_list_from_object(argument[0]);
-    if (!words.ok()) return tie_error_to_argument(names[0], words.take_error());
-    Result<std::size_t> max_length = index_from_object(argument[1], messages::negative_max_length);
-    if (!max_length.ok()) return tie_error_to_argument(names[1], max_length.take_error());
+constexpr const char* count_names[] = {"words", "max_length", "min_count", nullptr};
+
+// The words, max_length and, unless null, min_count.
+Result<CountArguments> count_arguments(PyObject* words_object, PyObject* max_length_object,
+                                       PyObject* min_count_object = nullptr) {
+    Result<StringList> words = string_list_from_object(words_object);
+    if (!words.ok()) return tie_error_to_argument(count_names[0], words.take_error());
+    Result<std::size_t> max_length = index_from_object(max_length_object, messages::negative_max_length);
+    if (!max_length.ok()) return tie_error_to_argument(count_names[1], max_length.take_error());
     CountArguments counted{std::move(words).value(), max_length.value()};
-    if (argument[2] != nullptr) {
-        Result<std::size_t> min_count = index_from_object(argument[2], messages::negative_min_count);
-        if (!min_count.ok()) return tie_error_to_argument(names[2], min_count.take_error());
+    if (min_count_object != nullptr) {
+        Result<std::size_t> min_count = index_from_object(min_count_object, messages::negative_min_count);
+        if (!min_count.ok()) return tie_error_to_argument(count_names[2], min_count.take_error());
         counted.min_count = min_count.value();
     }
     return counted;
@@ -100,7 +93,10 @@ OwnedRef dict_from_frequencies(const CountedStrings& counted) {
 }
 
 Result<CountedStrings> counted_substrings(PyObject* positional, PyObject* keywords, const char* format) {
-    Result<CountArguments> arguments = count_arguments(positional, keywords, format);
+    static const char* const names[] = {count_names[0], count_names[1], nullptr};
+    Result<HeldArguments<2>> argument = HeldArguments<2>::parse(positional, keywords, format, names);
+    if (!argument.ok()) return argument.take_error();
+    Result<CountArguments> arguments = count_arguments(argument.value()[0], argument.value()[1]);
     if (!arguments.ok()) return arguments.take_error();
     return run_engine<CountedStrings>([&](std::size_t, Interruption& interruption) {
         return substring_counts(arguments.value().words, arguments.value().max_length, interruption);
@@ -120,7 +116,9 @@ Result<OwnedRef> substring_frequencies_body(PyObject* positional, PyObject* keyw
 }
 
 Result<OwnedRef> affix_counts_body(PyObject* positional, PyObject* keywords) {
-    Result<CountArguments> arguments = count_arguments(positional, keywords, "OO|O:affix_counts", true);
+    Result<HeldArguments<3>> argument = HeldArguments<3>::parse(positional, keywords, "OO|O:affix_counts", count_names);
+    if (!argument.ok()) return argument.take_error();
+    Result<CountArguments> arguments = count_arguments(argument.value()[0], argument.value()[1], argument.value()[2]);
     if (!arguments.ok()) return arguments.take_error();
     using Counts = std::pair<CountedStrings, CountedStrings>;
     Result<Counts> counted = run_engine<Counts>([&](std::size_t, Interruption& interruption) {

@@ -6,19 +6,16 @@
 #include "cover_runs.hpp"
 #include "covers_entries.hpp"
 #include "entry_frame.hpp"
+#include "held_arguments.hpp"
 
 namespace morvanex::binding {
 namespace {
 
 Result<OwnedRef> best_covers_body(PyObject* positional, PyObject* keywords) {
     static const char* const names[] = {"words", "scores", "one_char_whitelist", "kind", nullptr};
-    PyObject* argument[4] = {};
-    if (!PyArg_ParseTupleAndKeywords(positional, keywords, "OOO|O:best_covers", const_cast<char**>(names), &argument[0],
-                                     &argument[1], &argument[2], &argument[3]))
-        return fetch_pending_error();
-    // Held for the whole call: the keyword dict is not ours.
-    const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1]),
-                             OwnedRef::borrow(argument[2]), OwnedRef::borrow(argument[3])};
+    Result<HeldArguments<4>> parsed = HeldArguments<4>::parse(positional, keywords, "OOO|O:best_covers", names);
+    if (!parsed.ok()) return parsed.take_error();
+    const HeldArguments<4>& argument = parsed.value();
     Result<StringList> words = string_list_from_object(argument[0]);
     if (!words.ok()) return tie_error_to_argument(names[0], words.take_error());
     Result<UnindexedPieces> pieces = pieces_from_objects(argument[1], argument[2], names[1], names[2]);
@@ -32,12 +29,9 @@ Result<OwnedRef> best_covers_body(PyObject* positional, PyObject* keywords) {
 
 Result<OwnedRef> own_best_covers_body(PyObject* positional, PyObject* keywords) {
     static const char* const names[] = {"root_candidates", "affix_candidates", "scores", "one_char_whitelist", nullptr};
-    PyObject* argument[4] = {};
-    if (!PyArg_ParseTupleAndKeywords(positional, keywords, "OOOO:own_best_covers", const_cast<char**>(names),
-                                     &argument[0], &argument[1], &argument[2], &argument[3]))
-        return fetch_pending_error();
-    const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1]),
-                             OwnedRef::borrow(argument[2]), OwnedRef::borrow(argument[3])};
+    Result<HeldArguments<4>> parsed = HeldArguments<4>::parse(positional, keywords, "OOOO:own_best_covers", names);
+    if (!parsed.ok()) return parsed.take_error();
+    const HeldArguments<4>& argument = parsed.value();
     Result<InsertedStrings> roots = string_set_from_object(argument[0]);
     if (!roots.ok()) return tie_error_to_argument(names[0], roots.take_error());
     Result<InsertedStrings> affixes = string_set_from_object(argument[1]);

@@ -9,6 +9,7 @@
 #include "covers_entries.hpp"
 #include "entry_frame.hpp"
 #include "first_occurrences.hpp"
+#include "held_arguments.hpp"
 #include "interpreter_lock.hpp"
 #include "messages.hpp"
 
@@ -32,10 +33,9 @@ OwnedRef snapshot_of(PyObject* words) {
 
 Result<OwnedRef> distinct_words_body(PyObject* positional, PyObject* keywords) {
     static const char* const names[] = {"words", nullptr};
-    PyObject* argument = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(positional, keywords, "O:distinct_words", const_cast<char**>(names), &argument))
-        return fetch_pending_error();
-    const OwnedRef held = OwnedRef::borrow(argument);
+    Result<HeldArguments<1>> parsed = HeldArguments<1>::parse(positional, keywords, "O:distinct_words", names);
+    if (!parsed.ok()) return parsed.take_error();
+    PyObject* const argument = parsed.value()[0];
     if (!is_list(argument) && !is_tuple(argument))
         return tie_error_to_argument(names[0], type_mismatch_error(argument, messages::target_word_list));
     const OwnedRef words = snapshot_of(argument);

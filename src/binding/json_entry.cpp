@@ -20,6 +20,7 @@
 #include "covers_entries.hpp"
 #include "entry_frame.hpp"
 #include "float_repr.hpp"
+#include "held_arguments.hpp"
 #include "messages.hpp"
 #include "scores_json_input.hpp"
 
@@ -107,22 +108,18 @@ void append_json_number(std::string& out, double value, ReprCache& cache) {
 
 Result<OwnedRef> write_scores_json_body(PyObject* positional, PyObject* keywords) {
     static const char* const names[] = {"scores", "write", nullptr};
-    PyObject* scores_argument = nullptr;
-    PyObject* write_argument = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(positional, keywords, "OO:write_scores_json", const_cast<char**>(names),
-                                     &scores_argument, &write_argument))
-        return fetch_pending_error();
-    const OwnedRef scores = OwnedRef::borrow(scores_argument);
-    const OwnedRef write = OwnedRef::borrow(write_argument);
-    if (!is_dict(scores.get()))
-        return tie_error_to_argument(names[0], type_mismatch_error(scores.get(), messages::target_dict));
+    Result<HeldArguments<2>> parsed = HeldArguments<2>::parse(positional, keywords, "OO:write_scores_json", names);
+    if (!parsed.ok()) return parsed.take_error();
+    PyObject* const scores = parsed.value()[0];
+    PyObject* const write = parsed.value()[1];
+    if (!is_dict(scores)) return tie_error_to_argument(names[0], type_mismatch_error(scores, messages::target_dict));
 
-    BlockWriter writer(write.get());
+    BlockWriter writer(write);
     const auto cache = std::make_unique<ReprCache>();
     writer.text().push_back('{');
     bool first_entry = true;
     // `write` is Python code that may change the dict between two blocks.
-    DictItems items(scores.get());
+    DictItems items(scores);
     for (OwnedRef key, value; items.next(key, value);) {
         Result<Utf8Text> key_text = string_from_object(key.get());
         if (!key_text.ok()) return tie_error_to_argument(names[0], key_text.take_error());
@@ -170,11 +167,9 @@ private:
 
 Result<OwnedRef> read_scores_json_body(PyObject* positional, PyObject* keywords) {
     static const char* const names[] = {"data", "start", nullptr};
-    PyObject* argument[2] = {};
-    if (!PyArg_ParseTupleAndKeywords(positional, keywords, "O|O:read_scores_json", const_cast<char**>(names),
-                                     &argument[0], &argument[1]))
-        return fetch_pending_error();
-    const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1])};
+    Result<HeldArguments<2>> parsed = HeldArguments<2>::parse(positional, keywords, "O|O:read_scores_json", names);
+    if (!parsed.ok()) return parsed.take_error();
+    const HeldArguments<2>& argument = parsed.value();
     Result<std::string_view> text = json_text_of(argument[0], names[0]);
     if (!text.ok()) return text.take_error();
     Result<std::size_t> start = json_start_of(argument[1], names[1]);

@@ -8,6 +8,7 @@
 #include "conversions.hpp"
 #include "covers_entries.hpp"
 #include "entry_frame.hpp"
+#include "held_arguments.hpp"
 #include "messages.hpp"
 
 namespace morvanex::binding {
@@ -46,38 +47,36 @@ PyObject* value_at_same_position(PyObject* merged_before, Py_ssize_t& cursor, Py
 
 Result<OwnedRef> merge_scores_body(PyObject* positional, PyObject* keywords) {
     static const char* const names[] = {"scores", "result", "merged_before", nullptr};
-    PyObject* argument[3] = {};
-    if (!PyArg_ParseTupleAndKeywords(positional, keywords, "OO|O:merge_scores", const_cast<char**>(names), &argument[0],
-                                     &argument[1], &argument[2]))
-        return fetch_pending_error();
-    const OwnedRef scores = OwnedRef::borrow(argument[0]);
-    const OwnedRef result = OwnedRef::borrow(argument[1]);
-    const OwnedRef merged_before = OwnedRef::borrow(argument[2] == Py_None ? nullptr : argument[2]);
+    Result<HeldArguments<3>> parsed = HeldArguments<3>::parse(positional, keywords, "OO|O:merge_scores", names);
+    if (!parsed.ok()) return parsed.take_error();
+    const HeldArguments<3>& argument = parsed.value();
+    PyObject* const scores = argument[0];
+    PyObject* const result = argument[1];
+    PyObject* const merged_before = argument[2] == Py_None ? nullptr : argument[2];
     // merged_before may be absent or None.
     const std::size_t given = merged_before ? 3 : 2;
     for (std::size_t k = 0; k < given; ++k)
         if (!is_dict(argument[k]))
             return tie_error_to_argument(names[k], type_mismatch_error(argument[k], messages::target_dict));
 
-    const Py_ssize_t recorded_size = PyDict_Size(result.get());
-    const Py_ssize_t recorded_before = merged_before ? PyDict_Size(merged_before.get()) : 0;
+    const Py_ssize_t recorded_size = PyDict_Size(result);
+    const Py_ssize_t recorded_before = merged_before ? PyDict_Size(merged_before) : 0;
     Py_ssize_t cursor = 0, cursor_before = 0;
     unsigned long long changed = 0;
     for (;;) {
         // A value's __float__, or a key's __eq__, is Python code that may change the dicts under the walk.
-        if (PyDict_Size(result.get()) != recorded_size ||
-            (merged_before && PyDict_Size(merged_before.get()) != recorded_before))
+        if (PyDict_Size(result) != recorded_size || (merged_before && PyDict_Size(merged_before) != recorded_before))
             fail(messages::dict_changed_size);
         PyObject* borrowed_key = nullptr;
         PyObject* borrowed_value = nullptr;
-        if (!PyDict_Next(result.get(), &cursor, &borrowed_key, &borrowed_value)) break;
+        if (!PyDict_Next(result, &cursor, &borrowed_key, &borrowed_value)) break;
         const OwnedRef key = OwnedRef::borrow(borrowed_key);
         const OwnedRef value = OwnedRef::borrow(borrowed_value);
         // What scores holds for the key: told by the result merged before
         // (the same keys in the same order, call after call), else looked up.
-        OwnedRef earlier = OwnedRef::borrow(value_at_same_position(merged_before.get(), cursor_before, key.get()));
+        OwnedRef earlier = OwnedRef::borrow(value_at_same_position(merged_before, cursor_before, key.get()));
         if (!earlier) {
-            earlier = OwnedRef::borrow(PyDict_GetItemWithError(scores.get(), key.get()));
+            earlier = OwnedRef::borrow(PyDict_GetItemWithError(scores, key.get()));
             if (!earlier && PyErr_Occurred() != nullptr) return fetch_pending_error();
         }
         Result<bool> differs = value_changed(earlier.get(), value.get());
@@ -85,7 +84,7 @@ Result<OwnedRef> merge_scores_body(PyObject* positional, PyObject* keywords) {
         // The same double in a float of the same type: scores keeps its own object.
         if (!differs.value() && is_exact_float(earlier.get()) && is_exact_float(value.get())) continue;
         if (differs.value()) ++changed;
-        if (PyDict_SetItem(scores.get(), key.get(), value.get()) < 0) return fetch_pending_error();
+        if (PyDict_SetItem(scores, key.get(), value.get()) < 0) return fetch_pending_error();
     }
     return expect_created(PyLong_FromUnsignedLongLong(changed));
 }

@@ -9,6 +9,7 @@
 #include "conversions.hpp"
 #include "cover_runs.hpp"
 #include "entry_frame.hpp"
+#include "held_arguments.hpp"
 #include "messages.hpp"
 #include "row_writers.hpp"
 #include "scores_json_input.hpp"
@@ -56,11 +57,9 @@ Result<OwnedRef> indexed_table(PyTypeObject* type, UnindexedPieces pieces) {
 
 Result<OwnedRef> new_body(PyTypeObject* type, PyObject* positional, PyObject* keywords) {
     static const char* const names[] = {"scores", "one_char_whitelist", nullptr};
-    PyObject* argument[2] = {};
-    if (!PyArg_ParseTupleAndKeywords(positional, keywords, "OO:ScoreTable", const_cast<char**>(names), &argument[0],
-                                     &argument[1]))
-        return fetch_pending_error();
-    const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1])};
+    Result<HeldArguments<2>> parsed = HeldArguments<2>::parse(positional, keywords, "OO:ScoreTable", names);
+    if (!parsed.ok()) return parsed.take_error();
+    const HeldArguments<2>& argument = parsed.value();
     Result<UnindexedPieces> pieces = pieces_from_objects(argument[0], argument[1], names[0], names[1]);
     if (!pieces.ok()) return pieces.take_error();
     return indexed_table(type, std::move(pieces).value());
@@ -70,12 +69,9 @@ Result<OwnedRef> new_body(PyTypeObject* type, PyObject* positional, PyObject* ke
 // Python object per score.
 Result<OwnedRef> from_json_body(PyObject* cls, PyObject* positional, PyObject* keywords) {
     static const char* const names[] = {"data", "one_char_whitelist", "start", "keys", nullptr};
-    PyObject* argument[4] = {};
-    if (!PyArg_ParseTupleAndKeywords(positional, keywords, "OO|OO:from_json", const_cast<char**>(names), &argument[0],
-                                     &argument[1], &argument[2], &argument[3]))
-        return fetch_pending_error();
-    const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1]),
-                             OwnedRef::borrow(argument[2]), OwnedRef::borrow(argument[3])};
+    Result<HeldArguments<4>> parsed = HeldArguments<4>::parse(positional, keywords, "OO|OO:from_json", names);
+    if (!parsed.ok()) return parsed.take_error();
+    const HeldArguments<4>& argument = parsed.value();
     Result<std::string_view> text = json_text_of(argument[0], names[0]);
     if (!text.ok()) return text.take_error();
     Result<InsertedStrings> whitelist = string_set_from_object(argument[1]);
@@ -118,11 +114,9 @@ void dealloc(PyObject* self) {
 
 Result<OwnedRef> best_covers_body(PyObject* self, PyObject* positional, PyObject* keywords) {
     static const char* const names[] = {"words", "kind", nullptr};
-    PyObject* argument[2] = {};
-    if (!PyArg_ParseTupleAndKeywords(positional, keywords, "O|O:best_covers", const_cast<char**>(names), &argument[0],
-                                     &argument[1]))
-        return fetch_pending_error();
-    const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1])};
+    Result<HeldArguments<2>> parsed = HeldArguments<2>::parse(positional, keywords, "O|O:best_covers", names);
+    if (!parsed.ok()) return parsed.take_error();
+    const HeldArguments<2>& argument = parsed.value();
     Result<StringList> words = string_list_from_object(argument[0]);
     if (!words.ok()) return tie_error_to_argument(names[0], words.take_error());
     Result<CandidateKind> kind = kind_from_object(argument[1]);
@@ -154,11 +148,9 @@ Result<OwnedRef> own_best_covers_of(PyObject* self, PyObject* roots, PyObject* a
 
 Result<OwnedRef> own_best_covers_body(PyObject* self, PyObject* positional, PyObject* keywords) {
     static const char* const names[] = {"root_candidates", "affix_candidates", nullptr};
-    PyObject* argument[2] = {};
-    if (!PyArg_ParseTupleAndKeywords(positional, keywords, "OO:own_best_covers", const_cast<char**>(names),
-                                     &argument[0], &argument[1]))
-        return fetch_pending_error();
-    const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1])};
+    Result<HeldArguments<2>> parsed = HeldArguments<2>::parse(positional, keywords, "OO:own_best_covers", names);
+    if (!parsed.ok()) return parsed.take_error();
+    const HeldArguments<2>& argument = parsed.value();
     Result<OwnedRef> own = own_best_covers_of(self, argument[0], argument[1], names);
     if (!own.ok()) return own.take_error();
     return kept_set(*known_roots_in(own.value()));
@@ -166,12 +158,9 @@ Result<OwnedRef> own_best_covers_body(PyObject* self, PyObject* positional, PyOb
 
 Result<OwnedRef> write_candidate_rows_body(PyObject* self, PyObject* positional, PyObject* keywords) {
     static const char* const names[] = {"root_candidates", "affix_candidates", "write", nullptr};
-    PyObject* argument[3] = {};
-    if (!PyArg_ParseTupleAndKeywords(positional, keywords, "OOO:write_candidate_rows", const_cast<char**>(names),
-                                     &argument[0], &argument[1], &argument[2]))
-        return fetch_pending_error();
-    const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1]),
-                             OwnedRef::borrow(argument[2])};
+    Result<HeldArguments<3>> parsed = HeldArguments<3>::parse(positional, keywords, "OOO:write_candidate_rows", names);
+    if (!parsed.ok()) return parsed.take_error();
+    const HeldArguments<3>& argument = parsed.value();
     Result<OwnedRef> own = own_best_covers_of(self, argument[0], argument[1], names);
     if (!own.ok()) return own.take_error();
     const OwnBestCovers& found = *known_roots_in(own.value());
@@ -182,12 +171,9 @@ Result<OwnedRef> write_candidate_rows_body(PyObject* self, PyObject* positional,
 
 Result<OwnedRef> write_segment_rows_body(PyObject* self, PyObject* positional, PyObject* keywords) {
     static const char* const names[] = {"words", "write", "separator", nullptr};
-    PyObject* argument[3] = {};
-    if (!PyArg_ParseTupleAndKeywords(positional, keywords, "OO|O:write_segment_rows", const_cast<char**>(names),
-                                     &argument[0], &argument[1], &argument[2]))
-        return fetch_pending_error();
-    const OwnedRef held[] = {OwnedRef::borrow(argument[0]), OwnedRef::borrow(argument[1]),
-                             OwnedRef::borrow(argument[2])};
+    Result<HeldArguments<3>> parsed = HeldArguments<3>::parse(positional, keywords, "OO|O:write_segment_rows", names);
+    if (!parsed.ok()) return parsed.take_error();
+    const HeldArguments<3>& argument = parsed.value();
     Result<StringList> words = string_list_from_object(argument[0]);
     if (!words.ok()) return tie_error_to_argument(names[0], words.take_error());
     std::string separator = "+";

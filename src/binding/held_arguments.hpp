@@ -1,0 +1,45 @@
+#pragma once
+// The arguments of a morvanex_covers entry, parsed from the call's tuple and
+// keyword dict by PyArg_ParseTupleAndKeywords with a format of "O" units
+// only: the objects, null for an optional one not given.
+//
+// Ownership contract: each object given is held by a reference of its own
+// until the value goes, for the whole entry: the keyword dict is the
+// caller's, and Python code that the entry runs may change it.
+#include <array>
+#include <cstddef>
+#include <utility>
+
+#include "error_value.hpp"
+#include "python_handles.hpp"
+
+namespace morvanex::binding {
+
+template <std::size_t N>
+class HeldArguments {
+public:
+    // `names`: the N parameter names, then null.
+    static Result<HeldArguments> parse(PyObject* positional, PyObject* keywords, const char* format,
+                                       const char* const (&names)[N + 1]) {
+        HeldArguments arguments;
+        if (!parse_into(positional, keywords, format, names, arguments.objects_, std::make_index_sequence<N>()))
+            return fetch_pending_error();
+        for (std::size_t k = 0; k < N; ++k) arguments.held_[k] = OwnedRef::borrow(arguments.objects_[k]);
+        return arguments;
+    }
+
+    PyObject* operator[](std::size_t k) const { return objects_[k]; }
+
+private:
+    template <std::size_t... K>
+    static bool parse_into(PyObject* positional, PyObject* keywords, const char* format, const char* const* names,
+                           std::array<PyObject*, N>& objects, std::index_sequence<K...>) {
+        return PyArg_ParseTupleAndKeywords(positional, keywords, format, const_cast<char**>(names), &objects[K]...) !=
+               0;
+    }
+
+    std::array<PyObject*, N> objects_{};
+    std::array<OwnedRef, N> held_;
+};
+
+}  // namespace morvanex::binding
