@@ -21,24 +21,23 @@ public:
     // `names`: the N parameter names, then null.
     static Result<HeldArguments> parse(PyObject* positional, PyObject* keywords, const char* format,
                                        const char* const (&names)[N + 1]) {
-        HeldArguments arguments;
-        if (!parse_into(positional, keywords, format, names, arguments.objects_, std::make_index_sequence<N>()))
+        std::array<PyObject*, N> given{};
+        if (!parse_into(positional, keywords, format, names, given, std::make_index_sequence<N>()))
             return fetch_pending_error();
-        for (std::size_t k = 0; k < N; ++k) arguments.held_[k] = OwnedRef::borrow(arguments.objects_[k]);
+        HeldArguments arguments;
+        for (std::size_t k = 0; k < N; ++k) arguments.held_[k] = OwnedRef::borrow(given[k]);
         return arguments;
     }
 
-    PyObject* operator[](std::size_t k) const { return objects_[k]; }
+    PyObject* operator[](std::size_t k) const { return held_[k].get(); }
 
 private:
     template <std::size_t... K>
     static bool parse_into(PyObject* positional, PyObject* keywords, const char* format, const char* const* names,
-                           std::array<PyObject*, N>& objects, std::index_sequence<K...>) {
-        return PyArg_ParseTupleAndKeywords(positional, keywords, format, const_cast<char**>(names), &objects[K]...) !=
-               0;
+                           std::array<PyObject*, N>& given, std::index_sequence<K...>) {
+        return PyArg_ParseTupleAndKeywords(positional, keywords, format, const_cast<char**>(names), &given[K]...) != 0;
     }
 
-    std::array<PyObject*, N> objects_{};
     std::array<OwnedRef, N> held_;
 };
 
