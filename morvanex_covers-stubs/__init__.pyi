@@ -29,6 +29,8 @@ _Whitelisted = TypeVar("_Whitelisted", bound=str)
 _Key = TypeVar("_Key", bound=str)
 _Value = TypeVar("_Value", bound=Union[SupportsFloat, SupportsIndex])
 _Float = TypeVar("_Float", bound=float)
+# A table's own-best searches take a word list as well as a set.
+_Candidates = Union[Set[_Word], FrozenSet[_Word], List[_Word], Tuple[_Word, ...]]
 
 def best_covers(
     words: Union[List[_Word], Tuple[_Word, ...]],
@@ -163,13 +165,16 @@ class ScoreTable:
     ) -> List[Tuple[Tuple[str, ...], float]]: ...
     def own_best_covers(
         self,
-        root_candidates: Union[Set[_Roots], FrozenSet[_Roots]],
-        affix_candidates: Union[Set[_Affixes], FrozenSet[_Affixes]],
-    ) -> Set[str]: ...
+        root_candidates: _Candidates[_Roots],
+        affix_candidates: _Candidates[_Affixes],
+    ) -> Set[str]:
+        """The module's own_best_covers under this table; a candidates argument may also be a word list (repeats
+        count once), read in its order, where a set of millions is read out of order."""
+        ...
     def write_candidate_rows(
         self,
-        root_candidates: Union[Set[_Roots], FrozenSet[_Roots]],
-        affix_candidates: Union[Set[_Affixes], FrozenSet[_Affixes]],
+        root_candidates: _Candidates[_Roots],
+        affix_candidates: _Candidates[_Affixes],
         write: Callable[[bytes], object],
     ) -> Set[str]:
         """own_best_covers, after handing ``write`` a tab-separated line per non-empty candidate, in code point order.

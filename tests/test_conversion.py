@@ -197,8 +197,10 @@ def test_first_failing_argument_is_reported(function, arguments, parameter):
          "argument 'one_char_whitelist': 'list' object cannot be converted to 'PySet'"),
         ("ScoreTable().best_covers", [{"a"}], TypeError, f"argument 'words': {SET_OF_WORDS}"),
         ("ScoreTable().best_covers", [[], "prefix"], ValueError, "kind must be 'root' or 'affix'"),
-        ("ScoreTable().own_best_covers", [{"a"}, ["b"]], TypeError,
-         "argument 'affix_candidates': 'list' object cannot be converted to 'PySet'"),
+        ("ScoreTable().own_best_covers", [{"a"}, "b"], TypeError,
+         "argument 'affix_candidates': 'str' object cannot be converted to 'set, frozenset, list or tuple'"),
+        ("ScoreTable().own_best_covers", [["a", 1], set()], TypeError,
+         f"argument 'root_candidates': 'int' {NOT_A_STR}"),
         # What `write` raises ends the call as it is.
         ("ScoreTable().write_candidate_rows", [{"a"}, set(), "".join], TypeError,
          "sequence item 0: expected str instance, int found"),

@@ -255,7 +255,10 @@ def assert_rows_match_model(rng, roots, affixes, scores, whitelist, words, table
                        f"{'yes' if text in kept else 'no'}\n" for text in sorted(kinds))
     blocks = []
     indexed = morvanex_covers.ScoreTable(scores, whitelist)
-    assert indexed.write_candidate_rows(roots, affixes, blocks.append) == kept
+    # A table also takes the candidates as word lists, in any order, repeats counting once.
+    as_given = [rng.choice([set, frozenset, list, tuple])(rng.sample(sorted(c), len(c)) + sorted(c)[:2])
+                for c in (roots, affixes)]
+    assert indexed.write_candidate_rows(*as_given, blocks.append) == kept
     assert b"".join(blocks).decode() == expected
     words = [*words, "\\\t" + rng.choice(words) + "\n\r"]
     rng.shuffle(words)  # roots that the own-best search above found, and others, in any order

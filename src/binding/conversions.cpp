@@ -95,6 +95,14 @@ Result<InsertedStrings> string_set_from_object(PyObject* object) {
     return set;
 }
 
+Result<InsertedStrings> candidate_strings_from_object(PyObject* object) {
+    if (is_set(object) || is_frozenset(object)) return string_set_from_object(object);
+    if (!is_list(object) && !is_tuple(object)) return type_mismatch_error(object, messages::target_candidates);
+    Result<StringList> items = string_list_from_object(object);
+    if (!items.ok()) return items.take_error();
+    return InsertedStrings(std::move(items).value());
+}
+
 Result<StringList> string_list_from_object(PyObject* object) {
     const bool list = is_list(object);
     if (!list && !is_tuple(object)) return type_mismatch_error(object, messages::target_word_list);

@@ -101,6 +101,13 @@ Result<std::size_t> index_from_object(PyObject* object, const char* negative);
 // internal failure in the set_iteration_failed context.
 Result<InsertedStrings> string_set_from_object(PyObject* object);
 
+// `object` as string_set_from_object takes it, or a list or a tuple (or a
+// subclass) whose stored items string_list_from_object takes, repeats
+// counting once: a word list walks its strings in the order they were made,
+// where a set of millions reads them out of order. Anything else gives the
+// "set, frozenset, list or tuple" type mismatch.
+Result<InsertedStrings> candidate_strings_from_object(PyObject* object);
+
 // `object` must be a list or a tuple (or a subclass); its stored items, in
 // order, each converted by string_from_object, repeats kept. Anything else
 // gives the "list or tuple" type mismatch; the first failing item ends the

@@ -78,6 +78,8 @@ inline constexpr const char* target_list = "PyList";
 inline constexpr const char* target_float = "PyFloat";
 // morvanex_covers: a word list is a list or a tuple.
 inline constexpr const char* target_word_list = "list or tuple";
+// A table's candidates: a set, or a word list whose repeats count once.
+inline constexpr const char* target_candidates = "set, frozenset, list or tuple";
 inline constexpr const char* target_bytes = "PyBytes";
 // The type name when the type's __qualname__ cannot be read as UTF-8.
 inline constexpr const char* unknown_type_name = "<failed to extract type name>";

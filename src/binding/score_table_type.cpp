@@ -128,12 +128,12 @@ Result<OwnedRef> best_covers_body(PyObject* self, PyObject* positional, PyObject
     return list_from_covers(covers.value());
 }
 
-// The own-best search over the candidate sets `roots` and `affixes`, which
+// The own-best search over the candidates `roots` and `affixes`, which
 // the table then keeps for later root searches: a reference to its capsule.
 Result<OwnedRef> own_best_covers_of(PyObject* self, PyObject* roots, PyObject* affixes, const char* const names[]) {
-    Result<InsertedStrings> root_set = string_set_from_object(roots);
+    Result<InsertedStrings> root_set = candidate_strings_from_object(roots);
     if (!root_set.ok()) return tie_error_to_argument(names[0], root_set.take_error());
-    Result<InsertedStrings> affix_set = string_set_from_object(affixes);
+    Result<InsertedStrings> affix_set = candidate_strings_from_object(affixes);
     if (!affix_set.ok()) return tie_error_to_argument(names[1], affix_set.take_error());
     Result<OwnBestCovers> own =
         run_own_best_covers(pieces_of(self), std::move(root_set).value(), std::move(affix_set).value());
@@ -212,7 +212,10 @@ PyMethodDef methods[] = {
     keyword_method_of_instance<own_best_covers_body>(
         "own_best_covers", "own_best_covers($self, root_candidates, affix_candidates)\n--\n\n"
                            "morvanex_covers.own_best_covers(root_candidates, affix_candidates,\n"
-                           "scores, one_char_whitelist) for this table's scores and whitelist."),
+                           "scores, one_char_whitelist) for this table's scores and whitelist. Either\n"
+                           "candidates argument may also be a list or tuple of str, whose repeats\n"
+                           "count once: a word list, whose strings are read in the order they were\n"
+                           "made, where those of a set of millions are read out of order."),
     keyword_method_of_instance<write_candidate_rows_body>(
         "write_candidate_rows", "write_candidate_rows($self, root_candidates, affix_candidates, write)\n--\n\n"
                                 "own_best_covers(root_candidates, affix_candidates), after handing `write`\n"

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "interruption.hpp"
@@ -32,6 +33,12 @@ public:
     explicit InsertedStrings(std::size_t expected = 0, Source source = Source::distinct)
         : strings_(expected), drop_repeats_beyond_(std::max<std::size_t>(expected, 16)),
           drop_repeats_past_bytes_(source == Source::may_repeat ? least_bytes_between_drops : no_byte_limit) {}
+
+    // Strings inserted all at once, repeats among them left to
+    // members_in_byte_order.
+    explicit InsertedStrings(StringList strings)
+        : strings_(std::move(strings)), drop_repeats_beyond_(std::max<std::size_t>(strings_.size(), 16)),
+          drop_repeats_past_bytes_(no_byte_limit) {}
 
     void insert(std::string_view text) {
         const bool watch_bytes = drop_repeats_past_bytes_ != no_byte_limit;

@@ -27,12 +27,12 @@ def unescape_field(field):
 def write_results(handle, roots, affixes, table):
     """The final score of every candidate as tab-separated lines (TSV_COLUMNS, then one line per candidate).
 
-    `handle` is a binary file, `table` the final scores' ScoreTable.  The
-    lines come from the search that tells which candidates are their own
-    best cover: it returns their set.
+    `handle` is a binary file, `table` the final scores' ScoreTable; `roots` and `affixes` are sets or word lists
+    (a list of millions is read sooner than their set).  The lines come from the search that tells which
+    candidates are their own best cover: it returns their set.
     """
     handle.write(("\t".join(TSV_COLUMNS) + "\n").encode())
-    return table.write_candidate_rows(frozenset(roots), frozenset(affixes), handle.write)
+    return table.write_candidate_rows(roots, affixes, handle.write)
 
 
 def read_results(path):

@@ -196,7 +196,7 @@ def find_units(args, words, trained, whitelist, results, say):
         table = score_table(scores, whitelist)
     say(f"indexed {len(scores)} final scores for the searches below in {time.perf_counter() - started:.2f} s")
     with Progress(f"finding which of {trained.candidates} candidates are their own best cover, writing the results"):
-        kept = results.write(lambda handle: write_results(handle, trained.roots, trained.affixes, table))
+        kept = results.write(lambda handle: write_results(handle, words, trained.affixes, table))
     say(f"own best cover: {len(kept)} of {trained.candidates} candidates, found as the results were written, "
         f"in {results.seconds:.2f} s")
     started = time.perf_counter()
