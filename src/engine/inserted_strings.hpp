@@ -6,7 +6,9 @@
 // at its first position. Deferring that test to one sort, which the engine
 // needs anyway, spares a hash lookup per string.
 //
-// Repeats can only arrive beyond the number of members the source reported
+// A word list taken whole keeps its repeats until that sort; memory stays
+// proportional to the list. Inserted one by one, from a set, repeats can
+// only arrive beyond the number of members the source reported
 // (a set's iterator that yields more than the set holds): once insertions go
 // past it, the copies are dropped by the same sort whenever their number
 // doubles. A source that may repeat itself (a set subclass's own iterator)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "inserted_scores.hpp"
@@ -13,9 +14,15 @@ namespace {
 
 TEST(Containers, RepeatsResolveToTheFirstMemberAndTheLastValue) {
     InsertedStrings set;
-    for (const char* word : {"b", "a", "b", "", "c", "a"}) set.insert(word);
+    StringList list;
+    for (const char* word : {"b", "a", "b", "", "c", "a"}) {
+        set.insert(word);
+        list.add(word);
+    }
     std::vector<std::uint32_t> members = set.members_in_byte_order();
     EXPECT_EQ(members, (std::vector<std::uint32_t>{3, 1, 0, 4}));
+    // A word list taken whole, its repeats kept until the sort, resolves alike.
+    EXPECT_EQ(InsertedStrings(std::move(list)).members_in_byte_order(), members);
 
     InsertedScores table;
     table.insert("x", 1.0);
