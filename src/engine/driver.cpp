@@ -1,11 +1,14 @@
 #include "driver.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <functional>
+#include <numeric>
 #include <optional>
 #include <span>
 #include <utility>
 
+#include "internal_failure.hpp"
 #include "piece_index.hpp"
 #include "prefetch.hpp"
 #include "scorer.hpp"
@@ -159,6 +162,35 @@ PieceIndex index_pieces(InsertedScores scores, InsertedStrings one_char_whitelis
     const std::vector<std::uint32_t> keys =
         scores.entries_in_byte_order(clamped_threads(worker_threads), &interruption);
     return PieceIndex(scores, keys, one_char_whitelist, &interruption);
+}
+
+std::vector<std::uint32_t> positions_in_order(const InsertedScores& scores) {
+    if (scores.size() > UINT32_MAX) throw InternalFailure(failure_text::capacity_overflow);
+    std::vector<std::uint32_t> positions(scores.size());
+    std::iota(positions.begin(), positions.end(), std::uint32_t{0});
+    return positions;
+}
+
+InsertedScores updated_in_byte_order(const InsertedScores& base, const InsertedScores& updates,
+                                     std::size_t worker_threads, Interruption& interruption) {
+    const std::vector<std::uint32_t> order =
+        updates.entries_in_byte_order(clamped_threads(worker_threads), &interruption);
+    WorkMeter meter(&interruption);
+    InsertedScores merged(base.size() + order.size());
+    std::size_t next = 0;  // in `order`
+    auto put_updates_below = [&](std::string_view key) {
+        for (; next < order.size() && updates.key(order[next]) < key; ++next)
+            merged.insert(updates.key(order[next]), updates.value(order[next]));
+    };
+    meter.count_each(0, base.size(), [&](std::size_t position) {
+        const std::string_view key = base.key(position);
+        assert(position == 0 || base.key(position - 1) < key);
+        put_updates_below(key);
+        if (next < order.size() && updates.key(order[next]) == key) return;  // the update comes next
+        merged.insert(key, base.value(position));
+    });
+    for (; next < order.size(); ++next) merged.insert(updates.key(order[next]), updates.value(order[next]));
+    return merged;
 }
 
 OwnBestCovers own_best_cover_table(InsertedStrings root_candidates, InsertedStrings affix_candidates,

@@ -46,6 +46,16 @@ inline ResultTable rescore_candidates(InsertedStrings root_candidates, InsertedS
 PieceIndex index_pieces(InsertedScores scores, InsertedStrings one_char_whitelist, std::size_t worker_threads,
                         Interruption& interruption);
 
+// The positions 0, 1, ... of scores that hold each key once, in byte order:
+// the order of keys that PieceIndex takes.
+std::vector<std::uint32_t> positions_in_order(const InsertedScores& scores);
+
+// `base` (each key once, in byte order) with the scores of `updates` put
+// over it, as a dict's update puts them: each key once, in byte order. The
+// updates are sorted on up to `worker_threads` threads.
+InsertedScores updated_in_byte_order(const InsertedScores& base, const InsertedScores& updates,
+                                     std::size_t worker_threads, Interruption& interruption);
+
 // Whether the update rule keeps the previous score: no cover (N < 0), or a
 // previous score at least the cover's value.
 bool keeps_score(double previous, double best_cover);

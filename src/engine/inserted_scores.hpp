@@ -6,8 +6,10 @@
 // its last insertion. As in InsertedStrings, repeats are resolved by one sort
 // instead of a hash lookup per insertion. Values are stored as given: NaN,
 // infinities and -0.0 included.
+#include <cassert>
 #include <cstdint>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "interruption.hpp"
@@ -19,6 +21,11 @@ namespace morvanex {
 class InsertedScores {
 public:
     explicit InsertedScores(std::size_t expected = 0) : keys_(expected) { values_.reserve(expected); }
+
+    // Insertions made all at once: key k with value k.
+    InsertedScores(StringList keys, std::vector<double> values) : keys_(std::move(keys)), values_(std::move(values)) {
+        assert(keys_.size() == values_.size());
+    }
 
     void insert(std::string_view key, double value) {
         keys_.add(key);

@@ -1,7 +1,10 @@
 #include "piece_index.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
+#include <cstring>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -71,6 +74,45 @@ PieceIndex::PieceIndex(const InsertedScores& scores, const std::vector<std::uint
     write_nodes(scores, keys, layout, whitelist, meter);
     link_child_blocks(meter);
     build_ascii_shortcuts();
+}
+
+InsertedScores PieceIndex::entries_in_byte_order(Interruption* interruption) const {
+    // Depth first, children in code point order: a key comes before its
+    // extensions, as in byte order. A node waiting on the stack records how
+    // many bytes of the path lie above it.
+    WorkMeter meter(interruption);
+    InsertedScores entries;
+    struct Waiting {
+        Node node;
+        std::size_t path_bytes;
+    };
+    std::vector<Waiting> stack;
+    std::string path;
+    auto push_children = [&](Node parent) {
+        for (Node child = records_[parent + 1].children_begin; child-- > records_[parent].children_begin;)
+            stack.push_back({child, path.size()});
+    };
+    push_children(root);
+    while (!stack.empty()) {
+        meter.count(1);
+        const Waiting next = stack.back();
+        stack.pop_back();
+        const Record& record = records_[next.node];
+        path.resize(next.path_bytes);
+        const EncodedChar c = encode_char(record.code_point_and_flags & code_point_mask);
+        path.append(c.bytes.data(), c.width);
+        if (record.code_point_and_flags & tail_flag) {
+            const Tail tail = std::bit_cast<Tail>(record.score);
+            double value = 0.0;
+            std::memcpy(&value, tails_.data() + tail.end, sizeof value);
+            path.append(tails_, tail.begin, tail.end - tail.begin);
+            entries.insert(path, value);
+            continue;
+        }
+        if (record.code_point_and_flags & keyed_flag) entries.insert(path, record.score);
+        push_children(next.node);
+    }
+    return entries;
 }
 
 PieceIndex::Layout PieceIndex::measure_levels(const InsertedScores& scores, const std::vector<std::uint32_t>& keys,

@@ -76,6 +76,11 @@ public:
     PieceIndex(const InsertedScores& scores, const std::vector<std::uint32_t>& keys, const InsertedStrings& whitelist,
                Interruption* interruption = nullptr);
 
+    // Every key with its value, in byte order: the non-empty keys of the
+    // scores it was built from, each once with its last value. Counts a unit
+    // of work per node.
+    InsertedScores entries_in_byte_order(Interruption* interruption = nullptr) const;
+
     // The length in characters of the longest key.
     std::size_t longest_key() const { return longest_key_; }
 

@@ -1,8 +1,10 @@
 // The fast scorer against the literal one on random inputs: multi-byte
 // alphabets, special values (NaN, infinities, signed zeros, -1.0), varied
-// whitelists, both kinds and candidates up to a few hundred characters.
+// whitelists, both kinds and candidates up to a few hundred characters, over
+// tries built whole and from the scores of others, updated.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 #include <unordered_map>
 
@@ -18,7 +20,23 @@ TEST(Differential, FastScorerMatchesLiteralBitForBit) {
     std::size_t compared = 0, covered = 0;
     for (int round = 0; round < 400; ++round) {
         RandomInputs inputs = make_random_inputs(rng);
-        PieceIndex pieces(inputs.scores, inputs.scores.entries_in_byte_order(), inputs.whitelist);
+        // Every other round, the scores read back from the trie of the
+        // insertions before a random cut, with the rest put over them: the
+        // same scores, as later insertions win in both.
+        std::optional<PieceIndex> pieces;
+        if (round % 2 == 0) {
+            pieces.emplace(inputs.scores, inputs.scores.entries_in_byte_order(), inputs.whitelist);
+        } else {
+            const std::size_t cut = std::uniform_int_distribution<std::size_t>(0, inputs.scores.size())(rng);
+            InsertedScores before(cut), after;
+            for (std::size_t k = 0; k < inputs.scores.size(); ++k)
+                (k < cut ? before : after).insert(inputs.scores.key(k), inputs.scores.value(k));
+            Interruption never;
+            const InsertedScores kept =
+                PieceIndex(before, before.entries_in_byte_order(), inputs.whitelist).entries_in_byte_order();
+            const InsertedScores updated = updated_in_byte_order(kept, after, 2, never);
+            pieces.emplace(updated, positions_in_order(updated), inputs.whitelist);
+        }
         literal::Lookup tables(inputs.scores, inputs.whitelist);
         // Each candidate also comes between neighbours that share its
         // beginning, as byte order brings them, for the walks a root takes
@@ -39,7 +57,7 @@ TEST(Differential, FastScorerMatchesLiteralBitForBit) {
             if (candidate.empty()) continue;
             for (CandidateKind kind : {CandidateKind::root, CandidateKind::affix}) {
                 decode_into(candidate, scratch.chars);
-                Cover fast = best_cover(scratch.chars, pieces, kind, scratch);
+                Cover fast = best_cover(scratch.chars, *pieces, kind, scratch);
                 double slow = literal::best_cover_value(literal::decode(candidate), tables, kind);
                 ASSERT_EQ(bits_of(fast.value), bits_of(slow))
                     << "round " << round << " candidate '" << candidate << "' affix " << (kind == CandidateKind::affix);
