@@ -136,11 +136,13 @@ class ScoreTable:
 
     best_covers and own_best_covers do what the module functions of those
     names do with these scores and whitelist; the write_ methods write what
-    they find as lines of text. The root covers of the last own-best search
-    (own_best_covers, write_candidate_rows) are kept, and later root searches
-    of the same strings take them instead of searching again. Later changes
-    to ``scores`` do not reach the table. Raises as the module functions do
-    for arguments of the wrong type.
+    they find as lines of text (write_scores_json the scores themselves). The
+    root covers of the last own-best search (own_best_covers,
+    write_candidate_rows) are kept, and later root searches of the same
+    strings take them instead of searching again. Later changes to ``scores``
+    do not reach the table; updated() makes a new one with other scores put
+    over them. Raises as the module functions do for arguments of the wrong
+    type.
     """
 
     def __new__(
@@ -159,6 +161,25 @@ class ScoreTable:
         """(table, end): a table of the scores whose JSON text read_scores_json(data, start) reads (of ``keys``
         only, when given), and the byte past that text; the scores go from the text to the index without a
         Python object each."""
+        ...
+    @classmethod
+    def from_substring_frequencies(
+        cls,
+        words: Union[List[_Word], Tuple[_Word, ...]],
+        max_length: SupportsIndex,
+        one_char_whitelist: Union[Set[_Whitelisted], FrozenSet[_Whitelisted]],
+    ) -> Tuple["ScoreTable", Dict[str, float]]:
+        """(table, frequencies): substring_frequencies(words, max_length) and a table of those scores, counted once;
+        the table indexes the counted scores when first searched, and updated() puts other scores over them
+        without that."""
+        ...
+    def updated(self, scores: Dict[_Key, _Value]) -> "ScoreTable":
+        """A new table of this table's scores with those of ``scores`` put over them, as dict.update puts them,
+        under this table's whitelist; this table's scores are not taken in again, and it is unchanged."""
+        ...
+    def write_scores_json(self, write: Callable[[bytes], object]) -> None:
+        """write_scores_json(scores, write) for this table's scores in code point order: every key of the dict it
+        was made from but the empty one, which no search uses, with its last value."""
         ...
     def best_covers(
         self, words: Union[List[_Word], Tuple[_Word, ...]], kind: Literal["root", "affix"] = "root"

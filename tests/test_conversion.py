@@ -192,6 +192,10 @@ def test_first_failing_argument_is_reported(function, arguments, parameter):
         ("ScoreTable.from_json", [b"{}", set(), 0, ["a"]], TypeError,
          "argument 'keys': 'list' object cannot be converted to 'PySet'"),
         ("ScoreTable.from_json", [b"{", set()], ValueError, "expected a string key in double quotes at byte 1"),
+        ("ScoreTable.from_substring_frequencies", [["a"], 2, ["a"]], TypeError,
+         "argument 'one_char_whitelist': 'list' object cannot be converted to 'PySet'"),
+        ("ScoreTable.from_substring_frequencies", [("a", 1), 2, set()], TypeError,
+         f"argument 'words': 'int' {NOT_A_STR}"),
         ("ScoreTable", [[], set()], TypeError, "argument 'scores': 'list' object cannot be converted to 'PyDict'"),
         ("ScoreTable", [{}, ["a"]], TypeError,
          "argument 'one_char_whitelist': 'list' object cannot be converted to 'PySet'"),
@@ -209,6 +213,9 @@ def test_first_failing_argument_is_reported(function, arguments, parameter):
         ("ScoreTable().write_segment_rows", [["a"], None], TypeError, "'NoneType' object is not callable"),
         ("ScoreTable().write_segment_rows", [["a"], [].append, 1], TypeError,
          "argument 'separator': 'int' object cannot be converted to 'PyString'"),
+        ("ScoreTable().updated", [[("a", 1.0)]], TypeError,
+         "argument 'scores': 'list' object cannot be converted to 'PyDict'"),
+        ("ScoreTable().write_scores_json", [None], TypeError, "'NoneType' object is not callable"),
     ],
 )
 def test_covers_argument_errors(function, arguments, error, message):

@@ -6,6 +6,7 @@ keys as sets, and separately the key order of the returned dict.
 """
 
 import collections
+import json
 import math
 import random
 import struct
@@ -225,6 +226,7 @@ def assert_covers_match_model(rng, alphabet, roots, affixes, scores, whitelist):
     of_length = collections.Counter(map(len, pieces))
     frequencies = morvanex_covers.substring_frequencies(words, longest)
     assert list(frequencies.items()) == [(piece, counts[piece] / of_length[len(piece)]) for piece in counts]
+    assert_updated_tables_match_model(rng, words, longest, frequencies, scores, whitelist, table, allowed)
     lengths = [(w, n) for w in words for n in range(1, min(longest, len(w) - 1) + 1)]
     prefixes, suffixes = collections.Counter(w[:n] for w, n in lengths), collections.Counter(w[-n:] for w, n in lengths)
     counted_affixes = morvanex_covers.affix_counts(words, longest)
@@ -239,6 +241,27 @@ def assert_covers_match_model(rng, alphabet, roots, affixes, scores, whitelist):
     assert [id(w) for w in distinct] == [id(w) for w in dict.fromkeys(words)]
     del distinct
     assert list(map(sys.getrefcount, words)) == references
+
+
+def assert_updated_tables_match_model(rng, words, longest, frequencies, scores, whitelist, table, allowed):
+    """A table of the words' substring frequencies with a case's scores (`table` as the model stores them) put
+    over them, made from the counted scores and, once searched, from its index: its covers and its JSON text
+    against the model's."""
+    counted, same_frequencies = morvanex_covers.ScoreTable.from_substring_frequencies(words, longest, whitelist)
+    assert list(same_frequencies.items()) == list(frequencies.items())
+    merged = {**frequencies, **table}
+    json_text = json.dumps({key: merged[key] for key in sorted(merged) if key}, ensure_ascii=False,
+                           separators=(",", ":")).encode("utf-8")
+    kind = rng.choice(["root", "affix"])
+    expected = [model.best_cover(w, merged, allowed, kind == "affix") if w else (-1.0, ()) for w in words]
+    for _ in ("counted", "indexed"):
+        updated = counted.updated(scores)
+        assert [(pieces, bits(value)) for pieces, value in updated.best_covers(words, kind)] == [
+            (p, bits(v)) for v, p in expected]
+        blocks = []
+        assert updated.write_scores_json(blocks.append) is None
+        assert b"".join(blocks) == json_text
+        counted.best_covers(words[:1])  # indexes it
 
 
 def tsv_field(text):

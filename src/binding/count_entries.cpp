@@ -1,6 +1,7 @@
 // The entries of morvanex_covers.substring_counts, substring_frequencies and
 // affix_counts: a word list and a largest length in, dicts from the counted
-// strings to their counts (or relative frequencies) out.
+// strings to their counts (or relative frequencies) out; and
+// ScoreTable.from_substring_frequencies, the frequencies with a table of them.
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "held_arguments.hpp"
 #include "interpreter_lock.hpp"
 #include "messages.hpp"
+#include "score_table_type.hpp"
 #include "utf8.hpp"
 
 namespace morvanex::binding {
@@ -60,14 +62,29 @@ OwnedRef dict_from_counts(const CountedStrings& counted, std::uint64_t min_count
 // the relative frequencies, made here so that millions of counts need no
 // Python pass. Both counts are below 2^53, so each quotient is the one that
 // Python's int / int gives.
-OwnedRef dict_from_frequencies(const CountedStrings& counted) {
-    std::vector<std::size_t> lengths(counted.counts.size());
+struct Frequencies {
+    std::vector<std::size_t> lengths;  // of each counted string, in characters
+    std::vector<double> values;        // of each counted string
+};
+
+Frequencies frequencies_of(const CountedStrings& counted) {
+    Frequencies frequencies{std::vector<std::size_t>(counted.counts.size()), {}};
     std::vector<std::uint64_t> totals;
     for (std::size_t k = 0; k < counted.counts.size(); ++k) {
-        lengths[k] = decoded_length(counted.strings[k]);
-        if (lengths[k] >= totals.size()) totals.resize(lengths[k] + 1);
-        totals[lengths[k]] += counted.counts[k];
+        const std::size_t length = frequencies.lengths[k] = decoded_length(counted.strings[k]);
+        if (length >= totals.size()) totals.resize(length + 1);
+        totals[length] += counted.counts[k];
     }
+    frequencies.values.reserve(counted.counts.size());
+    for (std::size_t k = 0; k < counted.counts.size(); ++k)
+        frequencies.values.push_back(static_cast<double>(counted.counts[k]) /
+                                     static_cast<double>(totals[frequencies.lengths[k]]));
+    return frequencies;
+}
+
+// The counted strings with their frequencies, as a dict in their order,
+// made with signal checks between its entries.
+Result<OwnedRef> dict_from_frequencies(const CountedStrings& counted, const Frequencies& frequencies) {
     // Most substrings are seen a handful of times, so few frequencies are
     // distinct: strings of one short length and one small count share a float
     // object, and millions of keys need a few thousand floats, which every
@@ -76,20 +93,30 @@ OwnedRef dict_from_frequencies(const CountedStrings& counted) {
     constexpr std::size_t shared_lengths = 64, shared_counts = 256;
     std::vector<OwnedRef> shared_frequency(shared_lengths * shared_counts);
     OwnedRef dict = expect_created(PyDict_New());
-    for (std::size_t k = 0; k < counted.counts.size(); ++k) {
-        OwnedRef key = str_from_utf8(counted.strings[k]);
-        OwnedRef unshared;
-        const bool shared = lengths[k] < shared_lengths && counted.counts[k] < shared_counts;
-        OwnedRef& frequency =
-            shared ? shared_frequency[lengths[k] * shared_counts + static_cast<std::size_t>(counted.counts[k])]
-                   : unshared;
-        if (!frequency)
-            frequency = expect_created(
-                PyFloat_FromDouble(static_cast<double>(counted.counts[k]) / static_cast<double>(totals[lengths[k]])));
-        if (PyDict_SetItem(dict.get(), key.get(), frequency.get()) < 0)
-            fail_with_error(messages::set_item_failed, fetch_pending_error());
-    }
+    Result<Done> made = run_engine_keeping_lock([&](Interruption& interruption) {
+        WorkMeter meter(&interruption);
+        for (std::size_t k = 0; k < counted.counts.size(); ++k) {
+            meter.count(1);
+            OwnedRef key = str_from_utf8(counted.strings[k]);
+            OwnedRef unshared;
+            const std::size_t length = frequencies.lengths[k];
+            const bool shared = length < shared_lengths && counted.counts[k] < shared_counts;
+            OwnedRef& frequency =
+                shared ? shared_frequency[length * shared_counts + static_cast<std::size_t>(counted.counts[k])]
+                       : unshared;
+            if (!frequency) frequency = expect_created(PyFloat_FromDouble(frequencies.values[k]));
+            if (PyDict_SetItem(dict.get(), key.get(), frequency.get()) < 0)
+                fail_with_error(messages::set_item_failed, fetch_pending_error());
+        }
+    });
+    if (!made.ok()) return made.take_error();
     return dict;
+}
+
+Result<CountedStrings> counted_substrings(const CountArguments& arguments) {
+    return run_engine<CountedStrings>([&](std::size_t, Interruption& interruption) {
+        return substring_counts(arguments.words, arguments.max_length, interruption);
+    });
 }
 
 Result<CountedStrings> counted_substrings(PyObject* positional, PyObject* keywords, const char* format) {
@@ -98,9 +125,7 @@ Result<CountedStrings> counted_substrings(PyObject* positional, PyObject* keywor
     if (!argument.ok()) return argument.take_error();
     Result<CountArguments> arguments = count_arguments(argument.value()[0], argument.value()[1]);
     if (!arguments.ok()) return arguments.take_error();
-    return run_engine<CountedStrings>([&](std::size_t, Interruption& interruption) {
-        return substring_counts(arguments.value().words, arguments.value().max_length, interruption);
-    });
+    return counted_substrings(arguments.value());
 }
 
 Result<OwnedRef> substring_counts_body(PyObject* positional, PyObject* keywords) {
@@ -112,7 +137,7 @@ Result<OwnedRef> substring_counts_body(PyObject* positional, PyObject* keywords)
 Result<OwnedRef> substring_frequencies_body(PyObject* positional, PyObject* keywords) {
     Result<CountedStrings> counted = counted_substrings(positional, keywords, "OO:substring_frequencies");
     if (!counted.ok()) return counted.take_error();
-    return dict_from_frequencies(counted.value());
+    return dict_from_frequencies(counted.value(), frequencies_of(counted.value()));
 }
 
 Result<OwnedRef> affix_counts_body(PyObject* positional, PyObject* keywords) {
@@ -133,6 +158,29 @@ Result<OwnedRef> affix_counts_body(PyObject* positional, PyObject* keywords) {
 }
 
 }  // namespace
+
+// The dict of substring_frequencies and a table of the same scores: the
+// table takes the counted strings, in byte order already, as they are, and
+// indexes them when first searched, which a session's initial table never is.
+Result<OwnedRef> from_substring_frequencies_body(PyObject* cls, PyObject* positional, PyObject* keywords) {
+    static const char* const names[] = {count_names[0], count_names[1], "one_char_whitelist", nullptr};
+    Result<HeldArguments<3>> argument =
+        HeldArguments<3>::parse(positional, keywords, "OOO:from_substring_frequencies", names);
+    if (!argument.ok()) return argument.take_error();
+    Result<CountArguments> arguments = count_arguments(argument.value()[0], argument.value()[1]);
+    if (!arguments.ok()) return arguments.take_error();
+    Result<InsertedStrings> whitelist = string_set_from_object(argument.value()[2]);
+    if (!whitelist.ok()) return tie_error_to_argument(names[2], whitelist.take_error());
+    Result<CountedStrings> counted = counted_substrings(arguments.value());
+    if (!counted.ok()) return counted.take_error();
+    Frequencies frequencies = frequencies_of(counted.value());
+    Result<OwnedRef> dict = dict_from_frequencies(counted.value(), frequencies);
+    if (!dict.ok()) return dict.take_error();
+    InsertedScores scores(std::move(counted).value().strings, std::move(frequencies.values));
+    OwnedRef table =
+        unindexed_table(reinterpret_cast<PyTypeObject*>(cls), std::move(scores), std::move(whitelist).value());
+    return pair_of(std::move(table), std::move(dict).value());
+}
 
 PyMethodDef substring_counts_method = keyword_method<substring_counts_body>(
     "substring_counts", "substring_counts(words, max_length)\n--\n\n"

@@ -62,17 +62,23 @@ void take_lock_back(PyThreadState* released) {
 
 }  // namespace
 
+Result<Done> run_engine_keeping_lock(const std::function<void(Interruption&)>& work) {
+    try {
+        SignalCheck check(nullptr);
+        Interruption interruption(&SignalCheck::ask, &check);
+        work(interruption);
+        return Done{};
+    } catch (const Interrupted&) {
+        return fetch_pending_error();
+    }
+}
+
 Result<Done> run_engine_work(const std::function<void(std::size_t, Interruption&)>& work) {
     Result<std::size_t> setting = scoring_threads();
     if (!setting.ok()) return setting.take_error();
     const std::size_t threads = setting.value();
+    if (threads <= 1) return run_engine_keeping_lock([&](Interruption& interruption) { work(threads, interruption); });
     try {
-        if (threads <= 1) {
-            SignalCheck check(nullptr);
-            Interruption interruption(&SignalCheck::ask, &check);
-            work(threads, interruption);
-            return Done{};
-        }
         PyThreadState* released = PyEval_SaveThread();
         SignalCheck check(&released);
         Interruption interruption(&SignalCheck::ask, &check);

@@ -19,6 +19,11 @@ namespace morvanex::binding {
 // and whatever `work` throws is thrown once the lock is back.
 Result<Done> run_engine_work(const std::function<void(std::size_t, Interruption&)>& work);
 
+// Runs `work(interruption)` on the calling thread alone, which keeps the
+// lock throughout: for work that no other thread may see half done. Signal
+// checks and errors as in run_engine_work.
+Result<Done> run_engine_keeping_lock(const std::function<void(Interruption&)>& work);
+
 // The same for work that makes a value.
 template <class Value, class Work>
 Result<Value> run_engine(Work work) {

@@ -6,6 +6,7 @@
 // looks every key up in its memo.
 #include <array>
 #include <bit>
+#include <cassert>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -23,88 +24,10 @@
 #include "held_arguments.hpp"
 #include "messages.hpp"
 #include "scores_json_input.hpp"
+#include "scores_json_text.hpp"
 
 namespace morvanex::binding {
 namespace {
-
-// The escape of one byte of a JSON string as json writes it with
-// ensure_ascii=False, or an empty view for a byte written as it is (every
-// byte of a multi-byte UTF-8 sequence is one).
-std::string_view json_escape(char byte, char (&numeric)[7]) {
-    switch (byte) {
-        case '"': return "\\\"";
-        case '\\': return "\\\\";
-        case '\n': return "\\n";
-        case '\r': return "\\r";
-        case '\t': return "\\t";
-        case '\b': return "\\b";
-        case '\f': return "\\f";
-        default: break;
-    }
-    const auto code = static_cast<unsigned char>(byte);
-    if (code >= 0x20) return {};
-    static constexpr char hex_digits[] = "0123456789abcdef";
-    numeric[4] = hex_digits[code >> 4];
-    numeric[5] = hex_digits[code & 0xf];
-    return {numeric, 6};
-}
-
-// `text` (UTF-8) as a quoted JSON string; the runs between escapes are
-// appended whole.
-void append_json_string(std::string& out, std::string_view text) {
-    char numeric[7] = "\\u00";
-    out.push_back('"');
-    std::size_t run = 0;
-    for (std::size_t k = 0; k < text.size(); ++k) {
-        const std::string_view escape = json_escape(text[k], numeric);
-        if (escape.empty()) continue;
-        out.append(text, run, k - run);
-        out.append(escape);
-        run = k + 1;
-    }
-    out.append(text, run);
-    out.push_back('"');
-}
-
-// The texts of recently written values, by their bits. A session's scores
-// repeat their values: the initial frequencies of most substrings are a few
-// thousand floats, so most entries find their text here instead of being
-// formatted again.
-class ReprCache {
-public:
-    void append(std::string& out, double value) {
-        const auto bits = std::bit_cast<std::uint64_t>(value);
-        Slot& slot = slots_[(bits * 0x9E3779B97F4A7C15u) >> (64 - slot_bits)];
-        if (slot.size == 0 || slot.bits != bits) {
-            formatted_.clear();
-            append_float_repr(formatted_, value);
-            slot.bits = bits;
-            slot.size = static_cast<std::uint8_t>(formatted_.size());
-            std::memcpy(slot.text.data(), formatted_.data(), formatted_.size());
-        }
-        out.append(slot.text.data(), slot.size);
-    }
-
-private:
-    static constexpr int slot_bits = 12;
-    struct Slot {
-        std::uint64_t bits = 0;
-        std::uint8_t size = 0;        // 0: empty (no repr is empty)
-        std::array<char, 31> text{};  // the longest repr has 24 characters
-    };
-    std::array<Slot, std::size_t{1} << slot_bits> slots_{};
-    std::string formatted_;
-};
-
-// `value` as json writes a float with allow_nan: repr() when finite.
-void append_json_number(std::string& out, double value, ReprCache& cache) {
-    if (std::isnan(value))
-        out.append("NaN");
-    else if (std::isinf(value))
-        out.append(value > 0 ? "Infinity" : "-Infinity");
-    else
-        cache.append(out, value);
-}
 
 Result<OwnedRef> write_scores_json_body(PyObject* positional, PyObject* keywords) {
     static const char* const names[] = {"scores", "write", nullptr};
@@ -115,9 +38,7 @@ Result<OwnedRef> write_scores_json_body(PyObject* positional, PyObject* keywords
     if (!is_dict(scores)) return tie_error_to_argument(names[0], type_mismatch_error(scores, messages::target_dict));
 
     BlockWriter writer(write);
-    const auto cache = std::make_unique<ReprCache>();
-    writer.text().push_back('{');
-    bool first_entry = true;
+    ScoresJsonText json(writer);
     // `write` is Python code that may change the dict between two blocks.
     DictItems items(scores);
     for (OwnedRef key, value; items.next(key, value);) {
@@ -128,17 +49,10 @@ Result<OwnedRef> write_scores_json_body(PyObject* positional, PyObject* keywords
             return tie_error_to_argument(names[0], type_mismatch_error(value.get(), messages::target_float));
         Result<double> number = double_from_object(value.get());
         if (!number.ok()) return number.take_error();
-
-        std::string& text = writer.text();
-        if (!first_entry) text.push_back(',');
-        first_entry = false;
-        append_json_string(text, key_text.value().view());
-        text.push_back(':');
-        append_json_number(text, number.value(), *cache);
-        if (Result<Done> written = writer.line_done(); !written.ok()) return written.take_error();
+        if (Result<Done> written = json.member(key_text.value().view(), number.value()); !written.ok())
+            return written.take_error();
     }
-    writer.text().push_back('}');
-    if (Result<Done> written = writer.flush(); !written.ok()) return written.take_error();
+    if (Result<Done> written = json.finish(); !written.ok()) return written.take_error();
     return OwnedRef::borrow(Py_None);
 }
 

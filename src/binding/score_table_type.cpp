@@ -8,21 +8,28 @@
 #include "binding_failure.hpp"
 #include "conversions.hpp"
 #include "cover_runs.hpp"
+#include "driver.hpp"
 #include "entry_frame.hpp"
 #include "held_arguments.hpp"
+#include "interpreter_lock.hpp"
 #include "messages.hpp"
 #include "row_writers.hpp"
 #include "scores_json_input.hpp"
+#include "scores_json_text.hpp"
 
 namespace morvanex::binding {
 namespace {
 
-// What a table holds: its pieces, and the last own-best search over them,
-// whose root covers later root searches reuse. That search lives in a
-// capsule, so a search holds it by a reference of its own while another
-// thread may replace it (a std::shared_ptr would need a newer C library
-// than the wheels' oldest).
+// What a table holds: its pieces, or until its first search the scores
+// they are made from; its whitelist, which updated() indexes with again;
+// and the last own-best search over its pieces, whose root covers later
+// root searches reuse. The scores and that search live in capsules, so a
+// run holds them by a reference of its own while another thread may
+// release or replace them (a std::shared_ptr would need a newer C library
+// than the wheels' oldest). Once made, the pieces are never replaced.
 struct TableState {
+    InsertedStrings one_char_whitelist;
+    OwnedRef unindexed;  // a capsule of InsertedScores, each key once in byte order; null once indexed
     std::unique_ptr<const PieceIndex> pieces;
     OwnedRef known_roots;  // a capsule of an OwnBestCovers, or null
 };
@@ -32,7 +39,45 @@ struct ScoreTableObject {
 };
 
 TableState& state_of(PyObject* self) { return *reinterpret_cast<ScoreTableObject*>(self)->state; }
-const PieceIndex* pieces_of(PyObject* self) { return state_of(self).pieces.get(); }
+
+constexpr const char* unindexed_name = "morvanex_covers.ScoreTable scores";
+
+const InsertedScores& scores_in(const OwnedRef& capsule) {
+    return *static_cast<const InsertedScores*>(PyCapsule_GetPointer(capsule.get(), unindexed_name));
+}
+
+void free_scores(PyObject* capsule) {
+    delete static_cast<const InsertedScores*>(PyCapsule_GetPointer(capsule, unindexed_name));
+}
+
+// The table's pieces, indexed now if they are not yet: on this thread
+// alone, keeping the interpreter lock, so that no other thread sees them
+// half made.
+Result<const PieceIndex*> pieces_of(PyObject* self) {
+    TableState& state = state_of(self);
+    if (state.pieces) return state.pieces.get();
+    // A signal handler may search this table meanwhile: the scores stay
+    // held, and the first index made is kept.
+    const OwnedRef held = OwnedRef::borrow(state.unindexed.get());
+    const InsertedScores& scores = scores_in(held);
+    std::unique_ptr<const PieceIndex> index;
+    Result<Done> done = run_engine_keeping_lock([&](Interruption& interruption) {
+        index = std::make_unique<const PieceIndex>(scores, positions_in_order(scores), state.one_char_whitelist,
+                                                   &interruption);
+    });
+    if (!done.ok()) return done.take_error();
+    if (!state.pieces) state.pieces = std::move(index);
+    state.unindexed = OwnedRef();
+    return state.pieces.get();
+}
+
+// A new instance of `type` with `state`, which holds pieces or scores.
+OwnedRef table_with(PyTypeObject* type, TableState state) {
+    const auto allocate = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+    OwnedRef table = expect_created(allocate(type, 0));
+    reinterpret_cast<ScoreTableObject*>(table.get())->state = new TableState(std::move(state));
+    return table;
+}
 
 constexpr const char* known_roots_name = "morvanex_covers.ScoreTable known roots";
 
@@ -47,12 +92,10 @@ void free_known_roots(PyObject* capsule) {
 
 // A new instance of `type` holding the index of `pieces`.
 Result<OwnedRef> indexed_table(PyTypeObject* type, UnindexedPieces pieces) {
+    InsertedStrings whitelist = pieces.one_char_whitelist;
     Result<std::unique_ptr<const PieceIndex>> index = run_index_pieces(std::move(pieces));
     if (!index.ok()) return index.take_error();
-    const auto allocate = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-    OwnedRef table = expect_created(allocate(type, 0));
-    reinterpret_cast<ScoreTableObject*>(table.get())->state = new TableState{std::move(index).value(), OwnedRef()};
-    return table;
+    return table_with(type, TableState{std::move(whitelist), OwnedRef(), std::move(index).value(), OwnedRef()});
 }
 
 Result<OwnedRef> new_body(PyTypeObject* type, PyObject* positional, PyObject* keywords) {
@@ -101,6 +144,32 @@ Result<OwnedRef> from_json_body(PyObject* cls, PyObject* positional, PyObject* k
     return pair_of(std::move(table).value(), expect_created(PyLong_FromSize_t(members.end)));
 }
 
+// ScoreTable.updated: the scores of a dict put over this table's, which
+// come from the scores it holds unindexed, or else are read back from its
+// index, instead of being taken in again.
+Result<OwnedRef> updated_body(PyObject* self, PyObject* positional, PyObject* keywords) {
+    static const char* const names[] = {"scores", nullptr};
+    Result<HeldArguments<1>> parsed = HeldArguments<1>::parse(positional, keywords, "O:updated", names);
+    if (!parsed.ok()) return parsed.take_error();
+    Result<InsertedScores> updates = score_table_from_object(parsed.value()[0]);
+    if (!updates.ok()) return tie_error_to_argument(names[0], updates.take_error());
+    const TableState& state = state_of(self);
+    const OwnedRef unindexed = OwnedRef::borrow(state.unindexed.get());
+    const PieceIndex* const pieces = state.pieces.get();
+    InsertedStrings whitelist = state.one_char_whitelist;
+    Result<std::unique_ptr<const PieceIndex>> index =
+        run_engine<std::unique_ptr<const PieceIndex>>([&](std::size_t threads, Interruption& interruption) {
+            const InsertedScores merged =
+                unindexed ? updated_in_byte_order(scores_in(unindexed), updates.value(), threads, interruption)
+                          : updated_in_byte_order(pieces->entries_in_byte_order(&interruption), updates.value(),
+                                                  threads, interruption);
+            return std::make_unique<const PieceIndex>(merged, positions_in_order(merged), whitelist, &interruption);
+        });
+    if (!index.ok()) return index.take_error();
+    return table_with(Py_TYPE(self),
+                      TableState{std::move(whitelist), OwnedRef(), std::move(index).value(), OwnedRef()});
+}
+
 PyObject* new_entry(PyTypeObject* type, PyObject* positional, PyObject* keywords) {
     return entry_frame([&] { return new_body(type, positional, keywords); });
 }
@@ -121,9 +190,11 @@ Result<OwnedRef> best_covers_body(PyObject* self, PyObject* positional, PyObject
     if (!words.ok()) return tie_error_to_argument(names[0], words.take_error());
     Result<CandidateKind> kind = kind_from_object(argument[1]);
     if (!kind.ok()) return kind.take_error();
+    Result<const PieceIndex*> pieces = pieces_of(self);
+    if (!pieces.ok()) return pieces.take_error();
     const OwnedRef known_roots = OwnedRef::borrow(state_of(self).known_roots.get());
     Result<WordCovers> covers =
-        run_word_covers(pieces_of(self), std::move(words).value(), kind.value(), known_roots_in(known_roots));
+        run_word_covers(pieces.value(), std::move(words).value(), kind.value(), known_roots_in(known_roots));
     if (!covers.ok()) return covers.take_error();
     return list_from_covers(covers.value());
 }
@@ -135,8 +206,10 @@ Result<OwnedRef> own_best_covers_of(PyObject* self, PyObject* roots, PyObject* a
     if (!root_set.ok()) return tie_error_to_argument(names[0], root_set.take_error());
     Result<InsertedStrings> affix_set = candidate_strings_from_object(affixes);
     if (!affix_set.ok()) return tie_error_to_argument(names[1], affix_set.take_error());
+    Result<const PieceIndex*> pieces = pieces_of(self);
+    if (!pieces.ok()) return pieces.take_error();
     Result<OwnBestCovers> own =
-        run_own_best_covers(pieces_of(self), std::move(root_set).value(), std::move(affix_set).value());
+        run_own_best_covers(pieces.value(), std::move(root_set).value(), std::move(affix_set).value());
     if (!own.ok()) return own.take_error();
     auto kept = std::make_unique<const OwnBestCovers>(std::move(own).value());
     OwnedRef capsule =
@@ -184,13 +257,40 @@ Result<OwnedRef> write_segment_rows_body(PyObject* self, PyObject* positional, P
         if (!text.ok()) return tie_error_to_argument(names[2], text.take_error());
         separator = text.value().view();
     }
+    Result<const PieceIndex*> pieces = pieces_of(self);
+    if (!pieces.ok()) return pieces.take_error();
     const OwnedRef known_roots = OwnedRef::borrow(state_of(self).known_roots.get());
     Result<WordCovers> covers =
-        run_word_covers(pieces_of(self), std::move(words).value(), CandidateKind::root, known_roots_in(known_roots));
+        run_word_covers(pieces.value(), std::move(words).value(), CandidateKind::root, known_roots_in(known_roots));
     if (!covers.ok()) return covers.take_error();
     BlockWriter writer(argument[1]);
     if (Result<Done> written = write_segment_rows(covers.value(), separator, writer); !written.ok())
         return written.take_error();
+    return OwnedRef::borrow(Py_None);
+}
+
+// ScoreTable.write_scores_json: the table's scores, read back in byte
+// order from what it holds, without a walk over the dict they came from.
+Result<OwnedRef> write_scores_json_body(PyObject* self, PyObject* positional, PyObject* keywords) {
+    static const char* const names[] = {"write", nullptr};
+    Result<HeldArguments<1>> parsed = HeldArguments<1>::parse(positional, keywords, "O:write_scores_json", names);
+    if (!parsed.ok()) return parsed.take_error();
+    const TableState& state = state_of(self);
+    const OwnedRef unindexed = OwnedRef::borrow(state.unindexed.get());
+    std::optional<InsertedScores> read_back;
+    if (!unindexed) {
+        const PieceIndex* const pieces = state.pieces.get();
+        Result<Done> read = run_engine_keeping_lock(
+            [&](Interruption& interruption) { read_back.emplace(pieces->entries_in_byte_order(&interruption)); });
+        if (!read.ok()) return read.take_error();
+    }
+    const InsertedScores& scores = unindexed ? scores_in(unindexed) : *read_back;
+    BlockWriter writer(parsed.value()[0]);
+    ScoresJsonText json(writer);
+    for (std::size_t k = 0; k < scores.size(); ++k)
+        if (Result<Done> written = json.member(scores.key(k), scores.value(k)); !written.ok())
+            return written.take_error();
+    if (Result<Done> written = json.finish(); !written.ok()) return written.take_error();
     return OwnedRef::borrow(Py_None);
 }
 
@@ -205,6 +305,21 @@ PyMethodDef methods[] = {
                                             "dict first. Given `keys` (a set of str), the table holds the scores of\n"
                                             "those keys only (the rest of the text is read and checked all the same):\n"
                                             "the substrings of a few words to cover, say."),
+    keyword_method_of_class<from_substring_frequencies_body>(
+        "from_substring_frequencies", "from_substring_frequencies($type, words, max_length, one_char_whitelist)\n--\n\n"
+                                      "(table, frequencies): substring_frequencies(words, max_length), and a\n"
+                                      "ScoreTable of those scores and `one_char_whitelist`, counted once. The\n"
+                                      "table holds the counted scores as they are and indexes them when first\n"
+                                      "searched; updated() puts other scores over them without that: a\n"
+                                      "session's table of its final scores, made as its initial scores with the\n"
+                                      "last result put over them, takes no walk over millions of dict entries."),
+    keyword_method_of_instance<updated_body>(
+        "updated", "updated($self, scores)\n--\n\n"
+                   "A new ScoreTable of this table's scores with those of `scores` (a dict,\n"
+                   "as the constructor takes it) put over them, as dict.update puts them, and\n"
+                   "this table's whitelist: ScoreTable(merged, one_char_whitelist) for the\n"
+                   "dict this table was made from, so updated, without taking its scores in\n"
+                   "again. This table is unchanged."),
     keyword_method_of_instance<best_covers_body>(
         "best_covers", "best_covers($self, words, kind='root')\n--\n\n"
                        "morvanex_covers.best_covers(words, scores, one_char_whitelist, kind) for\n"
@@ -236,6 +351,13 @@ PyMethodDef methods[] = {
                               "repr() writes it (-1.0 without a cover), separated by tabs; a\n"
                               "backslash, tab, newline or carriage return in the first two is written\n"
                               "as \\\\, \\t, \\n or \\r. An exception that `write` raises ends the call."),
+    keyword_method_of_instance<write_scores_json_body>(
+        "write_scores_json", "write_scores_json($self, write)\n--\n\n"
+                             "morvanex_covers.write_scores_json(scores, write) for this table's scores\n"
+                             "in code point order: every key of the dict it was made from but the empty\n"
+                             "one, which no search uses, with its last value. The scores are read back\n"
+                             "from the table instead of walked in the dict, whose millions of entries\n"
+                             "lie all over memory."),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -244,11 +366,13 @@ char type_doc[] = "ScoreTable(scores, one_char_whitelist)\n--\n\n"
                   "takes them and indexed once, for any number of searches: best_covers and\n"
                   "own_best_covers do what the module functions of those names do with these\n"
                   "scores and whitelist, without taking them in again, and the write_\n"
-                  "methods write what they find as lines of text. The table keeps the root\n"
-                  "covers of its last own-best search (own_best_covers or\n"
-                  "write_candidate_rows), which later root searches of the same strings\n"
-                  "take instead of searching again. Later changes to `scores` do not reach\n"
-                  "the table. MORVANEX_NUM_THREADS and Ctrl-C act as in a call.";
+                  "methods write what they find as lines of text (write_scores_json the\n"
+                  "scores themselves). The table keeps the root covers of its last own-best\n"
+                  "search (own_best_covers or write_candidate_rows), which later root\n"
+                  "searches of the same strings take instead of searching again. Later\n"
+                  "changes to `scores` do not reach the table; updated() makes a new one\n"
+                  "with other scores put over them. MORVANEX_NUM_THREADS and Ctrl-C act as\n"
+                  "in a call.";
 
 PyType_Slot slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(&new_entry)},
@@ -262,6 +386,14 @@ PyType_Spec spec = {"morvanex_covers.ScoreTable", static_cast<int>(sizeof(ScoreT
                     slots};
 
 }  // namespace
+
+OwnedRef unindexed_table(PyTypeObject* type, InsertedScores scores, InsertedStrings one_char_whitelist) {
+    auto held = std::make_unique<const InsertedScores>(std::move(scores));
+    OwnedRef capsule =
+        expect_created(PyCapsule_New(const_cast<InsertedScores*>(held.get()), unindexed_name, &free_scores));
+    held.release();  // the capsule's now
+    return table_with(type, TableState{std::move(one_char_whitelist), std::move(capsule), nullptr, OwnedRef()});
+}
 
 Result<OwnedRef> make_score_table_type() {
     OwnedRef type = OwnedRef::steal(PyType_FromSpec(&spec));
