@@ -741,10 +741,13 @@ def test_scores_json_passes_on_what_write_raises_and_guards_the_dict():
 def test_session_on_bundled_words_matches_model():
     # Three iterations over real data, each fed with the previous merged
     # scores, computed by the module and by the model.
+    import morvanex_covers
+
     words = bundled_words()
     affixes = candidates.affix_candidates(words, 20, 5)
-    scores = candidates.initial_scores(words, 8)
     whitelist = {c for w in words for c in w}
+    scores, initial_table = candidates.indexed_initial_scores(words, 8, whitelist)
+    assert scores == candidates.initial_scores(words, 8)
     seen = []
     session = sessions.run_session(morvanex.run_scoring_iteration, words, affixes, dict(scores), whitelist, 3,
                                   lambda number, result, changed, seconds: seen.append((number, len(result))))
@@ -757,8 +760,11 @@ def test_session_on_bundled_words_matches_model():
     assert seen == [(1, count), (2, count), (3, count)]
     # Merging keeps the substrings that are not candidates as they were.
     assert all(actual[k] == v for k, v in scores.items() if k not in affixes and k not in set(words))
-    # Ranking the units: the pieces of the words' best covers, a piece longer than the counted substrings included.
+    # The final scores' table, made as the session makes it: the initial one with the last result put over it.
     few = words[:40]
+    assert [pieces for pieces, _ in initial_table.updated(session.result).best_covers(few)] == [
+        reference_model.best_cover(word, actual, whitelist, False)[1] for word in few]
+    # Ranking the units: the pieces of the words' best covers, a piece longer than the counted substrings included.
     final = {**actual, next(word for word in few if len(word) > 8): 10.0}
-    assert covers.pieces_used(few, covers.score_table(final, set())) == collections.Counter(
+    assert covers.pieces_used(few, morvanex_covers.ScoreTable(final, set())) == collections.Counter(
         piece for word in few for piece in set(reference_model.best_cover(word, final, set(), False)[1]))

@@ -15,3 +15,13 @@ def affix_candidates(words, min_shared, max_length):
 def initial_scores(words, max_length):
     """Relative frequency of each substring of 1..max_length characters among all substrings of its length."""
     return morvanex_covers.substring_frequencies(words, max_length)
+
+
+def indexed_initial_scores(words, max_length, whitelist):
+    """(initial_scores(words, max_length), a morvanex_covers.ScoreTable of them and `whitelist`).
+
+    The table is indexed on a second thread while the dict is made: a session
+    puts its last result over it instead of indexing its final scores whole.
+    """
+    table, scores = morvanex_covers.ScoreTable.from_substring_frequencies(words, max_length, frozenset(whitelist))
+    return scores, table

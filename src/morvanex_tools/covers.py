@@ -4,13 +4,6 @@ import collections
 import itertools
 import operator
 
-import morvanex_covers
-
-
-def score_table(scores, whitelist):
-    """A morvanex_covers.ScoreTable of `scores` and `whitelist`, taken in once for every search under them."""
-    return morvanex_covers.ScoreTable(scores, frozenset(whitelist))
-
 
 def pieces_used(words, table):
     """{piece: how many of `words` have a best cover under `table` (a ScoreTable) that uses it}."""

@@ -23,7 +23,8 @@ SESSION_SETTINGS = {"lowercase", "whitelist", "words", "word_count", "iterations
 # escapes its quotes).
 SCORES_MEMBER = re.compile(rb'"scores"[ \t\n\r]*:[ \t\n\r]*(?=\{)')
 
-Session = collections.namedtuple("Session", "scores iterations converged")
+# `result`: what the last call returned.
+Session = collections.namedtuple("Session", "scores iterations converged result")
 
 
 def run_session(scoring_iteration, words, affixes, scores, whitelist, iterations=None, report=None):
@@ -34,7 +35,7 @@ def run_session(scoring_iteration, words, affixes, scores, whitelist, iterations
     until an iteration changes no score (at most MAX_ITERATIONS).  `report`,
     when given, is called after each iteration with (number, result, changed
     count, seconds).  Returns a Session: `scores`, the number of iterations
-    run and whether the last one changed nothing.
+    run, whether the last one changed nothing, and the last call's result.
     """
     roots = frozenset(words)
     affixes = frozenset(affixes)
@@ -54,16 +55,17 @@ def run_session(scoring_iteration, words, affixes, scores, whitelist, iterations
             report(number, result, changed, seconds)
         if changed == 0 and iterations is None:
             break
-    return Session(scores, number, changed == 0)
+    return Session(scores, number, changed == 0, result)
 
 
-def write_session(handle, scores, settings):
-    """A session as one JSON object, in UTF-8 to a binary handle: format, version, settings and every final score."""
+def write_session(handle, table, settings):
+    """A session as one JSON object, in UTF-8 to a binary handle: format, version, settings and every final score,
+    read from `table`, the ScoreTable of the final scores, in code point order."""
     # The scores, millions of them, are written natively; the rest by json.
     head = json.dumps({"format": SESSION_FORMAT, "version": SESSION_VERSION, "settings": settings, "scores": {}},
                       ensure_ascii=False, separators=(",", ":"))
     handle.write(head[: -len("{}}")].encode("utf-8"))
-    morvanex_covers.write_scores_json(scores, handle.write)
+    table.write_scores_json(handle.write)
     handle.write(b"}")
 
 

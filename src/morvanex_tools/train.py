@@ -17,8 +17,8 @@ import random
 import sys
 import time
 
-from morvanex_tools.candidates import affix_candidates, initial_scores
-from morvanex_tools.covers import pieces_used, score_table
+from morvanex_tools.candidates import affix_candidates, indexed_initial_scores
+from morvanex_tools.covers import pieces_used
 from morvanex_tools.outputs import (
     SEGMENT_COLUMNS,
     TSV_COLUMNS,
@@ -139,10 +139,10 @@ def planned_outputs(args):
     return outputs
 
 
-# Found under the final scores after training: `kept`, the candidates that are their own best cover (as the
-# results are written), and `used`, for each piece, the words (of a sample of RANK_SAMPLE at most) whose best
-# cover uses it.
-Trained = collections.namedtuple("Trained", "roots affixes candidates scores kept used settings")
+# A session's outcome: its final `scores` and their ScoreTable `table`; then, found under them, `kept`, the
+# candidates that are their own best cover (as the results are written), and `used`, for each piece, the words
+# (of a sample of RANK_SAMPLE at most) whose best cover uses it.
+Trained = collections.namedtuple("Trained", "roots affixes candidates scores table kept used settings")
 
 
 def train(scoring_iteration, args, words, whitelist, say):
@@ -150,7 +150,7 @@ def train(scoring_iteration, args, words, whitelist, say):
     started = time.perf_counter()
     with Progress("preparing candidates and initial scores"):
         affixes = affix_candidates(words, args.min_shared, args.max_affix_length)
-        scores = initial_scores(words, args.max_piece_length)
+        scores, initial_table = indexed_initial_scores(words, args.max_piece_length, whitelist)
     whitelisted = f"{len(whitelist)} whitelisted characters" if whitelist else "no whitelisted characters"
     say(f"prepared in {time.perf_counter() - started:.2f} s: {len(words)} root candidates, "
         f"{len(affixes)} affix candidates, {len(scores)} scored substrings, {whitelisted}")
@@ -174,12 +174,18 @@ def train(scoring_iteration, args, words, whitelist, say):
     elif args.iterations is None:
         print(f"stopped after {session.iterations} iterations without converging")
     scores = session.scores
-
     settings = {"words": args.words, "word_count": len(words), "lowercase": not args.no_lowercase,
                 "whitelist": sorted(whitelist), "min_shared": args.min_shared,
                 "max_affix_length": args.max_affix_length, "max_piece_length": args.max_piece_length,
                 "iterations": session.iterations, "converged": session.converged}
-    return Trained(roots, affixes, candidates, scores, None, None, settings)
+
+    # The final scores are the initial ones with the last result put over them: every call returns a score for
+    # every non-empty candidate, the same candidates each time, and the merges change nothing else.
+    started = time.perf_counter()
+    with Progress(f"indexing {len(scores)} final scores"):
+        table = initial_table.updated(session.result)
+    say(f"indexed {len(scores)} final scores for the searches below in {time.perf_counter() - started:.2f} s")
+    return Trained(roots, affixes, candidates, scores, table, None, None, settings)
 
 
 def segment_words(output, words, table, separator):
@@ -188,13 +194,9 @@ def segment_words(output, words, table, separator):
         output.write(lambda handle: write_segmentations(handle, words, table, separator))
 
 
-def find_units(args, words, trained, whitelist, results, say):
-    """(`trained` with `kept` and `used`, the ScoreTable of its final scores), the results written to `results`."""
-    scores = trained.scores
-    started = time.perf_counter()
-    with Progress(f"indexing {len(scores)} final scores"):
-        table = score_table(scores, whitelist)
-    say(f"indexed {len(scores)} final scores for the searches below in {time.perf_counter() - started:.2f} s")
+def find_units(args, words, trained, results, say):
+    """`trained` with `kept` and `used`, the results written to `results`."""
+    table = trained.table
     with Progress(f"finding which of {trained.candidates} candidates are their own best cover, writing the results"):
         kept = results.write(lambda handle: write_results(handle, words, trained.affixes, table))
     say(f"own best cover: {len(kept)} of {trained.candidates} candidates, found as the results were written, "
@@ -204,7 +206,7 @@ def find_units(args, words, trained, whitelist, results, say):
     with Progress("best covers of the words, to rank the units by use"):
         used = pieces_used(sample, table)
     say(f"best covers of {len(sample)} words, to rank the units by use, in {time.perf_counter() - started:.2f} s")
-    return trained._replace(kept=kept, used=used), table
+    return trained._replace(kept=kept, used=used)
 
 
 def run(args, morvanex, pending, started):
@@ -232,12 +234,13 @@ def run(args, morvanex, pending, started):
     whitelist = set(args.whitelist.lower() if lowercase else args.whitelist)
     trained = train(morvanex.run_scoring_iteration, args, words, whitelist, say)
     scores, settings = trained.scores, trained.settings
-    trained, table = find_units(args, words, trained, whitelist, files["results"], say)
+    trained = find_units(args, words, trained, files["results"], say)
+    table = trained.table
     if "segmentations" in files:
         segment_words(files["segmentations"], to_segment, table, args.separator)
     if "session" in files:
         with Progress(f"saving the session ({len(scores)} scores)"):
-            files["session"].write(lambda handle: write_session(handle, scores, settings), compress=True)
+            files["session"].write(lambda handle: write_session(handle, table, settings), compress=True)
     while pending:
         pending[0].commit()
         pending.pop(0)

@@ -110,9 +110,10 @@ def read_word_list(path, word_format="auto", lowercase=True):
 def suspicious_words(words):
     """Warnings about words that look like a misread list: with spaces, or of digits only."""
     warnings = []
-    # No Python function called per word: on millions of words, that costs seconds.
-    for problem, found in (("with spaces", [word for word in words if " " in word]),
-                           ("of digits only", list(filter(str.isdecimal, words)))):
+    # No Python code run per word: on millions of words, that costs seconds. The words joined hold a space
+    # only if a word does.
+    spaced = [word for word in words if " " in word] if " " in "\n".join(words) else []
+    for problem, found in (("with spaces", spaced), ("of digits only", list(filter(str.isdecimal, words)))):
         if found:
             warnings.append(f"words {problem}: {len(found)} (for example {found[0]!r}); each is taken as one "
                             f"word (--format counts reads 'count word' lines)")
