@@ -184,6 +184,12 @@ class ScoreTable:
     def best_covers(
         self, words: Union[List[_Word], Tuple[_Word, ...]], kind: Literal["root", "affix"] = "root"
     ) -> List[Tuple[Tuple[str, ...], float]]: ...
+    def piece_uses(
+        self, words: Union[List[_Word], Tuple[_Word, ...]], kind: Literal["root", "affix"] = "root"
+    ) -> Dict[str, int]:
+        """{piece: how many of ``words`` have a best cover that uses it}, a word counted once per piece, in the
+        pieces' code point order."""
+        ...
     def own_best_covers(
         self,
         root_candidates: _Candidates[_Roots],

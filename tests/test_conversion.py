@@ -216,6 +216,7 @@ def test_first_failing_argument_is_reported(function, arguments, parameter):
         ("ScoreTable().updated", [[("a", 1.0)]], TypeError,
          "argument 'scores': 'list' object cannot be converted to 'PyDict'"),
         ("ScoreTable().write_scores_json", [None], TypeError, "'NoneType' object is not callable"),
+        ("ScoreTable().piece_uses", [["a"], "prefix"], ValueError, "kind must be 'root' or 'affix'"),
     ],
 )
 def test_covers_argument_errors(function, arguments, error, message):

@@ -292,6 +292,7 @@ def assert_rows_match_model(rng, roots, affixes, scores, whitelist, words, table
     blocks = []
     indexed.write_segment_rows(words, blocks.append, separator=separator)
     assert b"".join(blocks).decode() == expected
+    assert indexed.piece_uses(words) == collections.Counter(piece for _, pieces in covers for piece in set(pieces))
     assert [(p, bits(v)) for p, v in indexed.best_covers(words, "affix")] == [
         (p, bits(v)) for p, v in morvanex_covers.best_covers(words, scores, whitelist, "affix")]
     assert indexed.own_best_covers(roots, affixes) == kept

@@ -19,7 +19,7 @@ import pytest
 import reference_model
 from conftest import DEFAULT_SIGINT
 from contract_texts import bad_thread_count
-from morvanex_tools import candidates, covers, sessions
+from morvanex_tools import candidates, sessions
 from morvanex_tools.outputs import read_results as read_results_of_package
 from morvanex_tools.words import BUNDLED_WORDS as BUNDLED
 
@@ -766,5 +766,5 @@ def test_session_on_bundled_words_matches_model():
         reference_model.best_cover(word, actual, whitelist, False)[1] for word in few]
     # Ranking the units: the pieces of the words' best covers, a piece longer than the counted substrings included.
     final = {**actual, next(word for word in few if len(word) > 8): 10.0}
-    assert covers.pieces_used(few, morvanex_covers.ScoreTable(final, set())) == collections.Counter(
+    assert morvanex_covers.ScoreTable(final, set()).piece_uses(few) == collections.Counter(
         piece for word in few for piece in set(reference_model.best_cover(word, final, set(), False)[1]))

@@ -390,17 +390,20 @@ class WriteFails:
         self.blocks -= 1
 
 
-def tables_write_scores_json(words, scores, whitelist, write):
-    """A table of counted scores writes them; the same with `scores` put over them writes those."""
+def tables_of_counted_scores(words, scores, whitelist, write):
+    """A table of counted scores writes them; the same with `scores` put over them ranks pieces and writes its
+    scores."""
     import morvanex_covers
 
     counted, _ = morvanex_covers.ScoreTable.from_substring_frequencies(words, 3, whitelist)
     counted.write_scores_json(write)
-    counted.updated(scores).write_scores_json(write)
+    updated = counted.updated(scores)
+    updated.piece_uses(words)
+    updated.write_scores_json(write)
 
 
 @pytest.mark.parametrize("writer", ["write_candidate_rows", "write_segment_rows", "write_scores_json",
-                                    "ScoreTable.write_scores_json"])
+                                    "ScoreTable.from_substring_frequencies"])
 @pytest.mark.parametrize("write, outcome", [(WriteFails(10**9), "NoneType"), (WriteFails(0), "OSError")],
                          ids=["written", "write-raises"])
 def test_companion_writers_leave_references_and_memory_unchanged(writer, write, outcome):
@@ -416,7 +419,7 @@ def test_companion_writers_leave_references_and_memory_unchanged(writer, write, 
         "write_segment_rows": (lambda words, s, w, out: table(s, w).write_segment_rows(words, out),
                                [sorted(roots), scores, whitelist, write]),
         "write_scores_json": (morvanex_covers.write_scores_json, [scores, write]),
-        "ScoreTable.write_scores_json": (tables_write_scores_json, [sorted(roots), scores, whitelist, write]),
+        "ScoreTable.from_substring_frequencies": (tables_of_counted_scores, [sorted(roots), scores, whitelist, write]),
     }[writer]
     expected = "set" if writer == "write_candidate_rows" and outcome == "NoneType" else outcome
     assert_calls_leave_nothing(function, arguments, {}, [], expected, writer)

@@ -84,10 +84,10 @@ OwnedRef list_from_covers(const WordCovers& covers) {
     OwnedRef list = expect_created(PyList_New(static_cast<Py_ssize_t>(covers.size())));
     for (std::size_t k = 0; k < covers.size(); ++k) {
         Py_ssize_t piece_count = 0;
-        if (covers.value(k) > -1.0) covers.for_each_piece(k, [&](std::string_view) { ++piece_count; });
+        if (covers.covered(k)) covers.for_each_piece(k, [&](std::string_view) { ++piece_count; });
         OwnedRef pieces = expect_created(PyTuple_New(piece_count));
         Py_ssize_t next = 0;
-        if (covers.value(k) > -1.0)
+        if (covers.covered(k))
             covers.for_each_piece(k, [&](std::string_view piece) {
                 PyTuple_SetItem(pieces.get(), next++, str_from_utf8(piece).release());  // steals
             });
@@ -101,6 +101,16 @@ OwnedRef list_from_covers(const WordCovers& covers) {
         PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), pair.release());
     }
     return list;
+}
+
+OwnedRef dict_of_piece_uses(const WordCovers& covers) {
+    OwnedRef dict = expect_created(PyDict_New());
+    for (const PieceUse& use : piece_uses(covers)) {
+        const OwnedRef words = expect_created(PyLong_FromSize_t(use.words));
+        if (PyDict_SetItem(dict.get(), str_from_utf8(use.piece).get(), words.get()) < 0)
+            fail_with_error(messages::set_item_failed, fetch_pending_error());
+    }
+    return dict;
 }
 
 }  // namespace morvanex::binding

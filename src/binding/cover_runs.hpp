@@ -55,4 +55,7 @@ OwnedRef kept_set(const OwnBestCovers& own);
 // without a cover.
 OwnedRef list_from_covers(const WordCovers& covers);
 
+// {piece: how many words' covers use it}, in the pieces' code point order.
+OwnedRef dict_of_piece_uses(const WordCovers& covers);
+
 }  // namespace morvanex::binding

@@ -40,7 +40,7 @@ Result<Done> write_segment_rows(const WordCovers& covers, std::string_view separ
         append_tsv_field(out, covers.words()[k]);
         out.push_back('\t');
         joined.clear();
-        if (covers.value(k) > -1.0) {
+        if (covers.covered(k)) {
             bool first = true;
             covers.for_each_piece(k, [&](std::string_view piece) {
                 if (!first) joined.append(separator);

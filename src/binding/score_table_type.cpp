@@ -199,6 +199,24 @@ Result<OwnedRef> best_covers_body(PyObject* self, PyObject* positional, PyObject
     return list_from_covers(covers.value());
 }
 
+Result<OwnedRef> piece_uses_body(PyObject* self, PyObject* positional, PyObject* keywords) {
+    static const char* const names[] = {"words", "kind", nullptr};
+    Result<HeldArguments<2>> parsed = HeldArguments<2>::parse(positional, keywords, "O|O:piece_uses", names);
+    if (!parsed.ok()) return parsed.take_error();
+    const HeldArguments<2>& argument = parsed.value();
+    Result<StringList> words = string_list_from_object(argument[0]);
+    if (!words.ok()) return tie_error_to_argument(names[0], words.take_error());
+    Result<CandidateKind> kind = kind_from_object(argument[1]);
+    if (!kind.ok()) return kind.take_error();
+    Result<const PieceIndex*> pieces = pieces_of(self);
+    if (!pieces.ok()) return pieces.take_error();
+    const OwnedRef known_roots = OwnedRef::borrow(state_of(self).known_roots.get());
+    Result<WordCovers> covers =
+        run_word_covers(pieces.value(), std::move(words).value(), kind.value(), known_roots_in(known_roots));
+    if (!covers.ok()) return covers.take_error();
+    return dict_of_piece_uses(covers.value());
+}
+
 // The own-best search over the candidates `roots` and `affixes`, which
 // the table then keeps for later root searches: a reference to its capsule.
 Result<OwnedRef> own_best_covers_of(PyObject* self, PyObject* roots, PyObject* affixes, const char* const names[]) {
@@ -324,6 +342,12 @@ PyMethodDef methods[] = {
         "best_covers", "best_covers($self, words, kind='root')\n--\n\n"
                        "morvanex_covers.best_covers(words, scores, one_char_whitelist, kind) for\n"
                        "this table's scores and whitelist."),
+    keyword_method_of_instance<piece_uses_body>(
+        "piece_uses", "piece_uses($self, words, kind='root')\n--\n\n"
+                      "{piece: how many of `words` have a best cover (as best_covers(words,\n"
+                      "kind) finds it) that uses the piece}, a word that uses a piece twice\n"
+                      "counted once, in the pieces' code point order: the units of a vocabulary\n"
+                      "ranked by use, without a tuple per word and a str per piece."),
     keyword_method_of_instance<own_best_covers_body>(
         "own_best_covers", "own_best_covers($self, root_candidates, affix_candidates)\n--\n\n"
                            "morvanex_covers.own_best_covers(root_candidates, affix_candidates,\n"

@@ -176,21 +176,28 @@ InsertedScores updated_in_byte_order(const InsertedScores& base, const InsertedS
     const std::vector<std::uint32_t> order =
         updates.entries_in_byte_order(clamped_threads(worker_threads), &interruption);
     WorkMeter meter(&interruption);
-    InsertedScores merged(base.size() + order.size());
-    std::size_t next = 0;  // in `order`
-    auto put_updates_below = [&](std::string_view key) {
-        for (; next < order.size() && updates.key(order[next]) < key; ++next)
-            merged.insert(updates.key(order[next]), updates.value(order[next]));
+    StringList keys(base.size() + order.size(), base.bytes() + updates.bytes());
+    std::vector<double> values;
+    values.reserve(base.size() + order.size());
+    auto put = [&](std::string_view key, double value) {
+        keys.add(key);
+        values.push_back(value);
     };
+    std::size_t next = 0;  // in `order`
     meter.count_each(0, base.size(), [&](std::size_t position) {
         const std::string_view key = base.key(position);
         assert(position == 0 || base.key(position - 1) < key);
-        put_updates_below(key);
-        if (next < order.size() && updates.key(order[next]) == key) return;  // the update comes next
-        merged.insert(key, base.value(position));
+        int next_against_key = 1;  // the next update's bytes against the key's
+        for (; next < order.size(); ++next) {
+            const std::string_view update = updates.key(order[next]);
+            next_against_key = update.compare(key);
+            if (next_against_key >= 0) break;
+            put(update, updates.value(order[next]));
+        }
+        if (next_against_key != 0) put(key, base.value(position));  // else the update comes next
     });
-    for (; next < order.size(); ++next) merged.insert(updates.key(order[next]), updates.value(order[next]));
-    return merged;
+    for (; next < order.size(); ++next) put(updates.key(order[next]), updates.value(order[next]));
+    return InsertedScores(std::move(keys), std::move(values));
 }
 
 OwnBestCovers own_best_cover_table(InsertedStrings root_candidates, InsertedStrings affix_candidates,

@@ -34,6 +34,8 @@ public:
 
     // Number of insertions, repeated keys included.
     std::size_t size() const { return keys_.size(); }
+    // Bytes of all keys together.
+    std::size_t bytes() const { return keys_.bytes(); }
     bool empty() const { return keys_.empty(); }
     std::string_view key(std::size_t position) const { return keys_[position]; }
     double value(std::size_t position) const { return values_[position]; }

@@ -81,7 +81,7 @@ InsertedScores PieceIndex::entries_in_byte_order(Interruption* interruption) con
     // extensions, as in byte order. A node waiting on the stack records how
     // many bytes of the path lie above it.
     WorkMeter meter(interruption);
-    InsertedScores entries;
+    InsertedScores entries(records_.size());  // a key ends at one node, or in its tail
     struct Waiting {
         Node node;
         std::size_t path_bytes;

@@ -65,7 +65,7 @@ WordCovers best_word_covers(StringList words, const PieceIndex& pieces, Candidat
                 decode_into(word, scratch.chars);
                 const Cover found = best_cover(scratch.chars, pieces, kind, scratch);
                 covers.values_[position] = found.value;
-                if (found.value > -1.0) mark_piece_begins(found, word, scratch.chars.length(), begins);
+                if (covers.covered(position)) mark_piece_begins(found, word, scratch.chars.length(), begins);
             }
         }
     };
@@ -74,6 +74,27 @@ WordCovers best_word_covers(StringList words, const PieceIndex& pieces, Candidat
     for (std::size_t k = 0; k < covers.size(); ++k)
         if (first_of[k] != k) covers.copy_cover(k, first_of[k]);
     return covers;
+}
+
+std::vector<PieceUse> piece_uses(const WordCovers& covers) {
+    // Each word's distinct pieces, all together, sorted: a piece's run is
+    // the words that use it.
+    std::vector<std::string_view> used, of_word;
+    for (std::size_t k = 0; k < covers.size(); ++k) {
+        if (!covers.covered(k)) continue;
+        of_word.clear();
+        covers.for_each_piece(k, [&](std::string_view piece) {
+            if (std::find(of_word.begin(), of_word.end(), piece) == of_word.end()) of_word.push_back(piece);
+        });
+        used.insert(used.end(), of_word.begin(), of_word.end());
+    }
+    std::sort(used.begin(), used.end());
+    std::vector<PieceUse> uses;
+    for (std::size_t begin = 0, end = 0; begin < used.size(); begin = end) {
+        while (end < used.size() && used[end] == used[begin]) ++end;
+        uses.push_back({used[begin], end - begin});
+    }
+    return uses;
 }
 
 }  // namespace morvanex

@@ -4,6 +4,7 @@
 // a candidate of that kind is, so a cover's value is bit for bit the N of the
 // update rule, and among covers of equal value the one kept is the one whose
 // last piece starts earliest, position by position from the end.
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -26,10 +27,13 @@ public:
     // The value of word k's best cover; -1.0 when it has none (and for the
     // empty word).
     double value(std::size_t k) const { return values_[k]; }
-    // Calls piece(text) for each piece of word k's best cover, in order;
-    // never for a word without a cover.
+    // Whether word k has a cover with pieces recorded.
+    bool covered(std::size_t k) const { return values_[k] > -1.0; }
+    // Calls piece(text) for each piece of word k's best cover, in order; the
+    // word must be covered().
     template <class Visit>
     void for_each_piece(std::size_t k, Visit piece) const {
+        assert(covered(k));
         const std::string_view word = words_[k];
         const std::size_t first = words_.offset(k);
         std::size_t begin = 0;
@@ -59,5 +63,15 @@ private:
 // as a root takes the cover found there.
 WordCovers best_word_covers(StringList words, const PieceIndex& pieces, CandidateKind kind, std::size_t worker_threads,
                             Interruption& interruption, const OwnBestCovers* known_roots = nullptr);
+
+// A piece of some covers, and how many words' covers use it (a word that
+// uses it twice counts once).
+struct PieceUse {
+    std::string_view piece;  // in the covers' words
+    std::size_t words;
+};
+
+// Every piece of the covered words' covers with its use, in byte order.
+std::vector<PieceUse> piece_uses(const WordCovers& covers);
 
 }  // namespace morvanex

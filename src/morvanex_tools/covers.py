@@ -1,16 +1,4 @@
-"""Best covers under a session's scores, found by morvanex_covers with the search that the module's calls make."""
-
-import collections
-import itertools
-import operator
-
-
-def pieces_used(words, table):
-    """{piece: how many of `words` have a best cover under `table` (a ScoreTable) that uses it}."""
-    # One count over all the covers' distinct pieces, without a Python call per word.
-    pieces = map(operator.itemgetter(0), table.best_covers(words))
-    return collections.Counter(itertools.chain.from_iterable(map(set, pieces)))
-
+"""Best covers of a few words: the scores they need, their substrings' only."""
 
 
 def substrings_if_few(words, most):

@@ -18,7 +18,6 @@ import sys
 import time
 
 from morvanex_tools.candidates import affix_candidates, indexed_initial_scores
-from morvanex_tools.covers import pieces_used
 from morvanex_tools.outputs import (
     SEGMENT_COLUMNS,
     TSV_COLUMNS,
@@ -204,7 +203,7 @@ def find_units(args, words, trained, results, say):
     started = time.perf_counter()
     sample = random.Random(args.seed).sample(words, RANK_SAMPLE) if len(words) > RANK_SAMPLE else words
     with Progress("best covers of the words, to rank the units by use"):
-        used = pieces_used(sample, table)
+        used = table.piece_uses(sample)
     say(f"best covers of {len(sample)} words, to rank the units by use, in {time.perf_counter() - started:.2f} s")
     return trained._replace(kept=kept, used=used)
 
