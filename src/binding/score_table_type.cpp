@@ -153,6 +153,7 @@ Result<OwnedRef> updated_body(PyObject* self, PyObject* positional, PyObject* ke
     if (!parsed.ok()) return parsed.take_error();
     Result<InsertedScores> updates = score_table_from_object(parsed.value()[0]);
     if (!updates.ok()) return tie_error_to_argument(names[0], updates.take_error());
+    InsertedScores to_put = std::move(updates).value();
     const TableState& state = state_of(self);
     const OwnedRef unindexed = OwnedRef::borrow(state.unindexed.get());
     const PieceIndex* const pieces = state.pieces.get();
@@ -160,9 +161,10 @@ Result<OwnedRef> updated_body(PyObject* self, PyObject* positional, PyObject* ke
     Result<std::unique_ptr<const PieceIndex>> index =
         run_engine<std::unique_ptr<const PieceIndex>>([&](std::size_t threads, Interruption& interruption) {
             const InsertedScores merged =
-                unindexed ? updated_in_byte_order(scores_in(unindexed), updates.value(), threads, interruption)
-                          : updated_in_byte_order(pieces->entries_in_byte_order(&interruption), updates.value(),
-                                                  threads, interruption);
+                unindexed ? updated_in_byte_order(scores_in(unindexed), to_put, threads, interruption)
+                          : updated_in_byte_order(pieces->entries_in_byte_order(&interruption), to_put, threads,
+                                                  interruption);
+            to_put = InsertedScores();  // released before the index grows
             return std::make_unique<const PieceIndex>(merged, positions_in_order(merged), whitelist, &interruption);
         });
     if (!index.ok()) return index.take_error();
