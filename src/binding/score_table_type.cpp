@@ -297,19 +297,26 @@ Result<OwnedRef> write_scores_json_body(PyObject* self, PyObject* positional, Py
     if (!parsed.ok()) return parsed.take_error();
     const TableState& state = state_of(self);
     const OwnedRef unindexed = OwnedRef::borrow(state.unindexed.get());
-    std::optional<InsertedScores> read_back;
-    if (!unindexed) {
-        const PieceIndex* const pieces = state.pieces.get();
-        Result<Done> read = run_engine_keeping_lock(
-            [&](Interruption& interruption) { read_back.emplace(pieces->entries_in_byte_order(&interruption)); });
-        if (!read.ok()) return read.take_error();
-    }
-    const InsertedScores& scores = unindexed ? scores_in(unindexed) : *read_back;
     BlockWriter writer(parsed.value()[0]);
     ScoresJsonText json(writer);
-    for (std::size_t k = 0; k < scores.size(); ++k)
-        if (Result<Done> written = json.member(scores.key(k), scores.value(k)); !written.ok())
-            return written.take_error();
+    std::optional<ErrorValue> failed;
+    auto member = [&](std::string_view key, double value) {
+        Result<Done> written = json.member(key, value);
+        if (!written.ok()) failed = written.take_error();
+        return !failed;
+    };
+    if (unindexed) {
+        const InsertedScores& scores = scores_in(unindexed);
+        for (std::size_t k = 0; k < scores.size(); ++k)
+            if (!member(scores.key(k), scores.value(k))) break;
+    } else {
+        // Straight from the index to the text: a copy of millions of keys would cost more than the walk.
+        const PieceIndex* const pieces = state.pieces.get();
+        Result<Done> walked = run_engine_keeping_lock(
+            [&](Interruption& interruption) { pieces->visit_in_byte_order(member, &interruption); });
+        if (!walked.ok()) return walked.take_error();
+    }
+    if (failed) return std::move(*failed);
     if (Result<Done> written = json.finish(); !written.ok()) return written.take_error();
     return OwnedRef::borrow(Py_None);
 }

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cassert>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -76,12 +77,12 @@ PieceIndex::PieceIndex(const InsertedScores& scores, const std::vector<std::uint
     build_ascii_shortcuts();
 }
 
-InsertedScores PieceIndex::entries_in_byte_order(Interruption* interruption) const {
+bool PieceIndex::visit_in_byte_order(const std::function<bool(std::string_view, double)>& visit,
+                                     Interruption* interruption) const {
     // Depth first, children in code point order: a key comes before its
     // extensions, as in byte order. A node waiting on the stack records how
     // many bytes of the path lie above it.
     WorkMeter meter(interruption);
-    InsertedScores entries(records_.size());  // a key ends at one node, or in its tail
     struct Waiting {
         Node node;
         std::size_t path_bytes;
@@ -106,12 +107,23 @@ InsertedScores PieceIndex::entries_in_byte_order(Interruption* interruption) con
             double value = 0.0;
             std::memcpy(&value, tails_.data() + tail.end, sizeof value);
             path.append(tails_, tail.begin, tail.end - tail.begin);
-            entries.insert(path, value);
+            if (!visit(path, value)) return false;
             continue;
         }
-        if (record.code_point_and_flags & keyed_flag) entries.insert(path, record.score);
+        if ((record.code_point_and_flags & keyed_flag) && !visit(path, record.score)) return false;
         push_children(next.node);
     }
+    return true;
+}
+
+InsertedScores PieceIndex::entries_in_byte_order(Interruption* interruption) const {
+    InsertedScores entries(records_.size());  // a key ends at one node, or in its tail
+    visit_in_byte_order(
+        [&](std::string_view key, double value) {
+            entries.insert(key, value);
+            return true;
+        },
+        interruption);
     return entries;
 }
 

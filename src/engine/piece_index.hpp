@@ -27,7 +27,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "inserted_scores.hpp"
@@ -76,9 +78,14 @@ public:
     PieceIndex(const InsertedScores& scores, const std::vector<std::uint32_t>& keys, const InsertedStrings& whitelist,
                Interruption* interruption = nullptr);
 
-    // Every key with its value, in byte order: the non-empty keys of the
-    // scores it was built from, each once with its last value. Counts a unit
+    // Calls visit(key, value) for every key in byte order, the non-empty
+    // keys of the scores it was built from, each once with its last value,
+    // until visit returns false; whether it visited them all. Counts a unit
     // of work per node.
+    bool visit_in_byte_order(const std::function<bool(std::string_view, double)>& visit,
+                             Interruption* interruption = nullptr) const;
+
+    // Those keys and values, all of them.
     InsertedScores entries_in_byte_order(Interruption* interruption = nullptr) const;
 
     // The length in characters of the longest key.
