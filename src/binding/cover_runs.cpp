@@ -21,7 +21,7 @@ Result<Value> run_search(SearchPieces& pieces, Search search) {
             return search(**index, threads, interruption);
         UnindexedPieces& unindexed = std::get<UnindexedPieces>(pieces);
         const PieceIndex index =
-            index_pieces(std::move(unindexed.scores), std::move(unindexed.one_char_whitelist), threads, interruption);
+            index_pieces(std::move(unindexed.scores), unindexed.one_char_whitelist, threads, interruption);
         return search(index, threads, interruption);
     });
 }
@@ -48,10 +48,11 @@ Result<CandidateKind> kind_from_object(PyObject* object) {
     return ErrorValue::with_message(PyExc_ValueError, messages::bad_kind);
 }
 
-Result<std::unique_ptr<const PieceIndex>> run_index_pieces(UnindexedPieces pieces) {
+Result<std::unique_ptr<const PieceIndex>> run_index_pieces(InsertedScores scores,
+                                                           const InsertedStrings& one_char_whitelist) {
     return run_engine<std::unique_ptr<const PieceIndex>>([&](std::size_t threads, Interruption& interruption) {
         return std::make_unique<const PieceIndex>(
-            index_pieces(std::move(pieces.scores), std::move(pieces.one_char_whitelist), threads, interruption));
+            index_pieces(std::move(scores), one_char_whitelist, threads, interruption));
     });
 }
 

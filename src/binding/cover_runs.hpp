@@ -36,8 +36,10 @@ Result<UnindexedPieces> pieces_from_objects(PyObject* scores, PyObject* one_char
 // "root" or "affix"; anything else is a ValueError. Null: a root.
 Result<CandidateKind> kind_from_object(PyObject* object);
 
-// The index of `pieces`, made by the engine for a ScoreTable.
-Result<std::unique_ptr<const PieceIndex>> run_index_pieces(UnindexedPieces pieces);
+// The index of `scores` and `one_char_whitelist`, made by the engine for a
+// ScoreTable.
+Result<std::unique_ptr<const PieceIndex>> run_index_pieces(InsertedScores scores,
+                                                           const InsertedStrings& one_char_whitelist);
 
 // The best covers of `words` as `kind` by `pieces`, those of the roots that
 // `known_roots` (an own-best search over the same pieces, if any) scored

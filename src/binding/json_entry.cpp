@@ -6,12 +6,8 @@
 // looks every key up in its memo.
 #include <array>
 #include <bit>
-#include <cassert>
-#include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <memory>
-#include <string>
 #include <string_view>
 #include <utility>
 
@@ -20,7 +16,6 @@
 #include "conversions.hpp"
 #include "covers_entries.hpp"
 #include "entry_frame.hpp"
-#include "float_repr.hpp"
 #include "held_arguments.hpp"
 #include "messages.hpp"
 #include "scores_json_input.hpp"

@@ -21,15 +21,16 @@ namespace morvanex::binding {
 namespace {
 
 // What a table holds: its pieces, or until its first search the scores
-// they are made from; its whitelist, which updated() indexes with again;
-// and the last own-best search over its pieces, whose root covers later
-// root searches reuse. The scores and that search live in capsules, so a
-// run holds them by a reference of its own while another thread may
-// release or replace them (a std::shared_ptr would need a newer C library
-// than the wheels' oldest). Once made, the pieces are never replaced.
+// they are made from; its whitelist, which the tables that updated() makes
+// share; and the last own-best search over its pieces, whose root covers
+// later root searches reuse. All but the pieces live in capsules, so that a
+// run holds them by a reference of its own while another thread may release
+// or replace them (a std::shared_ptr would need a newer C library than the
+// wheels' oldest), and none is ever copied. Once made, the pieces are never
+// replaced.
 struct TableState {
-    InsertedStrings one_char_whitelist;
-    OwnedRef unindexed;  // a capsule of InsertedScores, each key once in byte order; null once indexed
+    OwnedRef one_char_whitelist;  // a capsule of InsertedStrings
+    OwnedRef unindexed;           // a capsule of InsertedScores, each key once in byte order; null once indexed
     std::unique_ptr<const PieceIndex> pieces;
     OwnedRef known_roots;  // a capsule of an OwnBestCovers, or null
 };
@@ -40,14 +41,37 @@ struct ScoreTableObject {
 
 TableState& state_of(PyObject* self) { return *reinterpret_cast<ScoreTableObject*>(self)->state; }
 
+constexpr const char* whitelist_name = "morvanex_covers.ScoreTable whitelist";
 constexpr const char* unindexed_name = "morvanex_covers.ScoreTable scores";
+constexpr const char* known_roots_name = "morvanex_covers.ScoreTable known roots";
 
-const InsertedScores& scores_in(const OwnedRef& capsule) {
-    return *static_cast<const InsertedScores*>(PyCapsule_GetPointer(capsule.get(), unindexed_name));
+template <class Value>
+void delete_held(PyObject* capsule) {
+    delete static_cast<const Value*>(PyCapsule_GetPointer(capsule, PyCapsule_GetName(capsule)));
 }
 
-void free_scores(PyObject* capsule) {
-    delete static_cast<const InsertedScores*>(PyCapsule_GetPointer(capsule, unindexed_name));
+// A new capsule named `name` that owns `value`.
+template <class Value>
+OwnedRef capsule_holding(Value value, const char* name) {
+    auto held = std::make_unique<const Value>(std::move(value));
+    OwnedRef capsule = expect_created(PyCapsule_New(const_cast<Value*>(held.get()), name, &delete_held<Value>));
+    held.release();  // the capsule's now
+    return capsule;
+}
+
+// What the capsule named `name` holds; null for no capsule.
+template <class Value>
+const Value* held_in(const OwnedRef& capsule, const char* name) {
+    if (!capsule) return nullptr;
+    return static_cast<const Value*>(PyCapsule_GetPointer(capsule.get(), name));
+}
+
+const InsertedStrings& whitelist_in(const OwnedRef& capsule) {
+    return *held_in<InsertedStrings>(capsule, whitelist_name);
+}
+const InsertedScores& scores_in(const OwnedRef& capsule) { return *held_in<InsertedScores>(capsule, unindexed_name); }
+const OwnBestCovers* known_roots_in(const OwnedRef& capsule) {
+    return held_in<OwnBestCovers>(capsule, known_roots_name);
 }
 
 // The table's pieces, indexed now if they are not yet: on this thread
@@ -62,8 +86,8 @@ Result<const PieceIndex*> pieces_of(PyObject* self) {
     const InsertedScores& scores = scores_in(held);
     std::unique_ptr<const PieceIndex> index;
     Result<Done> done = run_engine_keeping_lock([&](Interruption& interruption) {
-        index = std::make_unique<const PieceIndex>(scores, positions_in_order(scores), state.one_char_whitelist,
-                                                   &interruption);
+        index = std::make_unique<const PieceIndex>(scores, positions_in_order(scores),
+                                                   whitelist_in(state.one_char_whitelist), &interruption);
     });
     if (!done.ok()) return done.take_error();
     if (!state.pieces) state.pieces = std::move(index);
@@ -79,21 +103,11 @@ OwnedRef table_with(PyTypeObject* type, TableState state) {
     return table;
 }
 
-constexpr const char* known_roots_name = "morvanex_covers.ScoreTable known roots";
-
-const OwnBestCovers* known_roots_in(const OwnedRef& capsule) {
-    if (!capsule) return nullptr;
-    return static_cast<const OwnBestCovers*>(PyCapsule_GetPointer(capsule.get(), known_roots_name));
-}
-
-void free_known_roots(PyObject* capsule) {
-    delete static_cast<const OwnBestCovers*>(PyCapsule_GetPointer(capsule, known_roots_name));
-}
-
 // A new instance of `type` holding the index of `pieces`.
 Result<OwnedRef> indexed_table(PyTypeObject* type, UnindexedPieces pieces) {
-    InsertedStrings whitelist = pieces.one_char_whitelist;
-    Result<std::unique_ptr<const PieceIndex>> index = run_index_pieces(std::move(pieces));
+    OwnedRef whitelist = capsule_holding(std::move(pieces.one_char_whitelist), whitelist_name);
+    Result<std::unique_ptr<const PieceIndex>> index =
+        run_index_pieces(std::move(pieces.scores), whitelist_in(whitelist));
     if (!index.ok()) return index.take_error();
     return table_with(type, TableState{std::move(whitelist), OwnedRef(), std::move(index).value(), OwnedRef()});
 }
@@ -155,9 +169,9 @@ Result<OwnedRef> updated_body(PyObject* self, PyObject* positional, PyObject* ke
     if (!updates.ok()) return tie_error_to_argument(names[0], updates.take_error());
     InsertedScores to_put = std::move(updates).value();
     const TableState& state = state_of(self);
+    OwnedRef whitelist = OwnedRef::borrow(state.one_char_whitelist.get());
     const OwnedRef unindexed = OwnedRef::borrow(state.unindexed.get());
     const PieceIndex* const pieces = state.pieces.get();
-    InsertedStrings whitelist = state.one_char_whitelist;
     Result<std::unique_ptr<const PieceIndex>> index =
         run_engine<std::unique_ptr<const PieceIndex>>([&](std::size_t threads, Interruption& interruption) {
             const InsertedScores merged =
@@ -165,7 +179,8 @@ Result<OwnedRef> updated_body(PyObject* self, PyObject* positional, PyObject* ke
                           : updated_in_byte_order(pieces->entries_in_byte_order(&interruption), to_put, threads,
                                                   interruption);
             to_put = InsertedScores();  // released before the index grows
-            return std::make_unique<const PieceIndex>(merged, positions_in_order(merged), whitelist, &interruption);
+            return std::make_unique<const PieceIndex>(merged, positions_in_order(merged), whitelist_in(whitelist),
+                                                      &interruption);
         });
     if (!index.ok()) return index.take_error();
     return table_with(Py_TYPE(self),
@@ -231,10 +246,7 @@ Result<OwnedRef> own_best_covers_of(PyObject* self, PyObject* roots, PyObject* a
     Result<OwnBestCovers> own =
         run_own_best_covers(pieces.value(), std::move(root_set).value(), std::move(affix_set).value());
     if (!own.ok()) return own.take_error();
-    auto kept = std::make_unique<const OwnBestCovers>(std::move(own).value());
-    OwnedRef capsule =
-        expect_created(PyCapsule_New(const_cast<OwnBestCovers*>(kept.get()), known_roots_name, &free_known_roots));
-    kept.release();  // the capsule's now
+    OwnedRef capsule = capsule_holding(std::move(own).value(), known_roots_name);
     state_of(self).known_roots = OwnedRef::borrow(capsule.get());
     return capsule;
 }
@@ -421,11 +433,8 @@ PyType_Spec spec = {"morvanex_covers.ScoreTable", static_cast<int>(sizeof(ScoreT
 }  // namespace
 
 OwnedRef unindexed_table(PyTypeObject* type, InsertedScores scores, InsertedStrings one_char_whitelist) {
-    auto held = std::make_unique<const InsertedScores>(std::move(scores));
-    OwnedRef capsule =
-        expect_created(PyCapsule_New(const_cast<InsertedScores*>(held.get()), unindexed_name, &free_scores));
-    held.release();  // the capsule's now
-    return table_with(type, TableState{std::move(one_char_whitelist), std::move(capsule), nullptr, OwnedRef()});
+    return table_with(type, TableState{capsule_holding(std::move(one_char_whitelist), whitelist_name),
+                                       capsule_holding(std::move(scores), unindexed_name), nullptr, OwnedRef()});
 }
 
 Result<OwnedRef> make_score_table_type() {

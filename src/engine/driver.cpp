@@ -157,7 +157,7 @@ ResultTable rescore_candidates(InsertedStrings root_candidates, InsertedStrings 
     return result;
 }
 
-PieceIndex index_pieces(InsertedScores scores, InsertedStrings one_char_whitelist, std::size_t worker_threads,
+PieceIndex index_pieces(InsertedScores scores, const InsertedStrings& one_char_whitelist, std::size_t worker_threads,
                         Interruption& interruption) {
     const std::vector<std::uint32_t> keys =
         scores.entries_in_byte_order(clamped_threads(worker_threads), &interruption);

@@ -43,7 +43,7 @@ inline ResultTable rescore_candidates(InsertedStrings root_candidates, InsertedS
 // The pieces of `scores` that searches walk, the one-character ones among
 // them as `one_char_whitelist` allows: built once, then read by any number
 // of searches at once (own_best_cover_table, best_word_covers).
-PieceIndex index_pieces(InsertedScores scores, InsertedStrings one_char_whitelist, std::size_t worker_threads,
+PieceIndex index_pieces(InsertedScores scores, const InsertedStrings& one_char_whitelist, std::size_t worker_threads,
                         Interruption& interruption);
 
 // The positions 0, 1, ... of scores that hold each key once, in byte order:
