@@ -198,9 +198,11 @@ void dealloc(PyObject* self) {
     Py_DecRef(reinterpret_cast<PyObject*>(type));
 }
 
-Result<OwnedRef> best_covers_body(PyObject* self, PyObject* positional, PyObject* keywords) {
+// The covers of the words given to best_covers or piece_uses (`format`
+// names the method), as `kind`.
+Result<WordCovers> word_covers_of(PyObject* self, PyObject* positional, PyObject* keywords, const char* format) {
     static const char* const names[] = {"words", "kind", nullptr};
-    Result<HeldArguments<2>> parsed = HeldArguments<2>::parse(positional, keywords, "O|O:best_covers", names);
+    Result<HeldArguments<2>> parsed = HeldArguments<2>::parse(positional, keywords, format, names);
     if (!parsed.ok()) return parsed.take_error();
     const HeldArguments<2>& argument = parsed.value();
     Result<StringList> words = string_list_from_object(argument[0]);
@@ -210,26 +212,17 @@ Result<OwnedRef> best_covers_body(PyObject* self, PyObject* positional, PyObject
     Result<const PieceIndex*> pieces = pieces_of(self);
     if (!pieces.ok()) return pieces.take_error();
     const OwnedRef known_roots = OwnedRef::borrow(state_of(self).known_roots.get());
-    Result<WordCovers> covers =
-        run_word_covers(pieces.value(), std::move(words).value(), kind.value(), known_roots_in(known_roots));
+    return run_word_covers(pieces.value(), std::move(words).value(), kind.value(), known_roots_in(known_roots));
+}
+
+Result<OwnedRef> best_covers_body(PyObject* self, PyObject* positional, PyObject* keywords) {
+    Result<WordCovers> covers = word_covers_of(self, positional, keywords, "O|O:best_covers");
     if (!covers.ok()) return covers.take_error();
     return list_from_covers(covers.value());
 }
 
 Result<OwnedRef> piece_uses_body(PyObject* self, PyObject* positional, PyObject* keywords) {
-    static const char* const names[] = {"words", "kind", nullptr};
-    Result<HeldArguments<2>> parsed = HeldArguments<2>::parse(positional, keywords, "O|O:piece_uses", names);
-    if (!parsed.ok()) return parsed.take_error();
-    const HeldArguments<2>& argument = parsed.value();
-    Result<StringList> words = string_list_from_object(argument[0]);
-    if (!words.ok()) return tie_error_to_argument(names[0], words.take_error());
-    Result<CandidateKind> kind = kind_from_object(argument[1]);
-    if (!kind.ok()) return kind.take_error();
-    Result<const PieceIndex*> pieces = pieces_of(self);
-    if (!pieces.ok()) return pieces.take_error();
-    const OwnedRef known_roots = OwnedRef::borrow(state_of(self).known_roots.get());
-    Result<WordCovers> covers =
-        run_word_covers(pieces.value(), std::move(words).value(), kind.value(), known_roots_in(known_roots));
+    Result<WordCovers> covers = word_covers_of(self, positional, keywords, "O|O:piece_uses");
     if (!covers.ok()) return covers.take_error();
     return dict_of_piece_uses(covers.value());
 }

@@ -20,8 +20,8 @@ def initial_scores(words, max_length):
 def indexed_initial_scores(words, max_length, whitelist):
     """(initial_scores(words, max_length), a morvanex_covers.ScoreTable of them and `whitelist`).
 
-    The table is indexed on a second thread while the dict is made: a session
-    puts its last result over it instead of indexing its final scores whole.
+    The table holds the counted scores unindexed: a session puts its last
+    result over it instead of indexing its final scores whole.
     """
     table, scores = morvanex_covers.ScoreTable.from_substring_frequencies(words, max_length, frozenset(whitelist))
     return scores, table
