@@ -1,5 +1,5 @@
 import sys
 
-from morvanex_tools.cli import main
+from morvanex_tools.cli import command
 
-sys.exit(main())
+sys.exit(command())

@@ -44,4 +44,4 @@ def run(args, morvanex, pending, started):
         sys.stdout.flush()
         write_segmentations(sys.stdout.buffer, words, table, args.separator)
         sys.stdout.buffer.flush()
-    return 0
+    return args.done(0)

@@ -255,4 +255,4 @@ def run(args, morvanex, pending, started):
     extra = [word.lower() if lowercase else word for word in args.segment]
     print_findings(args, words, trained, table, extra, min(len(words), RANK_SAMPLE))
     print(f"\ntotal: {time.perf_counter() - started:.2f} s")
-    return 0
+    return args.done(0)
