@@ -10,6 +10,7 @@
 #include "binding_failure.hpp"
 #include "conversions.hpp"
 #include "covers_entries.hpp"
+#include "dict_storing_hashes.hpp"
 #include "entry_frame.hpp"
 #include "held_arguments.hpp"
 #include "interpreter_lock.hpp"
@@ -46,7 +47,7 @@ Result<CountArguments> count_arguments(PyObject* words_object, PyObject* max_len
 
 // The strings counted at least `min_count` times, with their counts.
 OwnedRef dict_from_counts(const CountedStrings& counted, std::uint64_t min_count = 0) {
-    OwnedRef dict = expect_created(PyDict_New());
+    DictStoringHashes dict;
     for (std::size_t k = 0; k < counted.counts.size(); ++k) {
         if (counted.counts[k] < min_count) continue;
         OwnedRef key = str_from_utf8(counted.strings[k]);
@@ -54,7 +55,7 @@ OwnedRef dict_from_counts(const CountedStrings& counted, std::uint64_t min_count
         if (PyDict_SetItem(dict.get(), key.get(), count.get()) < 0)
             fail_with_error(messages::set_item_failed, fetch_pending_error());
     }
-    return dict;
+    return std::move(dict).take();
 }
 
 // Each count divided by the sum of the counts of the strings of its length,
@@ -92,7 +93,7 @@ Result<OwnedRef> dict_from_frequencies(const CountedStrings& counted, const Freq
     // JSON) finds in cache.
     constexpr std::size_t shared_lengths = 64, shared_counts = 256;
     std::vector<OwnedRef> shared_frequency(shared_lengths * shared_counts);
-    OwnedRef dict = expect_created(PyDict_New());
+    DictStoringHashes dict;
     Result<Done> made = run_engine_keeping_lock([&](Interruption& interruption) {
         WorkMeter meter(&interruption);
         for (std::size_t k = 0; k < counted.counts.size(); ++k) {
@@ -110,7 +111,7 @@ Result<OwnedRef> dict_from_frequencies(const CountedStrings& counted, const Freq
         }
     });
     if (!made.ok()) return made.take_error();
-    return dict;
+    return std::move(dict).take();
 }
 
 Result<CountedStrings> counted_substrings(const CountArguments& arguments) {

@@ -15,6 +15,7 @@
 #include "block_writer.hpp"
 #include "conversions.hpp"
 #include "covers_entries.hpp"
+#include "dict_storing_hashes.hpp"
 #include "entry_frame.hpp"
 #include "held_arguments.hpp"
 #include "messages.hpp"
@@ -87,7 +88,7 @@ Result<OwnedRef> read_scores_json_body(PyObject* positional, PyObject* keywords)
     if (!read.ok()) return read.take_error();
     const ScoresJson& members = read.value();
 
-    OwnedRef scores = expect_created(PyDict_New());
+    DictStoringHashes scores;
     const auto numbers = std::make_unique<JsonNumbers>();
     const auto floats = std::make_unique<SharedFloats>();
     for (std::size_t k = 0; k < members.numbers.size(); ++k) {
@@ -99,7 +100,7 @@ Result<OwnedRef> read_scores_json_body(PyObject* positional, PyObject* keywords)
         if (PyDict_SetItem(scores.get(), key.get(), floats->get(value.value())) < 0)
             fail_with_error(messages::set_item_failed, fetch_pending_error());
     }
-    return pair_of(std::move(scores), expect_created(PyLong_FromSize_t(members.end)));
+    return pair_of(std::move(scores).take(), expect_created(PyLong_FromSize_t(members.end)));
 }
 
 }  // namespace
