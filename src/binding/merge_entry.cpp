@@ -3,6 +3,7 @@
 // walk instead of a comparison and an update over millions of entries each.
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "binding_failure.hpp"
 #include "conversions.hpp"
@@ -33,16 +34,16 @@ Result<bool> value_changed(PyObject* earlier, PyObject* later) {
     return bits_of(before.value()) != bits_of(after.value());
 }
 
-// The value of `key` in `merged_before` at its walk's next position, when
-// that position holds the same exact str; else null. Exact strs compare
+// The entry of `merged_before` at its walk's next position, when that
+// position holds the same exact str as `key`; else nulls. Exact strs compare
 // without running Python code.
-PyObject* value_at_same_position(PyObject* merged_before, Py_ssize_t& cursor, PyObject* key) {
+std::pair<PyObject*, PyObject*> entry_at_same_position(PyObject* merged_before, Py_ssize_t& cursor, PyObject* key) {
     PyObject* earlier_key = nullptr;
     PyObject* earlier_value = nullptr;
-    if (merged_before == nullptr || !PyDict_Next(merged_before, &cursor, &earlier_key, &earlier_value)) return nullptr;
-    if (!is_exact_str(key) || !is_exact_str(earlier_key)) return nullptr;
-    if (earlier_key != key && PyUnicode_Compare(earlier_key, key) != 0) return nullptr;
-    return earlier_value;
+    if (merged_before == nullptr || !PyDict_Next(merged_before, &cursor, &earlier_key, &earlier_value)) return {};
+    if (!is_exact_str(key) || !is_exact_str(earlier_key)) return {};
+    if (earlier_key != key && PyUnicode_Compare(earlier_key, key) != 0) return {};
+    return {earlier_key, earlier_value};
 }
 
 Result<OwnedRef> merge_scores_body(PyObject* positional, PyObject* keywords) {
@@ -74,7 +75,11 @@ Result<OwnedRef> merge_scores_body(PyObject* positional, PyObject* keywords) {
         const OwnedRef value = OwnedRef::borrow(borrowed_value);
         // What scores holds for the key: told by the result merged before
         // (the same keys in the same order, call after call), else looked up.
-        OwnedRef earlier = OwnedRef::borrow(value_at_same_position(merged_before, cursor_before, key.get()));
+        const auto [earlier_key, earlier_value] = entry_at_same_position(merged_before, cursor_before, key.get());
+        OwnedRef earlier = OwnedRef::borrow(earlier_value);
+        // The key object the previous merge put in, if any, is the one scores holds when that merge added the
+        // key: found by identity, without comparing strings.
+        const OwnedRef stored_key = OwnedRef::borrow(earlier_key ? earlier_key : key.get());
         if (!earlier) {
             earlier = OwnedRef::borrow(PyDict_GetItemWithError(scores, key.get()));
             if (!earlier && PyErr_Occurred() != nullptr) return fetch_pending_error();
@@ -84,7 +89,7 @@ Result<OwnedRef> merge_scores_body(PyObject* positional, PyObject* keywords) {
         // The same double in a float of the same type: scores keeps its own object.
         if (!differs.value() && is_exact_float(earlier.get()) && is_exact_float(value.get())) continue;
         if (differs.value()) ++changed;
-        if (PyDict_SetItem(scores, key.get(), value.get()) < 0) return fetch_pending_error();
+        if (PyDict_SetItem(scores, stored_key.get(), value.get()) < 0) return fetch_pending_error();
     }
     return expect_created(PyLong_FromUnsignedLongLong(changed));
 }
