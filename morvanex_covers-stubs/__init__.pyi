@@ -170,12 +170,13 @@ class ScoreTable:
         one_char_whitelist: Union[Set[_Whitelisted], FrozenSet[_Whitelisted]],
     ) -> Tuple["ScoreTable", Dict[str, float]]:
         """(table, frequencies): substring_frequencies(words, max_length) and a table of those scores, counted once;
-        the table indexes the counted scores when first searched, and updated() puts other scores over them
-        without that."""
+        the table indexes the counted scores when first searched, keeping them beside the index, and updated()
+        puts other scores over them without that."""
         ...
     def updated(self, scores: Dict[_Key, _Value]) -> "ScoreTable":
         """A new table of this table's scores with those of ``scores`` put over them, as dict.update puts them,
-        under this table's whitelist; this table's scores are not taken in again, and it is unchanged."""
+        under this table's whitelist; this table's scores are not taken in again, and it is unchanged. The new
+        table holds the merged scores beside its index."""
         ...
     def write_scores_json(self, write: Callable[[bytes], object]) -> None:
         """write_scores_json(scores, write) for this table's scores in code point order: every key of the dict it

@@ -245,23 +245,29 @@ def assert_covers_match_model(rng, alphabet, roots, affixes, scores, whitelist):
 
 def assert_updated_tables_match_model(rng, words, longest, frequencies, scores, whitelist, table, allowed):
     """A table of the words' substring frequencies with a case's scores (`table` as the model stores them) put
-    over them, made from the counted scores and, once searched, from its index: its covers and its JSON text
-    against the model's."""
+    over them, made from a table that holds the counted scores and from one that holds an index alone: its covers
+    and its JSON text against the model's; and the JSON text of the one that holds an index alone."""
     counted, same_frequencies = morvanex_covers.ScoreTable.from_substring_frequencies(words, longest, whitelist)
     assert list(same_frequencies.items()) == list(frequencies.items())
+    indexed = morvanex_covers.ScoreTable(frequencies, whitelist)
+
+    def json_text(scores):
+        return json.dumps({key: scores[key] for key in sorted(scores) if key}, ensure_ascii=False,
+                          separators=(",", ":")).encode("utf-8")
+
     merged = {**frequencies, **table}
-    json_text = json.dumps({key: merged[key] for key in sorted(merged) if key}, ensure_ascii=False,
-                           separators=(",", ":")).encode("utf-8")
     kind = rng.choice(["root", "affix"])
     expected = [model.best_cover(w, merged, allowed, kind == "affix") if w else (-1.0, ()) for w in words]
-    for _ in ("counted", "indexed"):
-        updated = counted.updated(scores)
+    for base in (counted, indexed):
+        updated = base.updated(scores)
         assert [(pieces, bits(value)) for pieces, value in updated.best_covers(words, kind)] == [
             (p, bits(v)) for v, p in expected]
         blocks = []
         assert updated.write_scores_json(blocks.append) is None
-        assert b"".join(blocks) == json_text
-        counted.best_covers(words[:1])  # indexes it
+        assert b"".join(blocks) == json_text(merged)
+    blocks = []
+    indexed.write_scores_json(blocks.append)
+    assert b"".join(blocks) == json_text(frequencies)
 
 
 def tsv_field(text):

@@ -20,17 +20,19 @@
 namespace morvanex::binding {
 namespace {
 
-// What a table holds: its pieces, or until its first search the scores
-// they are made from; its whitelist, which the tables that updated() makes
-// share; and the last own-best search over its pieces, whose root covers
-// later root searches reuse. All but the pieces live in capsules, so that a
-// run holds them by a reference of its own while another thread may release
-// or replace them (a std::shared_ptr would need a newer C library than the
-// wheels' oldest), and none is ever copied. Once made, the pieces are never
-// replaced.
+// What a table holds: its pieces, made at its first search when it comes
+// from scores that are in byte order already; those scores, then, beside
+// the pieces, since writing them out or updating them from there is a walk
+// over one array instead of a walk over the index; its whitelist, which the
+// tables that updated() makes share; and the last own-best search over its
+// pieces, whose root covers later root searches reuse. All but the pieces
+// live in capsules, so that a run holds them by a reference of its own while
+// another thread may release or replace them (a std::shared_ptr would need a
+// newer C library than the wheels' oldest), and none is ever copied. Once
+// made, the pieces are never replaced.
 struct TableState {
     OwnedRef one_char_whitelist;  // a capsule of InsertedStrings
-    OwnedRef unindexed;           // a capsule of InsertedScores, each key once in byte order; null once indexed
+    OwnedRef entries;             // a capsule of InsertedScores, each key once in byte order, or null
     std::unique_ptr<const PieceIndex> pieces;
     OwnedRef known_roots;  // a capsule of an OwnBestCovers, or null
 };
@@ -42,7 +44,7 @@ struct ScoreTableObject {
 TableState& state_of(PyObject* self) { return *reinterpret_cast<ScoreTableObject*>(self)->state; }
 
 constexpr const char* whitelist_name = "morvanex_covers.ScoreTable whitelist";
-constexpr const char* unindexed_name = "morvanex_covers.ScoreTable scores";
+constexpr const char* entries_name = "morvanex_covers.ScoreTable scores";
 constexpr const char* known_roots_name = "morvanex_covers.ScoreTable known roots";
 
 template <class Value>
@@ -69,7 +71,7 @@ const Value* held_in(const OwnedRef& capsule, const char* name) {
 const InsertedStrings& whitelist_in(const OwnedRef& capsule) {
     return *held_in<InsertedStrings>(capsule, whitelist_name);
 }
-const InsertedScores& scores_in(const OwnedRef& capsule) { return *held_in<InsertedScores>(capsule, unindexed_name); }
+const InsertedScores& scores_in(const OwnedRef& capsule) { return *held_in<InsertedScores>(capsule, entries_name); }
 const OwnBestCovers* known_roots_in(const OwnedRef& capsule) {
     return held_in<OwnBestCovers>(capsule, known_roots_name);
 }
@@ -82,7 +84,7 @@ Result<const PieceIndex*> pieces_of(PyObject* self) {
     if (state.pieces) return state.pieces.get();
     // A signal handler may search this table meanwhile: the scores stay
     // held, and the first index made is kept.
-    const OwnedRef held = OwnedRef::borrow(state.unindexed.get());
+    const OwnedRef held = OwnedRef::borrow(state.entries.get());
     const InsertedScores& scores = scores_in(held);
     std::unique_ptr<const PieceIndex> index;
     Result<Done> done = run_engine_keeping_lock([&](Interruption& interruption) {
@@ -91,7 +93,6 @@ Result<const PieceIndex*> pieces_of(PyObject* self) {
     });
     if (!done.ok()) return done.take_error();
     if (!state.pieces) state.pieces = std::move(index);
-    state.unindexed = OwnedRef();
     return state.pieces.get();
 }
 
@@ -159,8 +160,9 @@ Result<OwnedRef> from_json_body(PyObject* cls, PyObject* positional, PyObject* k
 }
 
 // ScoreTable.updated: the scores of a dict put over this table's, which
-// come from the scores it holds unindexed, or else are read back from its
-// index, instead of being taken in again.
+// come from the scores it holds, or else are read back from its index,
+// instead of being taken in again. The new table holds the merged scores
+// beside its index.
 Result<OwnedRef> updated_body(PyObject* self, PyObject* positional, PyObject* keywords) {
     static const char* const names[] = {"scores", nullptr};
     Result<HeldArguments<1>> parsed = HeldArguments<1>::parse(positional, keywords, "O:updated", names);
@@ -170,21 +172,26 @@ Result<OwnedRef> updated_body(PyObject* self, PyObject* positional, PyObject* ke
     InsertedScores to_put = std::move(updates).value();
     const TableState& state = state_of(self);
     OwnedRef whitelist = OwnedRef::borrow(state.one_char_whitelist.get());
-    const OwnedRef unindexed = OwnedRef::borrow(state.unindexed.get());
+    const OwnedRef entries = OwnedRef::borrow(state.entries.get());
     const PieceIndex* const pieces = state.pieces.get();
-    Result<std::unique_ptr<const PieceIndex>> index =
-        run_engine<std::unique_ptr<const PieceIndex>>([&](std::size_t threads, Interruption& interruption) {
-            const InsertedScores merged =
-                unindexed ? updated_in_byte_order(scores_in(unindexed), to_put, threads, interruption)
-                          : updated_in_byte_order(pieces->entries_in_byte_order(&interruption), to_put, threads,
-                                                  interruption);
-            to_put = InsertedScores();  // released before the index grows
-            return std::make_unique<const PieceIndex>(merged, positions_in_order(merged), whitelist_in(whitelist),
-                                                      &interruption);
-        });
-    if (!index.ok()) return index.take_error();
+    struct Updated {
+        InsertedScores entries;
+        std::unique_ptr<const PieceIndex> pieces;
+    };
+    Result<Updated> made = run_engine<Updated>([&](std::size_t threads, Interruption& interruption) {
+        InsertedScores merged = entries ? updated_in_byte_order(scores_in(entries), to_put, threads, interruption)
+                                        : updated_in_byte_order(pieces->entries_in_byte_order(&interruption), to_put,
+                                                                threads, interruption);
+        to_put = InsertedScores();  // released before the index grows
+        auto index = std::make_unique<const PieceIndex>(merged, positions_in_order(merged), whitelist_in(whitelist),
+                                                        &interruption);
+        return Updated{std::move(merged), std::move(index)};
+    });
+    if (!made.ok()) return made.take_error();
+    Updated& table = made.value();
     return table_with(Py_TYPE(self),
-                      TableState{std::move(whitelist), OwnedRef(), std::move(index).value(), OwnedRef()});
+                      TableState{std::move(whitelist), capsule_holding(std::move(table.entries), entries_name),
+                                 std::move(table.pieces), OwnedRef()});
 }
 
 PyObject* new_entry(PyTypeObject* type, PyObject* positional, PyObject* keywords) {
@@ -294,14 +301,15 @@ Result<OwnedRef> write_segment_rows_body(PyObject* self, PyObject* positional, P
     return OwnedRef::borrow(Py_None);
 }
 
-// ScoreTable.write_scores_json: the table's scores, read back in byte
-// order from what it holds, without a walk over the dict they came from.
+// ScoreTable.write_scores_json: the table's scores in byte order, from the
+// scores it holds or else read back from its index, without a walk over the
+// dict they came from.
 Result<OwnedRef> write_scores_json_body(PyObject* self, PyObject* positional, PyObject* keywords) {
     static const char* const names[] = {"write", nullptr};
     Result<HeldArguments<1>> parsed = HeldArguments<1>::parse(positional, keywords, "O:write_scores_json", names);
     if (!parsed.ok()) return parsed.take_error();
     const TableState& state = state_of(self);
-    const OwnedRef unindexed = OwnedRef::borrow(state.unindexed.get());
+    const OwnedRef entries = OwnedRef::borrow(state.entries.get());
     BlockWriter writer(parsed.value()[0]);
     ScoresJsonText json(writer);
     std::optional<ErrorValue> failed;
@@ -310,10 +318,11 @@ Result<OwnedRef> write_scores_json_body(PyObject* self, PyObject* positional, Py
         if (!written.ok()) failed = written.take_error();
         return !failed;
     };
-    if (unindexed) {
-        const InsertedScores& scores = scores_in(unindexed);
+    if (entries) {
+        // The empty key, which no search uses, is left out as the index leaves it out.
+        const InsertedScores& scores = scores_in(entries);
         for (std::size_t k = 0; k < scores.size(); ++k)
-            if (!member(scores.key(k), scores.value(k))) break;
+            if (!scores.key(k).empty() && !member(scores.key(k), scores.value(k))) break;
     } else {
         // Straight from the index to the text: a copy of millions of keys would cost more than the walk.
         const PieceIndex* const pieces = state.pieces.get();
@@ -341,17 +350,20 @@ PyMethodDef methods[] = {
         "from_substring_frequencies", "from_substring_frequencies($type, words, max_length, one_char_whitelist)\n--\n\n"
                                       "(table, frequencies): substring_frequencies(words, max_length), and a\n"
                                       "ScoreTable of those scores and `one_char_whitelist`, counted once. The\n"
-                                      "table holds the counted scores as they are and indexes them when first\n"
-                                      "searched; updated() puts other scores over them without that: a\n"
-                                      "session's table of its final scores, made as its initial scores with the\n"
-                                      "last result put over them, takes no walk over millions of dict entries."),
+                                      "table holds the counted scores as they are, indexes them when first\n"
+                                      "searched and keeps them beside the index; updated() puts other scores\n"
+                                      "over them without that: a session's table of its final scores, made as\n"
+                                      "its initial scores with the last result put over them, takes no walk\n"
+                                      "over millions of dict entries."),
     keyword_method_of_instance<updated_body>(
         "updated", "updated($self, scores)\n--\n\n"
                    "A new ScoreTable of this table's scores with those of `scores` (a dict,\n"
                    "as the constructor takes it) put over them, as dict.update puts them, and\n"
                    "this table's whitelist: ScoreTable(merged, one_char_whitelist) for the\n"
                    "dict this table was made from, so updated, without taking its scores in\n"
-                   "again. This table is unchanged."),
+                   "again. The new table holds the merged scores beside its index, from\n"
+                   "which write_scores_json() and updated() read them. This table is\n"
+                   "unchanged."),
     keyword_method_of_instance<best_covers_body>(
         "best_covers", "best_covers($self, words, kind='root')\n--\n\n"
                        "morvanex_covers.best_covers(words, scores, one_char_whitelist, kind) for\n"
@@ -427,7 +439,7 @@ PyType_Spec spec = {"morvanex_covers.ScoreTable", static_cast<int>(sizeof(ScoreT
 
 OwnedRef unindexed_table(PyTypeObject* type, InsertedScores scores, InsertedStrings one_char_whitelist) {
     return table_with(type, TableState{capsule_holding(std::move(one_char_whitelist), whitelist_name),
-                                       capsule_holding(std::move(scores), unindexed_name), nullptr, OwnedRef()});
+                                       capsule_holding(std::move(scores), entries_name), nullptr, OwnedRef()});
 }
 
 Result<OwnedRef> make_score_table_type() {

@@ -7,9 +7,10 @@
 // Ownership contract: an instance owns its PieceIndex alone (no Python
 // reference), deleted when the instance is; the index is never changed once
 // made, so calls on several threads may read it at once, each holding the
-// instance through its bound method. A table made from counted scores holds
-// them instead until its first search indexes them, with the interpreter
-// lock held throughout. The type, made from a spec
+// instance through its bound method. A table made from counted scores, or
+// by updated(), also holds those scores in byte order (a capsule): the
+// counted ones are indexed by the first search, with the interpreter lock
+// held throughout. The type, made from a spec
 // that lives for the whole process, is a heap type that each instance holds a
 // reference to.
 #include "error_value.hpp"
