@@ -53,9 +53,16 @@ def exit_now(status):
 
     A session holds millions of objects: freeing them one by one, as
     returning would, only delays an exit that hands all memory back anyway.
+    A closed pipe is raised, as a write would raise it; another failure to
+    flush returns `status`, for the interpreter's exit to report as usual.
     """
-    sys.stdout.flush()
-    sys.stderr.flush()
+    try:
+        sys.stdout.flush()
+        sys.stderr.flush()
+    except BrokenPipeError:
+        raise
+    except OSError:
+        return status
     os._exit(status)
 
 
